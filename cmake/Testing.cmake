@@ -1,0 +1,47 @@
+# Test support shared by every subsystem.
+#
+#   corvane_add_test(NAME <exe> SOURCES <files...> LIBS <targets...>)
+#
+# builds one GoogleTest executable and registers it with CTest. Natively GoogleTest comes from
+# the system packages; for the Windows cross builds it is built from /usr/src/googletest, and
+# CTest runs the executable through CMAKE_CROSSCOMPILING_EMULATOR (the Wine wrapper).
+if(NOT CORVANE_BUILD_TESTS)
+  function(corvane_add_test)
+  endfunction()
+  return()
+endif()
+
+enable_testing()
+
+if(CMAKE_CROSSCOMPILING)
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/_googletest EXCLUDE_FROM_ALL)
+  set(CORVANE_GTEST_LIBS GTest::gtest GTest::gmock)
+  set(CORVANE_GTEST_MAIN GTest::gtest_main)
+  if(NOT TARGET GTest::gtest)
+    add_library(GTest::gtest ALIAS gtest)
+    add_library(GTest::gmock ALIAS gmock)
+    add_library(GTest::gtest_main ALIAS gtest_main)
+  endif()
+else()
+  find_package(GTest REQUIRED)
+  set(CORVANE_GTEST_LIBS GTest::gtest GTest::gmock)
+  set(CORVANE_GTEST_MAIN GTest::gtest_main)
+endif()
+include(GoogleTest)
+
+function(corvane_add_test)
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} ${CORVANE_GTEST_LIBS} ${CORVANE_GTEST_MAIN})
+  target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR})
+  if(CMAKE_CROSSCOMPILING)
+    # One CTest entry per executable: each Wine process start costs time.
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_color=no)
+    set_tests_properties(${T_NAME} PROPERTIES LABELS windows TIMEOUT 900)
+  else()
+    gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS native TIMEOUT 300)
+  endif()
+endfunction()

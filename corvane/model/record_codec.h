@@ -1,0 +1,49 @@
+#pragma once
+// The record encoding shared by e-mail, template and lesson files: fields in declaration order,
+// little-endian, no padding; counted texts (2-byte byte count, then the text in the ANSI code
+// page); list headers (2-byte dimension count D: 0 = unsized and nothing follows, 1 = 4-byte
+// element count, 4-byte signed lower bound, then the elements); nested records inline.
+//
+// Decoding starts from the record as given (callers pass the empty record) and never fails
+// merely because the data ends:
+//  - a field wholly beyond the last byte keeps its empty value;
+//  - a number cut in the middle takes the bytes present as its low-order bytes, the missing
+//    high-order bytes being zero (as if the data continued with zero bytes);
+//  - a counted text whose bytes are cut keeps the bytes present (a shortened text);
+//  - a list whose elements run past the end keeps the elements decoded from the data, and the
+//    rest are empty elements; such padding is limited to kMaxPaddingBytes of memory per decode.
+// Decoding fails (throws platform::AutomationError, the record keeping what was decoded) when:
+//  - a list header holds a dimension count other than 0 or 1: error 59 (the library only ever
+//    writes one-dimensional lists; a count above 1 means the file is damaged or foreign);
+//  - a list claims more elements than the data and the padding limit can honour: error 7.
+// Memory used by a decode is therefore bounded by a small multiple of the data's size plus
+// kMaxPaddingBytes.
+//
+// Encoding fails with error 59 when a text's converted form exceeds 65,535 bytes, the largest
+// length a counted text can state: nothing is truncated silently, and since records are
+// encoded before any file is touched, a failed save leaves the file as it was.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "corvane/model/records.h"
+
+namespace corvane {
+
+inline constexpr std::size_t kMaxCountedTextBytes = 65535;
+inline constexpr std::size_t kMaxPaddingBytes = std::size_t{64} << 20;
+
+template <Record R>
+std::vector<uint8_t> encode_record(const R& record);
+
+// Appends the encoding of record to out.
+template <Record R>
+void encode_record_into(const R& record, std::vector<uint8_t>& out);
+
+// Decodes one record from the start of data into record; returns the number of bytes used.
+template <Record R>
+std::size_t decode_record(std::span<const uint8_t> data, R& record);
+
+}  // namespace corvane
