@@ -1,0 +1,12 @@
+# Shared by the mingw toolchain files; CORVANE_MINGW_TRIPLE names the target.
+set(CMAKE_C_COMPILER ${CORVANE_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${CORVANE_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${CORVANE_MINGW_TRIPLE}-windres)
+set(CORVANE_WIDL ${CORVANE_MINGW_TRIPLE}-widl)
+
+# Headers and libraries come from the mingw sysroot only; build tools from the host.
+set(CMAKE_FIND_ROOT_PATH /usr/${CORVANE_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
