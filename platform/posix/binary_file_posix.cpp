@@ -10,33 +10,10 @@
 #include "platform/automation_error.h"
 #include "platform/binary_file.h"
 #include "platform/utf.h"
+#include "posix/errno_error.h"
 
 namespace platform {
 namespace {
-
-[[noreturn]] void throw_errno(int error) {
-  switch (error) {
-    case ENOENT:
-    case ENOTDIR: throw AutomationError(errnum::kPathNotFound);
-    case EACCES:
-    case EPERM: throw AutomationError(errnum::kPermissionDenied);
-    case EISDIR:
-    case EROFS:
-    case ETXTBSY:
-    case EBUSY: throw AutomationError(errnum::kPathFileAccess);
-    case ENAMETOOLONG:
-    case EILSEQ:
-    case EINVAL: throw AutomationError(errnum::kBadFileName);
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG: throw AutomationError(errnum::kDiskFull);
-    case EMFILE:
-    case ENFILE: throw AutomationError(errnum::kTooManyFiles);
-    case ENOMEM: throw AutomationError(errnum::kOutOfMemory);
-    case EIO: throw AutomationError(errnum::kDeviceIo);
-    default: throw AutomationError(errnum::kPathFileAccess);
-  }
-}
 
 int fd_of(intptr_t handle) { return static_cast<int>(handle); }
 
