@@ -17,10 +17,13 @@ namespace platform {
 char16_t decimal_separator();
 
 // The locale-aware numeric test and conversion of the automation runtime, restricted to plain
-// decimal forms: blanks before and after, an optional sign, digits with at most one decimal
-// separator (of the user's locale), an optional exponent (E or e, optional sign, digits). At
-// least one digit. Returns no value for anything else, an empty or blank text included.
+// decimal forms: blanks (spaces, tabs) before and after, an optional sign, digits with at most
+// one decimal separator (of the user's locale), an optional exponent (E or e, optional sign,
+// digits). At least one digit. Returns no value for anything else, an empty or blank text included.
 std::optional<double> parse_number(std::u16string_view text);
+// The same with a given decimal separator, for callers that parse many texts in one locale.
+// A value beyond the range of a double is not a number; one too small for it is zero.
+std::optional<double> parse_number(std::u16string_view text, char16_t separator);
 
 // "True" or "False" in the user's language.
 std::u16string boolean_text(bool value);
