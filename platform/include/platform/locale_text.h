@@ -30,7 +30,10 @@ std::u16string boolean_text(bool value);
 
 // An OLE automation date as the runtime's general date text: the short date, a blank and the
 // long time; the time is left out at exactly midnight and the date when the date part is
-// 30 December 1899 (values from 0 up to 1).
+// 30 December 1899 (values from 0 up to 1). A negative date is the day of its integer part with
+// the fraction counted forwards as the time of day. The time is rounded to the nearest second.
+// NaN, infinities and dates outside years 100..9999 throw AutomationError 5 (invalid argument),
+// as the runtime's own conversion rejects them.
 std::u16string date_text(double oa_date);
 
 }  // namespace platform
