@@ -1,0 +1,331 @@
+#include "sorter/ui/main_window.h"
+
+#include "platform/automation_error.h"
+#include "sorter/ui/resource_ids.h"
+#include "sorter/ui/ui_text.h"
+#include "sorter/ui/version_resource.h"
+#include "sorter/ui/window_fit.h"
+
+namespace sorter::ui {
+namespace {
+
+constexpr wchar_t kClassName[] = L"SorterMainWindow";
+// Identifies the program across all sessions of this computer.
+constexpr wchar_t kInstanceMutex[] = L"Global\\QuenbyEmailSorter.Instance";
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_BORDER;
+constexpr int kDesignedClientWidth = 472;
+constexpr int kDesignedClientHeight = 376;
+
+constexpr UINT_PTR kTimerCheck = 1;   // tmrCheck: the sorting round
+constexpr UINT_PTR kTimerSplash = 2;  // tmrSplash: end of the loading period
+constexpr UINT_PTR kTimerTrayRetry = 3;
+constexpr UINT kCheckMs = 10000;
+constexpr UINT kSplashMs = 3000;
+constexpr UINT kTrayMessage = WM_APP + 1;
+
+enum MenuId : UINT { kMenuExitId = 101, kMenuCrashId = 102, kMenuAboutId = 104 };
+
+constexpr int kLabelLeft = 184, kLabelTop = 344, kLabelWidth = 110, kLabelHeight = 13;
+
+// A failed window-system call during the load, reported with the system's error code.
+platform::AutomationError last_error(const wchar_t* what) {
+  const std::wstring text =
+      std::wstring(what) + L" failed (system error " + std::to_wstring(GetLastError()) + L")";
+  return platform::AutomationError(platform::errnum::kOutOfMemory,
+                                   std::u16string(text.begin(), text.end()));
+}
+
+Extent bitmap_extent(HBITMAP bitmap) {
+  BITMAP info{};
+  if (!bitmap || !GetObjectW(bitmap, sizeof(info), &info)) return {};
+  return {info.bmWidth, info.bmHeight};
+}
+
+}  // namespace
+
+MainWindow::MainWindow(HINSTANCE instance, EnginePort& engine)
+    : instance_(instance), engine_(engine) {}
+
+MainWindow::~MainWindow() {
+  if (window_) DestroyWindow(window_);
+  terminate();
+}
+
+void MainWindow::terminate() {
+  if (terminated_) return;
+  terminated_ = true;
+  engine_.clear_running_flag();
+}
+
+void MainWindow::create_window() {
+  large_icon_.reset(static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_SORTER),
+                                                  IMAGE_ICON, GetSystemMetrics(SM_CXICON),
+                                                  GetSystemMetrics(SM_CYICON), 0)));
+  small_icon_.reset(static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_SORTER),
+                                                  IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                  GetSystemMetrics(SM_CYSMICON), 0)));
+  picture_.reset(static_cast<HBITMAP>(LoadImageW(instance_, MAKEINTRESOURCEW(IDB_SORT),
+                                                 IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof(wc);
+  wc.lpfnWndProc = window_proc;
+  wc.hInstance = instance_;
+  wc.hIcon = large_icon_.get();
+  wc.hIconSm = small_icon_.get();
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+  wc.lpszClassName = kClassName;
+  if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+    throw last_error(L"RegisterClassEx");
+  RECT frame{0, 0, kDesignedClientWidth, kDesignedClientHeight};
+  AdjustWindowRectEx(&frame, kStyle, FALSE, 0);
+  window_ = CreateWindowExW(0, kClassName, kMainCaption, kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                            frame.right - frame.left, frame.bottom - frame.top, nullptr,
+                            nullptr, instance_, this);
+  if (!window_) throw last_error(L"CreateWindowEx");
+  create_label();
+}
+
+void MainWindow::create_label() {
+  HWND label = CreateWindowExW(0, L"STATIC", kLoadingText, WS_CHILD | WS_VISIBLE | SS_LEFT,
+                               kLabelLeft, kLabelTop, kLabelWidth, kLabelHeight, window_,
+                               nullptr, instance_, nullptr);
+  SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
+               FALSE);
+}
+
+bool MainWindow::another_copy_runs() {
+  instance_mutex_.reset(CreateMutexW(nullptr, FALSE, kInstanceMutex));
+  return instance_mutex_ && GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+void MainWindow::load() {
+  create_window();
+  // Both timers count from the window's creation.
+  SetTimer(window_, kTimerCheck, kCheckMs, nullptr);
+  SetTimer(window_, kTimerSplash, kSplashMs, nullptr);
+  sorting_ = true;
+  if (another_copy_runs()) {
+    unload(CloseReason::kUser);
+    if (window_) {
+      // Unload refused: this copy must not sort the store the first copy sorts, and it keeps
+      // its window on screen so that it can still be closed (it has no tray icon).
+      KillTimer(window_, kTimerCheck);
+      KillTimer(window_, kTimerSplash);
+      sorting_ = false;
+    }
+    return;
+  }
+  developer_ = engine_.developer_account();
+  hourglass_ = true;
+  SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+  engine_.bind_drop_folder();
+  tray_ = std::make_unique<TrayIcon>(window_, kTrayMessage, kTimerTrayRetry, small_icon_.get(),
+                                     kTrayTooltip);
+  tray_->add();
+}
+
+void MainWindow::show() {
+  if (!window_) return;
+  RECT r;
+  GetWindowRect(window_, &r);
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  SetWindowPos(window_, nullptr, (GetSystemMetrics(SM_CXSCREEN) - w) / 2,
+               (GetSystemMetrics(SM_CYSCREEN) - h) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  ShowWindow(window_, SW_SHOWNORMAL);
+  UpdateWindow(window_);
+}
+
+LRESULT CALLBACK MainWindow::window_proc(HWND hwnd, UINT message, WPARAM wparam,
+                                         LPARAM lparam) {
+  if (message == WM_NCCREATE) {
+    auto* self = static_cast<MainWindow*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
+    self->window_ = hwnd;
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (!self) return DefWindowProcW(hwnd, message, wparam, lparam);
+  return self->handle(message, wparam, lparam);
+}
+
+LRESULT MainWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
+  HWND hwnd = window_;
+  if (tray_ && tray_->on_message(message)) return 0;
+  switch (message) {
+    case WM_ACTIVATE:
+      if (LOWORD(wparam) != WA_INACTIVE) on_activate();
+      break;
+    case WM_TIMER:
+      on_timer(wparam);
+      return 0;
+    case WM_SIZE:
+      on_size(wparam);
+      return 0;
+    case WM_PAINT:
+      on_paint();
+      return 0;
+    case WM_SETCURSOR:
+      if (hourglass_ && LOWORD(lparam) == HTCLIENT) {
+        SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+        return TRUE;
+      }
+      break;
+    case WM_CTLCOLORSTATIC:
+      SetBkMode(reinterpret_cast<HDC>(wparam), TRANSPARENT);
+      return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
+    case WM_LBUTTONDOWN:
+      pressed_on_picture_ = true;
+      return 0;
+    case WM_LBUTTONUP:
+      // A click on the picture asks to exit.
+      if (pressed_on_picture_) {
+        pressed_on_picture_ = false;
+        unload(CloseReason::kUser);
+      }
+      return 0;
+    case WM_COMMAND:
+      on_command(LOWORD(wparam));
+      return 0;
+    case kTrayMessage:
+      if (tray_ && tray_->is_click(message, lparam)) show_tray_menu();
+      return 0;
+    case WM_CLOSE:
+      unload(CloseReason::kUser);
+      return 0;
+    case WM_QUERYENDSESSION:
+      return TRUE;
+    case WM_ENDSESSION:
+      if (wparam) {
+        unload(CloseReason::kSessionEnd);
+        // The process may be ended as soon as this message returns.
+        terminate();
+      }
+      return 0;
+    case WM_DESTROY:
+      window_ = nullptr;
+      PostQuitMessage(0);
+      return 0;
+  }
+  return DefWindowProcW(hwnd, message, wparam, lparam);
+}
+
+void MainWindow::on_activate() {
+  if (awake_) return;
+  awake_ = true;
+  engine_.start_log();
+}
+
+void MainWindow::on_timer(UINT_PTR id) {
+  if (tray_ && tray_->on_timer(id)) return;
+  if (id == kTimerSplash) {
+    end_splash();
+  } else if (id == kTimerCheck && sorting_ && !in_tick_) {
+    // A round yields to the message loop once; a tick that falls due meanwhile waits.
+    in_tick_ = true;
+    engine_.run_tick();
+    in_tick_ = false;
+  }
+}
+
+void MainWindow::end_splash() {
+  ShowWindow(window_, SW_HIDE);
+  // Minimising shows the window again for a moment; the fit rule hides it at once.
+  ShowWindow(window_, SW_SHOWMINNOACTIVE);
+  KillTimer(window_, kTimerSplash);
+  hourglass_ = false;
+  SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+}
+
+void MainWindow::on_size(WPARAM kind) {
+  if (kind == SIZE_MINIMIZED) {
+    ShowWindow(window_, SW_HIDE);
+    return;
+  }
+  RECT outer{}, client{};
+  GetWindowRect(window_, &outer);
+  GetClientRect(window_, &client);
+  const auto fitted = fitted_outer_size({outer.right - outer.left, outer.bottom - outer.top},
+                                        {client.right, client.bottom},
+                                        bitmap_extent(picture_.get()));
+  if (!fitted) return;
+  if (fitted->width == outer.right - outer.left && fitted->height == outer.bottom - outer.top)
+    return;
+  SetWindowPos(window_, nullptr, 0, 0, fitted->width, fitted->height,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void MainWindow::on_paint() {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(window_, &ps);
+  if (picture_) {
+    HDC memory = CreateCompatibleDC(dc);
+    HGDIOBJ old = SelectObject(memory, picture_.get());
+    const Extent size = bitmap_extent(picture_.get());
+    BitBlt(dc, 0, 0, size.width, size.height, memory, 0, 0, SRCCOPY);
+    SelectObject(memory, old);
+    DeleteDC(memory);
+  }
+  EndPaint(window_, &ps);
+}
+
+void MainWindow::on_command(UINT id) {
+  switch (id) {
+    case kMenuExitId:
+      unload(CloseReason::kUser);
+      break;
+    case kMenuCrashId:
+      // The developer's immediate end: nothing is stopped, removed or written.
+      ExitProcess(0);
+    case kMenuAboutId:
+      show_about();
+      break;
+  }
+}
+
+void MainWindow::show_tray_menu() {
+  UniqueMenu menu(CreatePopupMenu());
+  if (!menu) return;
+  AppendMenuW(menu.get(), MF_STRING, kMenuExitId, kMenuExit);
+  if (developer_) AppendMenuW(menu.get(), MF_STRING, kMenuCrashId, kMenuCrash);
+  AppendMenuW(menu.get(), MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu.get(), MF_STRING, kMenuAboutId, kMenuAbout);
+  POINT at{};
+  GetCursorPos(&at);
+  // The menu closes when the user clicks elsewhere only if the window is in the foreground.
+  SetForegroundWindow(window_);
+  const UINT chosen = static_cast<UINT>(TrackPopupMenu(
+      menu.get(), TPM_RETURNCMD | TPM_NONOTIFY, at.x, at.y, 0, window_, nullptr));
+  PostMessageW(window_, WM_NULL, 0, 0);
+  if (chosen) on_command(chosen);
+}
+
+void MainWindow::show_about() {
+  MessageBoxW(window_, about_text(read_own_version()).c_str(), kAboutTitle, kAboutStyle);
+}
+
+bool MainWindow::close_request(CloseReason reason) {
+  if (reason == CloseReason::kSessionEnd) return true;
+  // One question at a time: the tray menu stays reachable while the box is open.
+  if (asking_) return false;
+  asking_ = true;
+  const int answer = MessageBoxW(window_, kExitQuestion, kExitTitle, kExitStyle);
+  asking_ = false;
+  if (answer != IDYES || !window_) return false;
+  stop_sorting();
+  return true;
+}
+
+void MainWindow::stop_sorting() {
+  engine_.stop_log();
+  if (window_) KillTimer(window_, kTimerCheck);
+  sorting_ = false;
+  engine_.release_round();
+}
+
+void MainWindow::unload(CloseReason reason) {
+  if (!window_ || !close_request(reason)) return;
+  if (tray_) tray_->remove();
+  DestroyWindow(window_);
+}
+
+}  // namespace sorter::ui
