@@ -1,0 +1,149 @@
+// DebugTemplate and DebugEmail: records as readable text for developers, optionally shown in
+// the debug window.
+//
+// Every line ends with CRLF. Entries of the two lists are written line by line; a line whose
+// text cannot be built is left out and the walk goes on. A list that was never dimensioned
+// shows its heading and nothing else, exactly like a sized list without elements. The text is
+// built in one growing buffer, so a body of 100,000 text boxes costs linear time.
+
+#include <exception>
+#include <optional>
+
+#include "corvane/model/error_text.h"
+#include "corvane/model/mail_object_model.h"
+#include "platform/locale_text.h"
+
+namespace corvane {
+namespace {
+
+constexpr std::u16string_view kTab = u"\t";
+// Rough sizes of one dumped entry, used to reserve the buffer up front.
+constexpr std::size_t kPictureChars = 96;
+constexpr std::size_t kTextChars = 256;
+
+// The locale's Boolean words, looked up once per dump: the lookup is a system call on Windows
+// and a large body has hundreds of thousands of Boolean fields.
+class BooleanWords {
+ public:
+  const std::u16string& operator()(Boolean value) {
+    auto& slot = value != kFalse ? true_ : false_;
+    if (!slot) slot = platform::boolean_text(value != kFalse);
+    return *slot;
+  }
+
+ private:
+  std::optional<std::u16string> true_;
+  std::optional<std::u16string> false_;
+};
+
+class DumpWriter {
+ public:
+  explicit DumpWriter(std::u16string& out) : out_(out) {}
+
+  // Appends one line made of `depth` tabs and the pieces that `build` appends; when building
+  // fails the partial line is removed and the dump goes on without it.
+  template <class Build>
+  void guarded_line(int depth, Build&& build) {
+    const std::size_t mark = out_.size();
+    try {
+      for (int i = 0; i < depth; ++i) out_ += kTab;
+      build(out_);
+      out_ += kCrLf;
+    } catch (const std::exception&) {
+      out_.resize(mark);
+    }
+  }
+
+  void line(std::u16string_view text) {
+    out_ += text;
+    out_ += kCrLf;
+  }
+
+ private:
+  std::u16string& out_;
+};
+
+void dump_picture(DumpWriter& w, BooleanWords& words, int64_t index, const MsgPicture& p) {
+  w.guarded_line(1, [&](std::u16string& o) { o += decimal_text(index); });
+  w.guarded_line(1, [&](std::u16string& o) { o += u"Borders: " + decimal_text(p.Borders); });
+  w.guarded_line(1, [&](std::u16string& o) { o += u"Editable: " + words(p.Editable); });
+  w.guarded_line(1, [&](std::u16string& o) { (o += u"FileName: ") += p.FileName; });
+  w.guarded_line(1, [&](std::u16string& o) { o += u"Value cannot be displayed..."; });
+  w.guarded_line(1, [&](std::u16string& o) { o += u"X: " + decimal_text(p.X); });
+  w.guarded_line(1, [&](std::u16string& o) { o += u"Y: " + decimal_text(p.Y); });
+}
+
+void dump_font(DumpWriter& w, BooleanWords& words, const SaveableFont& f) {
+  w.guarded_line(1, [&](std::u16string& o) { o += u"Font "; });
+  w.guarded_line(2, [&](std::u16string& o) { o += u"Bold: " + words(f.Bold); });
+  w.guarded_line(2, [&](std::u16string& o) { (o += u"Charset: ") += f.Charset; });
+  w.guarded_line(2, [&](std::u16string& o) { (o += u"FontName: ") += f.FontName; });
+  w.guarded_line(2, [&](std::u16string& o) { o += u"Italic: " + words(f.Italic); });
+  w.guarded_line(2, [&](std::u16string& o) { o += u"Size: " + decimal_text(f.Size); });
+  w.guarded_line(2, [&](std::u16string& o) { o += u"StrikeThrough: " + words(f.Strikethrough); });
+  w.guarded_line(2, [&](std::u16string& o) { o += u"Underline: " + words(f.Underline); });
+  w.guarded_line(2, [&](std::u16string& o) { o += u"Weight: " + decimal_text(f.Weight); });
+}
+
+void dump_text(DumpWriter& w, BooleanWords& words, int64_t index, const MsgText& t) {
+  constexpr std::size_t kValuePreview = 10;
+  w.guarded_line(1, [&](std::u16string& o) { o += decimal_text(index); });
+  w.guarded_line(1, [&](std::u16string& o) { o += u"Colour: " + decimal_text(t.Colour); });
+  w.guarded_line(1, [&](std::u16string& o) { o += u"Editable: " + words(t.Editable); });
+  dump_font(w, words, t.Font);
+  w.guarded_line(1, [&](std::u16string& o) { o += u"Height: " + decimal_text(t.Height); });
+  w.guarded_line(1, [&](std::u16string& o) { o += u"Width: " + decimal_text(t.Width); });
+  w.guarded_line(1, [&](std::u16string& o) {
+    ((o += u"Value: ") += std::u16string_view(t.Value).substr(0, kValuePreview)) += u"...";
+  });
+  w.guarded_line(1, [&](std::u16string& o) { o += u"X: " + decimal_text(t.X); });
+  w.guarded_line(1, [&](std::u16string& o) { o += u"Y: " + decimal_text(t.Y); });
+}
+
+template <class T, class DumpEntry>
+void dump_list(DumpWriter& w, BooleanWords& words, const List<T>& list, DumpEntry&& dump_entry) {
+  int64_t index = list.lower_bound();
+  for (const T& entry : list) dump_entry(w, words, index++, entry);
+}
+
+}  // namespace
+
+Text MailObjectModel::DebugTemplate(const MsgContents& argValue, Boolean blShow) {
+  return with_library_source([&] {
+    Text out;
+    out.reserve(16 + argValue.Pictures.size() * kPictureChars +
+                argValue.Texts.size() * kTextChars);
+    DumpWriter w(out);
+    BooleanWords words;
+    w.line(u"Pictures");
+    dump_list(w, words, argValue.Pictures, dump_picture);
+    w.line(u"");
+    w.line(u"Texts");
+    dump_list(w, words, argValue.Texts, dump_text);
+    if (blShow == kTrue) presenter().show_debug_window(out);
+    return out;
+  });
+}
+
+Text MailObjectModel::DebugEmail(const EmailMsg& argValue, Boolean blShow) {
+  return with_library_source([&] {
+    const Text body = DebugTemplate(argValue.emMsg, kFalse);
+    Text out;
+    out.reserve(body.size() + 128 + argValue.emCC.size() + argValue.emFrom.size() +
+                argValue.emSubject.size() + argValue.emTo.size());
+    DumpWriter w(out);
+    w.line(u"Headers");
+    w.line(u"-------");
+    w.line(u"emCC: " + argValue.emCC);
+    w.line(u"emDate: " + platform::date_text(argValue.emDate));
+    w.line(u"emFrom: " + argValue.emFrom);
+    out += body;
+    w.line(u"");
+    w.line(u"emSubject: " + argValue.emSubject);
+    w.line(u"emTo: " + argValue.emTo);
+    if (blShow == kTrue) presenter().show_debug_window(out);
+    return out;
+  });
+}
+
+}  // namespace corvane

@@ -1,0 +1,165 @@
+// DebugTemplate and DebugEmail: the exact texts and when the debug window is shown.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "corvane/mail/portable_font.h"
+#include "corvane/model/mail_object_model.h"
+#include "platform/automation_error.h"
+#include "platform/locale_text.h"
+
+namespace corvane {
+namespace {
+
+// Remembers what would have been shown instead of showing it.
+class RecordingPresenter final : public Presenter {
+ public:
+  void show_debug_window(std::u16string_view text) override { shown.emplace_back(text); }
+  void show_message(std::u16string_view, std::u16string_view, MessageIcon) override {}
+  std::vector<std::u16string> shown;
+};
+
+class Dump : public ::testing::Test {
+ protected:
+  std::shared_ptr<RecordingPresenter> presenter = std::make_shared<RecordingPresenter>();
+  MailObjectModel model{presenter, make_portable_font_factory()};
+};
+
+MsgPicture picture(std::u16string name, Long x, Long y, Boolean editable, Byte borders) {
+  MsgPicture p;
+  p.FileName = std::move(name);
+  p.X = x;
+  p.Y = y;
+  p.Editable = editable;
+  p.Borders = borders;
+  p.Value = List<Byte>::sized(0, {1, 2, 3});
+  return p;
+}
+
+MsgText text_box(std::u16string value) {
+  MsgText t;
+  t.X = 10;
+  t.Y = -20;
+  t.Editable = kFalse;
+  t.Colour = 255;
+  t.Font = SaveableFont{u"Arial", u"0", kTrue, kFalse, 1, kFalse, 9, 700};
+  t.Value = std::move(value);
+  t.Width = 300;
+  t.Height = 45;
+  return t;
+}
+
+TEST_F(Dump, EmptyAndUnsizedListsShowTheHeadingsOnly) {
+  const std::u16string expected = u"Pictures\r\n\r\nTexts\r\n";
+  MsgContents empty;
+  empty.Texts = List<MsgText>::sized(0);
+  empty.Pictures = List<MsgPicture>::sized(5);
+  EXPECT_EQ(model.DebugTemplate(empty), expected);
+  EXPECT_EQ(model.DebugTemplate(MsgContents{}), expected);
+}
+
+TEST_F(Dump, TemplateShowsEveryFieldWithTheListsOwnIndices) {
+  MsgContents c;
+  c.Pictures = List<MsgPicture>::sized(
+      1, {picture(u"a.gif", 1, 2, kTrue, 0), picture(u"b.bmp", -7, 70000, kFalse, 255)});
+  c.Texts = List<MsgText>::sized(-1, {text_box(u"Hello")});
+  const std::u16string expected =
+      u"Pictures\r\n"
+      u"\t1\r\n\tBorders: 0\r\n\tEditable: True\r\n\tFileName: a.gif\r\n"
+      u"\tValue cannot be displayed...\r\n\tX: 1\r\n\tY: 2\r\n"
+      u"\t2\r\n\tBorders: 255\r\n\tEditable: False\r\n\tFileName: b.bmp\r\n"
+      u"\tValue cannot be displayed...\r\n\tX: -7\r\n\tY: 70000\r\n"
+      u"\r\n"
+      u"Texts\r\n"
+      u"\t-1\r\n\tColour: 255\r\n\tEditable: False\r\n\tFont \r\n"
+      u"\t\tBold: True\r\n\t\tCharset: 0\r\n\t\tFontName: Arial\r\n\t\tItalic: True\r\n"
+      u"\t\tSize: 9\r\n\t\tStrikeThrough: False\r\n\t\tUnderline: False\r\n\t\tWeight: 700\r\n"
+      u"\tHeight: 45\r\n\tWidth: 300\r\n\tValue: Hello...\r\n\tX: 10\r\n\tY: -20\r\n";
+  EXPECT_EQ(model.DebugTemplate(c), expected);
+}
+
+TEST_F(Dump, ValueShowsItsFirstTenCharactersAndAnEllipsis) {
+  MsgContents c;
+  c.Texts = List<MsgText>::sized(0, {text_box(u"abcdefghijklmnopqrstuvwxy"), text_box(u""),
+                                     text_box(u"0123456789")});
+  const std::u16string dump = model.DebugTemplate(c);
+  EXPECT_NE(dump.find(u"\tValue: abcdefghij...\r\n"), std::u16string::npos);
+  EXPECT_NE(dump.find(u"\tValue: ...\r\n"), std::u16string::npos);
+  EXPECT_NE(dump.find(u"\tValue: 0123456789...\r\n"), std::u16string::npos);
+}
+
+TEST_F(Dump, EmailShowsHeadersAroundTheBody) {
+  EmailMsg m;
+  m.emMsg.Texts = List<MsgText>::sized(0);
+  m.emMsg.Pictures = List<MsgPicture>::sized(0);
+  const std::u16string expected = u"Headers\r\n-------\r\nemCC: \r\nemDate: " +
+                                  platform::date_text(0.0) +
+                                  u"\r\nemFrom: \r\nPictures\r\n\r\nTexts\r\n\r\nemSubject: "
+                                  u"\r\nemTo: \r\n";
+  EXPECT_EQ(model.DebugEmail(m), expected);
+  EXPECT_EQ(platform::date_text(0.0), u"12:00:00 AM");  // the English default locale
+}
+
+TEST_F(Dump, EmailHeadersCarryTheirValues) {
+  EmailMsg m;
+  m.emCC = u"Cy";
+  m.emFrom = u"Ann";
+  m.emTo = u"Tom";
+  m.emSubject = u"Hi";
+  m.emDate = 36526.5;
+  m.emRead = 1;
+  m.emAttachments.FilePath = u"x.doc";
+  const std::u16string dump = model.DebugEmail(m);
+  EXPECT_EQ(dump, u"Headers\r\n-------\r\nemCC: Cy\r\nemDate: " + platform::date_text(36526.5) +
+                      u"\r\nemFrom: Ann\r\n" + model.DebugTemplate(m.emMsg) +
+                      u"\r\nemSubject: Hi\r\nemTo: Tom\r\n");
+  EXPECT_EQ(dump.find(u"x.doc"), std::u16string::npos);
+}
+
+TEST_F(Dump, EmailWithAnImpossibleDateFails) {
+  EmailMsg m;
+  m.emDate = std::numeric_limits<double>::quiet_NaN();
+  try {
+    (void)model.DebugEmail(m);
+    ADD_FAILURE() << "no error";
+  } catch (const platform::AutomationError& e) {
+    EXPECT_EQ(e.number(), platform::errnum::kInvalidCall);
+    EXPECT_EQ(e.source(), u"Corvane.MailObjectModel");
+  }
+  EXPECT_TRUE(presenter->shown.empty());
+}
+
+TEST_F(Dump, TheWindowIsShownOnlyForExactlyTrue) {
+  MsgContents c;
+  (void)model.DebugTemplate(c);
+  (void)model.DebugTemplate(c, kFalse);
+  (void)model.DebugTemplate(c, 1);
+  EXPECT_TRUE(presenter->shown.empty());
+  const std::u16string dump = model.DebugTemplate(c, kTrue);
+  ASSERT_EQ(presenter->shown.size(), 1u);
+  EXPECT_EQ(presenter->shown[0], dump);
+}
+
+TEST_F(Dump, EmailShowsItsWholeTextOnce) {
+  EmailMsg m;
+  m.emTo = u"Tom";
+  (void)model.DebugEmail(m, 1);
+  EXPECT_TRUE(presenter->shown.empty());
+  const std::u16string dump = model.DebugEmail(m, kTrue);
+  ASSERT_EQ(presenter->shown.size(), 1u);
+  EXPECT_EQ(presenter->shown[0], dump);
+}
+
+TEST_F(Dump, AHugeBodyIsDumpedWhole) {
+  MsgContents c;
+  c.Texts = List<MsgText>::sized(0, std::vector<MsgText>(100000, text_box(u"x")));
+  const std::u16string dump = model.DebugTemplate(c);
+  const auto lines = std::count(dump.begin(), dump.end(), u'\n');
+  EXPECT_EQ(lines, 3 + 100000 * 17);
+  EXPECT_NE(dump.find(u"\t99999\r\n"), std::u16string::npos);
+}
+
+}  // namespace
+}  // namespace corvane

@@ -1,0 +1,190 @@
+// SaveEmail, OpenEmail (with its pending failure), AddAttachment and IsRead.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "corvane/model/mail_object_model.h"
+#include "tests/support/temp_dir.h"
+
+namespace corvane {
+namespace {
+
+using platform::AutomationError;
+using testsupport::read_bytes;
+using testsupport::TempDir;
+using testsupport::u16;
+using testsupport::write_bytes;
+
+EmailMsg sample_email() {
+  EmailMsg m;
+  m.emSignature = {0xAB, 0x00, 0x7F};
+  m.emRead = 9;
+  m.emTo = u"Tom";
+  m.emFrom = u"Ann";
+  m.emCC = u"Bob; Cy";
+  m.emSubject = u"Lunch \u00e0 midi";
+  m.emMsg.Texts = List<MsgText>::sized(3, {MsgText{}});
+  m.emMsg.Texts.at(3).Value = u"A body long enough to make this file longer than an empty e-mail";
+  m.emAttachments.FilePath = u"C:\\mail\\a.doc";
+  m.emDate = 45123.625;
+  return m;
+}
+
+// Each test starts and ends without a failure pending on this thread.
+class Email : public ::testing::Test {
+ protected:
+  void SetUp() override { (void)take_pending_open_failure(); }
+  void TearDown() override { (void)take_pending_open_failure(); }
+  TempDir dir;
+  MailObjectModel model;
+};
+
+TEST_F(Email, SaveThenOpenGivesAnEqualRecord) {
+  const auto path = u16(dir / "m.eml");
+  ASSERT_TRUE(model.SaveEmail(path, sample_email()));
+  EXPECT_EQ(model.OpenEmail(path), sample_email());
+  EXPECT_FALSE(take_pending_open_failure().has_value());
+  EXPECT_EQ(model.ErrorString(), u"");
+}
+
+TEST_F(Email, UnsizedBodyListsSurviveARoundTrip) {
+  EmailMsg m;
+  m.emTo = u"Tom";
+  const auto path = u16(dir / "m.eml");
+  ASSERT_TRUE(model.SaveEmail(path, m));
+  const EmailMsg back = model.OpenEmail(path);
+  EXPECT_EQ(back, m);
+  EXPECT_FALSE(back.emMsg.Texts.is_sized());
+  EXPECT_FALSE(back.emMsg.Pictures.is_sized());
+}
+
+TEST_F(Email, ShortEmailOverALongerFileReadsBackShortAndKeepsTheLength) {
+  const auto path = dir / "m.eml";
+  ASSERT_TRUE(model.SaveEmail(u16(path), sample_email()));
+  const auto long_size = read_bytes(path).size();
+  EmailMsg short_mail;
+  short_mail.emTo = u"Al";
+  ASSERT_TRUE(model.SaveEmail(u16(path), short_mail));
+  EXPECT_EQ(read_bytes(path).size(), long_size);
+  EXPECT_EQ(model.OpenEmail(u16(path)), short_mail);
+}
+
+TEST_F(Email, SaveFailureMessageSurvivesLaterSuccesses) {
+  EXPECT_FALSE(model.SaveEmail(u16(dir / "missing" / "m.eml"), sample_email()));
+  const std::u16string message = u"SaveEmail Error: \"Path not found\" (76)";
+  EXPECT_EQ(model.ErrorString(), message);
+  const auto path = u16(dir / "m.eml");
+  EXPECT_TRUE(model.SaveEmail(path, sample_email()));
+  EXPECT_EQ(model.OpenEmail(path), sample_email());
+  EXPECT_EQ(model.ErrorString(), message);
+}
+
+TEST_F(Email, OpenOfAMissingOrEmptyFileGivesTheEmptyRecordQuietly) {
+  model.set_ErrorString(u"kept");
+  const auto missing = dir / "new.eml";
+  EXPECT_EQ(model.OpenEmail(u16(missing)), EmailMsg{});
+  EXPECT_TRUE(std::filesystem::exists(missing));
+  EXPECT_EQ(std::filesystem::file_size(missing), 0u);
+  EXPECT_EQ(model.OpenEmail(u16(missing)), EmailMsg{});  // now a zero-length file
+  EXPECT_EQ(model.ErrorString(), u"kept");
+  EXPECT_FALSE(take_pending_open_failure().has_value());
+}
+
+TEST_F(Email, OpenFailureIsReportedAndLeftPendingOnce) {
+  const EmailMsg back = model.OpenEmail(u16(dir / "missing" / "m.eml"));
+  EXPECT_EQ(back, EmailMsg{});
+  EXPECT_EQ(model.ErrorString(), u"OpenEmail: Corvane.MailObjectModel\r\nPath not found");
+  const auto pending = take_pending_open_failure();
+  ASSERT_TRUE(pending.has_value());
+  EXPECT_EQ(pending->number(), platform::errnum::kPathNotFound);
+  EXPECT_EQ(pending->description(), u"Path not found");
+  EXPECT_FALSE(take_pending_open_failure().has_value());  // taking clears it
+}
+
+TEST_F(Email, ASuccessfulOpenClearsAFailureNobodyTook) {
+  (void)model.OpenEmail(u16(dir / "missing" / "m.eml"));
+  const auto path = u16(dir / "m.eml");
+  ASSERT_TRUE(model.SaveEmail(path, sample_email()));
+  EXPECT_EQ(model.OpenEmail(path), sample_email());
+  EXPECT_FALSE(take_pending_open_failure().has_value());
+  // ErrorString is not cleared by the success.
+  EXPECT_EQ(model.ErrorString(), u"OpenEmail: Corvane.MailObjectModel\r\nPath not found");
+}
+
+TEST_F(Email, DamagedFileGivesThePartialRecordAndAPendingFailure) {
+  const auto path = dir / "bad.eml";
+  // Signature, read flag, four texts, then a body list with three dimensions.
+  write_bytes(path, {1, 2, 3, 1, 2, 0, 'T', 'o', 0, 0, 0, 0, 0, 0, 3, 0});
+  const EmailMsg back = model.OpenEmail(u16(path));
+  EXPECT_EQ(back.emTo, u"To");
+  EXPECT_EQ(back.emRead, 1);
+  EXPECT_EQ(model.ErrorString().rfind(u"OpenEmail: Corvane.MailObjectModel\r\nBad record length", 0), 0u);
+  const auto pending = take_pending_open_failure();
+  ASSERT_TRUE(pending.has_value());
+  EXPECT_NE(pending->number(), 0);
+}
+
+TEST_F(Email, AddAttachmentCopiesAndRecordsThePathAsGiven) {
+  write_bytes(dir / "a.txt", {'o', 'n', 'e'});
+  write_bytes(dir / "b.txt", {'t', 'w', 'o', '!'});
+  write_bytes(dir / "copy2.txt", {'o', 'l', 'd', ' ', 'l', 'o', 'n', 'g'});
+  EmailMsg m = sample_email();
+  const auto first = u16(dir / "copy1.txt");
+  const auto second = u16(dir / "copy2.txt");
+  ASSERT_TRUE(model.AddAttachment(u16(dir / "a.txt"), first, m));
+  EXPECT_EQ(m.emAttachments.FilePath, first);
+  ASSERT_TRUE(model.AddAttachment(u16(dir / "b.txt"), second, m));
+  EXPECT_EQ(m.emAttachments.FilePath, second);
+  EXPECT_EQ(read_bytes(dir / "copy1.txt"), (std::vector<uint8_t>{'o', 'n', 'e'}));
+  EXPECT_EQ(read_bytes(dir / "copy2.txt"), (std::vector<uint8_t>{'t', 'w', 'o', '!'}));
+  EXPECT_EQ(model.ErrorString(), u"");
+}
+
+TEST_F(Email, AddAttachmentFailureLeavesTheRecordUnchanged) {
+  EmailMsg m = sample_email();
+  EXPECT_FALSE(model.AddAttachment(u16(dir / "none.txt"), u16(dir / "copy.txt"), m));
+  EXPECT_EQ(m, sample_email());
+  EXPECT_EQ(model.ErrorString(), u"AddAttachment Error: \"File not found\" & (53)");
+
+  write_bytes(dir / "a.txt", {'x'});
+  EXPECT_FALSE(model.AddAttachment(u16(dir / "a.txt"), u16(dir / "missing" / "c.txt"), m));
+  EXPECT_EQ(m, sample_email());
+  EXPECT_EQ(model.ErrorString().rfind(u"AddAttachment Error: \"", 0), 0u);
+  EXPECT_NE(model.ErrorString().find(u"\" & ("), std::u16string::npos);
+}
+
+TEST_F(Email, IsReadLooksAtTheFourthByteOnly) {
+  const auto path = dir / "r.eml";
+  const std::vector<std::pair<std::vector<uint8_t>, bool>> cases = {
+      {{}, false},
+      {{1}, false},
+      {{1, 1, 1}, false},
+      {{1, 1, 1, 0}, false},
+      {{0, 0, 0, 1}, true},
+      {{0, 0, 0, 255}, true},
+      {{0, 0, 0, 0, 9, 9}, false},
+      {{0, 0, 0, 2, 0, 0}, true},
+  };
+  for (const auto& [bytes, expected] : cases) {
+    write_bytes(path, bytes);
+    EXPECT_EQ(model.IsRead(u16(path)), expected) << bytes.size() << " bytes";
+  }
+}
+
+TEST_F(Email, IsReadOfAMissingFileCreatesItAndAMissingFolderFails) {
+  const auto path = dir / "new.eml";
+  EXPECT_FALSE(model.IsRead(u16(path)));
+  EXPECT_TRUE(std::filesystem::exists(path));
+  try {
+    (void)model.IsRead(u16(dir / "missing" / "r.eml"));
+    ADD_FAILURE() << "IsRead did not fail";
+  } catch (const AutomationError& e) {
+    EXPECT_EQ(e.number(), platform::errnum::kPathNotFound);
+    EXPECT_EQ(e.source(), u"Corvane.MailObjectModel");
+  }
+  EXPECT_EQ(model.ErrorString(), u"");
+}
+
+}  // namespace
+}  // namespace corvane

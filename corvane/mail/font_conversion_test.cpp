@@ -1,0 +1,207 @@
+// Integer coercion, the portable font and ConvertFont / RetrieveFont.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "corvane/mail/integer_coercion.h"
+#include "corvane/mail/portable_font.h"
+#include "corvane/model/mail_object_model.h"
+
+namespace corvane {
+namespace {
+
+using platform::AutomationError;
+
+template <class F>
+int32_t error_number_of(F&& f) {
+  try {
+    f();
+  } catch (const AutomationError& e) {
+    return e.number();
+  }
+  return 0;
+}
+
+TEST(IntegerCoercion, CurrencyRoundsHalvesToEven) {
+  EXPECT_EQ(integer_from_currency(82500), 8);     // 8.25
+  EXPECT_EQ(integer_from_currency(105000), 10);   // 10.5
+  EXPECT_EQ(integer_from_currency(115000), 12);   // 11.5
+  EXPECT_EQ(integer_from_currency(97500), 10);    // 9.75
+  EXPECT_EQ(integer_from_currency(105001), 11);
+  EXPECT_EQ(integer_from_currency(-25000), -2);   // -2.5
+  EXPECT_EQ(integer_from_currency(-35000), -4);   // -3.5
+  EXPECT_EQ(integer_from_currency(-12500), -1);   // -1.25
+  EXPECT_EQ(integer_from_currency(0), 0);
+}
+
+TEST(IntegerCoercion, CurrencyOverflowsOutsideTheIntegerRange) {
+  EXPECT_EQ(integer_from_currency(327674999), 32767);
+  EXPECT_EQ(error_number_of([] { integer_from_currency(327675000); }), 6);  // 32767.5
+  EXPECT_EQ(integer_from_currency(-327685000), -32768);                      // -32768.5
+  EXPECT_EQ(error_number_of([] { integer_from_currency(-327685001); }), 6);
+  EXPECT_EQ(error_number_of([] { integer_from_currency(INT64_MIN); }), 6);
+  EXPECT_EQ(error_number_of([] { integer_from_currency(INT64_MAX); }), 6);
+}
+
+TEST(IntegerCoercion, TextIsParsedThenRounded) {
+  EXPECT_EQ(integer_from_text(u"0"), 0);
+  EXPECT_EQ(integer_from_text(u" 161 "), 161);
+  EXPECT_EQ(integer_from_text(u"-32768"), -32768);
+  EXPECT_EQ(integer_from_text(u"2.5"), 2);
+  EXPECT_EQ(integer_from_text(u"3.5"), 4);
+  EXPECT_EQ(integer_from_text(u"1E2"), 100);
+  EXPECT_EQ(error_number_of([] { integer_from_text(u""); }), 13);
+  EXPECT_EQ(error_number_of([] { integer_from_text(u"   "); }), 13);
+  EXPECT_EQ(error_number_of([] { integer_from_text(u"abc"); }), 13);
+  EXPECT_EQ(error_number_of([] { integer_from_text(u"12x"); }), 13);
+  EXPECT_EQ(error_number_of([] { integer_from_text(u"32768"); }), 6);
+  EXPECT_EQ(error_number_of([] { integer_from_text(u"1e300"); }), 6);
+}
+
+TEST(PortableFont, DefaultsAndTheBoldWeightCoupling) {
+  PortableFont font;
+  EXPECT_EQ(font.name(), u"MS Sans Serif");
+  EXPECT_EQ(font.size_cy(), 82500);
+  EXPECT_EQ(font.weight(), 400);
+  EXPECT_FALSE(font.bold());
+  font.set_bold(true);
+  EXPECT_EQ(font.weight(), 700);
+  font.set_weight(550);
+  EXPECT_FALSE(font.bold());
+  font.set_weight(551);
+  EXPECT_TRUE(font.bold());
+  font.set_bold(false);
+  EXPECT_EQ(font.weight(), 400);
+}
+
+// A font that records the order in which its properties are set.
+class RecordingFont final : public FontObject {
+ public:
+  explicit RecordingFont(std::vector<std::string>& log) : log_(log) {}
+  std::u16string name() const override { return font_.name(); }
+  void set_name(const std::u16string& v) override { log_.push_back("Name"); font_.set_name(v); }
+  int64_t size_cy() const override { return font_.size_cy(); }
+  void set_size_cy(int64_t v) override { log_.push_back("Size"); font_.set_size_cy(v); }
+  bool bold() const override { return font_.bold(); }
+  void set_bold(bool v) override { log_.push_back("Bold"); font_.set_bold(v); }
+  bool italic() const override { return font_.italic(); }
+  void set_italic(bool v) override { log_.push_back("Italic"); font_.set_italic(v); }
+  bool underline() const override { return font_.underline(); }
+  void set_underline(bool v) override { log_.push_back("Underline"); font_.set_underline(v); }
+  bool strikethrough() const override { return font_.strikethrough(); }
+  void set_strikethrough(bool v) override {
+    log_.push_back("Strikethrough");
+    font_.set_strikethrough(v);
+  }
+  int16_t weight() const override { return font_.weight(); }
+  void set_weight(int16_t v) override { log_.push_back("Weight"); font_.set_weight(v); }
+  int16_t charset() const override { return font_.charset(); }
+  void set_charset(int16_t v) override { log_.push_back("Charset"); font_.set_charset(v); }
+
+ private:
+  std::vector<std::string>& log_;
+  PortableFont font_;
+};
+
+class RecordingFactory final : public FontFactory {
+ public:
+  std::unique_ptr<FontObject> create() override { return std::make_unique<RecordingFont>(log); }
+  std::vector<std::string> log;
+};
+
+SaveableFont sample_font() {
+  return SaveableFont{u"Courier New", u"161", kTrue, kTrue, kFalse, kTrue, 14, 800};
+}
+
+TEST(ConvertFont, CopiesEveryPropertyAndRoundsTheSize) {
+  MailObjectModel model;
+  PortableFont font;
+  font.set_name(u"Tahoma");
+  font.set_charset(-3);
+  font.set_italic(true);
+  font.set_underline(true);
+  font.set_size_cy(105000);
+  font.set_weight(900);
+  const SaveableFont out = model.ConvertFont(&font);
+  EXPECT_EQ(out, (SaveableFont{u"Tahoma", u"-3", kTrue, kTrue, kTrue, kFalse, 10, 900}));
+  font.set_size_cy(115000);
+  EXPECT_EQ(model.ConvertFont(&font).Size, 12);
+}
+
+TEST(ConvertFont, FailsForAMissingFontOrAnOversizedOne) {
+  MailObjectModel model;
+  try {
+    (void)model.ConvertFont(nullptr);
+    ADD_FAILURE() << "no error";
+  } catch (const AutomationError& e) {
+    EXPECT_EQ(e.number(), 91);
+    EXPECT_EQ(e.description(), u"Object variable or With block variable not set");
+    EXPECT_EQ(e.source(), u"Corvane.MailObjectModel");
+  }
+  PortableFont font;
+  font.set_size_cy(327675000);
+  EXPECT_EQ(error_number_of([&] { (void)model.ConvertFont(&font); }), 6);
+  EXPECT_EQ(model.ErrorString(), u"");
+}
+
+TEST(RetrieveFont, SetsThePropertiesInTheFixedOrder) {
+  auto factory = std::make_shared<RecordingFactory>();
+  MailObjectModel model(make_stderr_presenter(), factory);
+  const auto font = model.RetrieveFont(sample_font());
+  EXPECT_EQ(factory->log, (std::vector<std::string>{"Name", "Bold", "Charset", "Italic", "Size",
+                                                    "Strikethrough", "Underline", "Weight"}));
+  EXPECT_EQ(font->name(), u"Courier New");
+  EXPECT_EQ(font->charset(), 161);
+  EXPECT_EQ(font->size_cy(), 140000);
+  EXPECT_TRUE(font->underline());
+  EXPECT_FALSE(font->italic());
+  EXPECT_TRUE(font->strikethrough());
+  EXPECT_EQ(font->weight(), 800);
+  EXPECT_TRUE(font->bold());
+}
+
+TEST(RetrieveFont, TheStoredWeightWinsOverBold) {
+  MailObjectModel model;
+  SaveableFont saved = sample_font();
+  saved.Bold = kTrue;
+  saved.Weight = 400;
+  const auto font = model.RetrieveFont(saved);
+  EXPECT_EQ(font->weight(), 400);
+  EXPECT_FALSE(font->bold());
+}
+
+TEST(RetrieveFont, FailsOnACharsetThatIsNoInteger) {
+  MailObjectModel model;
+  SaveableFont saved = sample_font();
+  saved.Charset = u"";
+  EXPECT_EQ(error_number_of([&] { (void)model.RetrieveFont(saved); }), 13);
+  saved.Charset = u"ANSI";
+  EXPECT_EQ(error_number_of([&] { (void)model.RetrieveFont(saved); }), 13);
+  saved.Charset = u"40000";
+  EXPECT_EQ(error_number_of([&] { (void)model.RetrieveFont(saved); }), 6);
+  EXPECT_EQ(error_number_of([&] { (void)model.RetrieveFont(SaveableFont{}); }), 13);
+}
+
+TEST(FontConversion, ConvertThenRetrieveKeepsWhatTheRecordCanHold) {
+  MailObjectModel model;
+  PortableFont original;
+  original.set_name(u"Georgia");
+  original.set_charset(238);
+  original.set_bold(true);
+  original.set_strikethrough(true);
+  original.set_size_cy(97500);
+  const auto back = model.RetrieveFont(model.ConvertFont(&original));
+  EXPECT_EQ(back->name(), u"Georgia");
+  EXPECT_EQ(back->charset(), 238);
+  EXPECT_TRUE(back->bold());
+  EXPECT_EQ(back->weight(), 700);
+  EXPECT_FALSE(back->italic());
+  EXPECT_FALSE(back->underline());
+  EXPECT_TRUE(back->strikethrough());
+  EXPECT_EQ(back->size_cy(), 100000);
+}
+
+}  // namespace
+}  // namespace corvane

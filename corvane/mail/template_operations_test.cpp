@@ -1,0 +1,128 @@
+// SaveTemplate and OpenTemplate: round trips, the file layout and the ErrorString formats.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "corvane/model/mail_object_model.h"
+#include "tests/support/bytes.h"
+#include "tests/support/temp_dir.h"
+
+namespace corvane {
+namespace {
+
+using testsupport::Bytes;
+using testsupport::read_bytes;
+using testsupport::TempDir;
+using testsupport::u16;
+using testsupport::write_bytes;
+
+MsgContents sample_template() {
+  MsgText text;
+  text.X = -5;
+  text.Y = 70000;
+  text.Editable = kTrue;
+  text.Colour = 0xFF00FF;
+  text.Font = SaveableFont{u"Arial", u"0", kTrue, kFalse, kTrue, kFalse, 12, 700};
+  text.Value = u"Dear \u00e9mile,\r\nsee you";
+  text.Width = 300;
+  text.Height = 40;
+  MsgPicture picture;
+  picture.FileName = u"logo.gif";
+  picture.Borders = 2;
+  picture.Value = List<Byte>::sized(0, {0x47, 0x49, 0x46});
+  MsgContents contents;
+  contents.Texts = List<MsgText>::sized(1, {text, MsgText{}});
+  contents.Pictures = List<MsgPicture>::sized(-2, {picture});
+  return contents;
+}
+
+TEST(Template, SaveThenOpenGivesAnEqualRecord) {
+  TempDir dir;
+  MailObjectModel model;
+  const auto path = u16(dir / "t.tpl");
+  ASSERT_TRUE(model.SaveTemplate(path, sample_template()));
+  EXPECT_EQ(model.OpenTemplate(path), sample_template());
+  EXPECT_EQ(model.ErrorString(), u"");
+}
+
+TEST(Template, UnsizedAndEmptyListsKeepTheirDifference) {
+  TempDir dir;
+  MailObjectModel model;
+  const auto path = dir / "t.tpl";
+  ASSERT_TRUE(model.SaveTemplate(u16(path), MsgContents{}));
+  EXPECT_EQ(read_bytes(path), (std::vector<uint8_t>{0, 0, 0, 0}));
+  EXPECT_EQ(model.OpenTemplate(u16(path)), MsgContents{});
+
+  MsgContents empty;
+  empty.Texts = List<MsgText>::sized(0);
+  empty.Pictures = List<MsgPicture>::sized(1);
+  const auto other = u16(dir / "e.tpl");
+  ASSERT_TRUE(model.SaveTemplate(other, empty));
+  const MsgContents back = model.OpenTemplate(other);
+  EXPECT_EQ(back, empty);
+  EXPECT_TRUE(back.Pictures.is_sized());
+}
+
+TEST(Template, ShortTemplateOverALongerFileReadsBackShort) {
+  TempDir dir;
+  MailObjectModel model;
+  const auto path = dir / "t.tpl";
+  ASSERT_TRUE(model.SaveTemplate(u16(path), sample_template()));
+  const auto long_size = read_bytes(path).size();
+  ASSERT_TRUE(model.SaveTemplate(u16(path), MsgContents{}));
+  EXPECT_EQ(read_bytes(path).size(), long_size);
+  EXPECT_EQ(model.OpenTemplate(u16(path)), MsgContents{});
+}
+
+TEST(Template, SaveFailureReportsThroughErrorString) {
+  TempDir dir;
+  MailObjectModel model;
+  EXPECT_FALSE(model.SaveTemplate(u16(dir / "missing" / "t.tpl"), sample_template()));
+  EXPECT_EQ(model.ErrorString(), u"SaveTemplate Error: \"Path not found\" (76)");
+  // A later success leaves the message in place.
+  EXPECT_TRUE(model.SaveTemplate(u16(dir / "t.tpl"), sample_template()));
+  EXPECT_EQ(model.ErrorString(), u"SaveTemplate Error: \"Path not found\" (76)");
+}
+
+TEST(Template, OpenOfAMissingFolderGivesTheEmptyRecordAndAMessage) {
+  TempDir dir;
+  MailObjectModel model;
+  const MsgContents back = model.OpenTemplate(u16(dir / "missing" / "t.tpl"));
+  EXPECT_EQ(back, MsgContents{});
+  EXPECT_FALSE(back.Texts.is_sized());
+  EXPECT_EQ(model.ErrorString(), u"OpenTemplate: Corvane.MailObjectModel\r\nPath not found");
+}
+
+TEST(Template, OpenOfAMissingFileCreatesItAndSucceeds) {
+  TempDir dir;
+  MailObjectModel model;
+  model.set_ErrorString(u"earlier");
+  const auto path = dir / "new.tpl";
+  EXPECT_EQ(model.OpenTemplate(u16(path)), MsgContents{});
+  EXPECT_TRUE(std::filesystem::exists(path));
+  EXPECT_EQ(std::filesystem::file_size(path), 0u);
+  EXPECT_EQ(model.ErrorString(), u"earlier");
+}
+
+TEST(Template, DamagedFileGivesWhatWasReadAndAMessage) {
+  TempDir dir;
+  MailObjectModel model;
+  const auto path = dir / "bad.tpl";
+  // One text box, then a picture list claiming two dimensions.
+  Bytes bytes;
+  bytes.list(1, 0).i32(1).i32(2).i16(0).i32(3);           // X, Y, Editable, Colour
+  bytes.text("Arial").text("0").i16(0).i16(0).i16(0).i16(0).i16(8).i16(400);
+  bytes.text("hi").i32(10).i32(20);                        // Value, Width, Height
+  bytes.u16(2).u32(1).i32(0);
+  write_bytes(path, bytes);
+  const MsgContents back = model.OpenTemplate(u16(path));
+  ASSERT_EQ(back.Texts.size(), 1u);
+  EXPECT_EQ(back.Texts.at(0).Value, u"hi");
+  EXPECT_EQ(back.Texts.at(0).Height, 20);
+  EXPECT_FALSE(back.Pictures.is_sized());
+  EXPECT_EQ(model.ErrorString().rfind(u"OpenTemplate: Corvane.MailObjectModel\r\nBad record length", 0), 0u);
+}
+
+}  // namespace
+}  // namespace corvane
