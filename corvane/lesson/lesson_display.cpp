@@ -1,0 +1,67 @@
+// Lesson and time display: DisplayLesson shows a lesson file as indented text, ShowTime the
+// current date and time, each in a modal message box.
+
+#include <exception>
+
+#include "corvane/model/error_text.h"
+#include "corvane/model/mail_object_model.h"
+#include "platform/clock.h"
+#include "platform/locale_text.h"
+
+namespace corvane {
+namespace {
+
+constexpr std::u16string_view kLessonTitle = u"Lesson";
+
+// Appends one piece of the display text; a piece that cannot be built is left out.
+template <class Build>
+void append_part(Text& out, Build&& build) noexcept {
+  try {
+    build(out);
+  } catch (...) {
+  }
+}
+
+void append_choice(Text& out, const LessonChoice& choice) {
+  out += u"\t\tFrom: " + choice.choFrom + Text(kCrLf);
+  out += u"\t\tSubject: " + choice.choSubject + Text(kCrLf);
+  out += u"\t\tMessage: " + choice.choMessage + Text(kCrLf);
+}
+
+}  // namespace
+
+Text MailObjectModel::lesson_display_text(const Text& path, const EmailLesson& lesson) {
+  Text out;
+  append_part(out, [&](Text& t) {
+    t += u"[" + path + u"]" + Text(kCrLf) + u"Steps:" + Text(kCrLf);
+  });
+  for (const LessonStep& step : lesson.steps) {
+    append_part(out, [&](Text& t) {
+      t += u"\tIndex: " + decimal_text(step.Index) + u"\tChoices: " + Text(kCrLf);
+    });
+    for (const LessonChoice& choice : step.Choices) {
+      append_part(out, [&](Text& t) { append_choice(t, choice); });
+    }
+  }
+  append_part(out, [](Text& t) { t += u"_____"; });
+  return out;
+}
+
+Text MailObjectModel::time_display_text(Date now) { return platform::date_text(now); }
+
+void MailObjectModel::DisplayLesson(const Text& Path) {
+  const EmailLesson lesson = OpenLesson(Path);
+  const Text text = lesson_display_text(Path, lesson);
+  try {
+    presenter().show_message(text, kLessonTitle, MessageIcon::kInformation);
+  } catch (...) {
+    // A message box that cannot be shown is skipped: the lesson was read, the call succeeds.
+  }
+}
+
+void MailObjectModel::ShowTime() {
+  presenter().show_message(time_display_text(platform::local_now_as_oa_date()), kLibraryTitle,
+                           MessageIcon::kNone);
+}
+
+}  // namespace corvane

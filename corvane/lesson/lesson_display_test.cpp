@@ -1,0 +1,88 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "corvane/lesson/lesson_test_support.h"
+#include "tests/support/temp_dir.h"
+
+namespace corvane {
+namespace {
+
+using lessontest::choice;
+using lessontest::error_of;
+using lessontest::lesson_of;
+using testsupport::TempDir;
+using testsupport::u16;
+
+TEST(LessonDisplayText, StepsAndChoicesIndented) {
+  const EmailLesson lesson =
+      lesson_of({{1, {choice(u"Ann", u"Hi", u"Hello"), choice(u"Bob", u"Yo", u"A\r\nB")}},
+                 {-3, {choice(u"Cid", u"S", u"M")}}},
+                1);
+  EXPECT_EQ(MailObjectModel::lesson_display_text(u"C:\\l.les", lesson),
+            u"[C:\\l.les]\r\nSteps:\r\n"
+            u"\tIndex: 1\tChoices: \r\n"
+            u"\t\tFrom: Ann\r\n\t\tSubject: Hi\r\n\t\tMessage: Hello\r\n"
+            u"\t\tFrom: Bob\r\n\t\tSubject: Yo\r\n\t\tMessage: A\r\nB\r\n"
+            u"\tIndex: -3\tChoices: \r\n"
+            u"\t\tFrom: Cid\r\n\t\tSubject: S\r\n\t\tMessage: M\r\n"
+            u"_____");
+}
+
+TEST(LessonDisplayText, EmptyLessonsAndUnsizedChoices) {
+  EXPECT_EQ(MailObjectModel::lesson_display_text(u"p", EmailLesson{}),
+            u"[p]\r\nSteps:\r\n_____");
+  EmailLesson lesson;
+  lesson.steps.push_back(LessonStep{List<LessonChoice>(), 4});
+  EXPECT_EQ(MailObjectModel::lesson_display_text(u"p", lesson),
+            u"[p]\r\nSteps:\r\n\tIndex: 4\tChoices: \r\n_____");
+}
+
+TEST(DisplayLesson, ShowsTheFileInALessonBox) {
+  TempDir dir;
+  lessontest::Fixture f;
+  const Text path = u16(dir / "l.les");
+  ASSERT_TRUE(f.model.SaveLesson(path, lesson_of({{2, {choice(u"Ann")}}})));
+  f.model.DisplayLesson(path);
+  ASSERT_EQ(f.presenter->shown.size(), 1u);
+  EXPECT_EQ(f.presenter->shown[0].title, u"Lesson");
+  EXPECT_EQ(f.presenter->shown[0].icon, MessageIcon::kInformation);
+  EXPECT_NE(f.presenter->shown[0].text.find(u"\tIndex: 2\tChoices: \r\n\t\tFrom: Ann\r\n"),
+            Text::npos);
+}
+
+TEST(DisplayLesson, MissingFileIsCreatedAndShownEmpty) {
+  TempDir dir;
+  lessontest::Fixture f;
+  const Text path = u16(dir / "new.les");
+  f.model.DisplayLesson(path);
+  ASSERT_EQ(f.presenter->shown.size(), 1u);
+  EXPECT_EQ(f.presenter->shown[0].text, u"[" + path + u"]\r\nSteps:\r\n_____");
+  EXPECT_TRUE(std::filesystem::exists(dir / "new.les"));
+}
+
+TEST(DisplayLesson, OpenFailureRaisesAndShowsNothing) {
+  TempDir dir;
+  lessontest::Fixture f;
+  EXPECT_EQ(error_of([&] { f.model.DisplayLesson(u16(dir / "x" / "l.les")); }), 51620);
+  EXPECT_TRUE(f.presenter->shown.empty());
+}
+
+TEST(DisplayLesson, AFailingMessageBoxIsSkipped) {
+  TempDir dir;
+  lessontest::Fixture f;
+  f.presenter->fail = true;
+  EXPECT_NO_THROW(f.model.DisplayLesson(u16(dir / "l.les")));
+}
+
+TEST(ShowTime, ShowsTheDateInAnUntitledBox) {
+  lessontest::Fixture f;
+  f.model.ShowTime();
+  ASSERT_EQ(f.presenter->shown.size(), 1u);
+  EXPECT_EQ(f.presenter->shown[0].title, kLibraryTitle);
+  EXPECT_EQ(f.presenter->shown[0].icon, MessageIcon::kNone);
+  EXPECT_FALSE(f.presenter->shown[0].text.empty());
+}
+
+}  // namespace
+}  // namespace corvane
