@@ -1,0 +1,194 @@
+#include "corvane/com/mail_object.h"
+
+#include "corvane/com/com_error.h"
+#include "corvane/com/ole_font.h"
+#include "corvane/com/server_module.h"
+#include "corvane/com/udt_convert.h"
+#include "corvane/com/unique_resource.h"
+
+namespace corvane::com {
+namespace {
+
+Text text_of(BSTR value) {
+  return Text(value ? reinterpret_cast<const char16_t*>(value) : u"",
+              value ? SysStringLen(value) : 0);
+}
+
+BSTR bstr_of(const Text& text) {
+  BSTR out = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()),
+                               static_cast<UINT>(text.size()));
+  if (out == nullptr) throw platform::AutomationError(platform::errnum::kOutOfMemory);
+  return out;
+}
+
+VARIANT_BOOL variant_bool(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
+
+// Runs body for a method with required pointer arguments: E_POINTER when one is null.
+template <class Body, class... Pointers>
+HRESULT checked_call(Body&& body, Pointers*... pointers) noexcept {
+  if (((pointers == nullptr) || ...)) return E_POINTER;
+  return com_call(std::forward<Body>(body));
+}
+
+// Moves a core record into a caller's [out, retval] record.
+template <class U, class Core>
+void return_record(const Core& core, U* out) {
+  owned_udt<U> result;
+  to_udt(core, result.get());
+  result.release_to(*out);
+}
+
+}  // namespace
+
+MailObject::MailObject() : model_(library_presenter(), library_fonts()) { object_created(); }
+MailObject::~MailObject() { object_destroyed(); }
+
+HRESULT MailObject::QueryInterface(REFIID iid, void** out) {
+  if (out == nullptr) return E_POINTER;
+  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
+      IsEqualIID(iid, IID__MailObjectModel)) {
+    *out = static_cast<_MailObjectModel*>(this);
+  } else if (IsEqualIID(iid, IID_ISupportErrorInfo)) {
+    *out = static_cast<ISupportErrorInfo*>(this);
+  } else {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+ULONG MailObject::AddRef() { return ++references_; }
+
+ULONG MailObject::Release() {
+  const ULONG left = --references_;
+  if (left == 0) delete this;
+  return left;
+}
+
+HRESULT MailObject::InterfaceSupportsErrorInfo(REFIID iid) {
+  return IsEqualIID(iid, IID__MailObjectModel) ? S_OK : S_FALSE;
+}
+
+HRESULT MailObject::get_ErrorString(BSTR* ErrorString) {
+  return checked_call([&] { *ErrorString = bstr_of(model_.ErrorString()); }, ErrorString);
+}
+
+HRESULT MailObject::put_ErrorString(BSTR ErrorString) {
+  return com_call([&] { model_.set_ErrorString(text_of(ErrorString)); });
+}
+
+HRESULT MailObject::ConvertLesson2CSV(BSTR LessonPath, BSTR CSVPath, VARIANT_BOOL* Result) {
+  return checked_call([&] {
+    *Result = variant_bool(model_.ConvertLesson2CSV(text_of(LessonPath), text_of(CSVPath)));
+  }, Result);
+}
+
+HRESULT MailObject::ConvertCSV2Lesson(BSTR CSVPath, BSTR LessonPath, VARIANT_BOOL* Result) {
+  return checked_call([&] {
+    *Result = variant_bool(model_.ConvertCSV2Lesson(text_of(CSVPath), text_of(LessonPath)));
+  }, Result);
+}
+
+HRESULT MailObject::findLessonIndex(::EmailLesson* elePatient, short Key, short* Result) {
+  return checked_call([&] { *Result = model_.findLessonIndex(from_udt(*elePatient), Key); },
+                      elePatient, Result);
+}
+
+HRESULT MailObject::SplitCSVLine(BSTR strLine, SAFEARRAY** Result) {
+  return checked_call([&] { *Result = to_safearray(model_.SplitCSVLine(text_of(strLine))); },
+                      Result);
+}
+
+HRESULT MailObject::ConvertFont(IFontDisp* argFont, ::SaveableFont* Result) {
+  return checked_call([&] {
+    const auto font = wrap_ole_font(argFont);
+    return_record(model_.ConvertFont(font.get()), Result);
+  }, Result);
+}
+
+HRESULT MailObject::RetrieveFont(::SaveableFont* argFont, IFontDisp** Result) {
+  return checked_call([&] {
+    const auto font = model_.RetrieveFont(from_udt(*argFont));
+    *Result = dynamic_cast<const OleFont&>(*font).font_disp().release();
+  }, argFont, Result);
+}
+
+HRESULT MailObject::SaveEmail(BSTR strPath, ::EmailMsg* Email, VARIANT_BOOL* Result) {
+  return checked_call([&] {
+    *Result = variant_bool(model_.SaveEmail(text_of(strPath), from_udt(*Email)));
+  }, Email, Result);
+}
+
+HRESULT MailObject::OpenEmail(BSTR strPath, ::EmailMsg* Result) {
+  return checked_call([&] {
+    const auto email = model_.OpenEmail(text_of(strPath));
+    const auto failure = take_pending_open_failure();
+    return_record(email, Result);
+    // The failure stays pending for the caller as the thread's error information.
+    auto info = com_ptr<IErrorInfo>::attach(failure ? make_error_info(*failure) : nullptr);
+    SetErrorInfo(0, info.get());
+  }, Result);
+}
+
+HRESULT MailObject::AddAttachment(BSTR strOriginalPath, BSTR strNewPath, ::EmailMsg* Email,
+                                  VARIANT_BOOL* Result) {
+  return checked_call([&] {
+    const auto before = from_udt(*Email);
+    auto after = before;
+    const bool added = model_.AddAttachment(text_of(strOriginalPath), text_of(strNewPath), after);
+    write_back(before, after, *Email);
+    *Result = variant_bool(added);
+  }, Email, Result);
+}
+
+HRESULT MailObject::SaveTemplate(BSTR strPath, ::MsgContents* Template, VARIANT_BOOL* Result) {
+  return checked_call([&] {
+    *Result = variant_bool(model_.SaveTemplate(text_of(strPath), from_udt(*Template)));
+  }, Template, Result);
+}
+
+HRESULT MailObject::OpenTemplate(BSTR strPath, ::MsgContents* Result) {
+  return checked_call([&] { return_record(model_.OpenTemplate(text_of(strPath)), Result); },
+                      Result);
+}
+
+HRESULT MailObject::DebugTemplate(::MsgContents* argValue, VARIANT_BOOL blShow, BSTR* Result) {
+  return checked_call([&] { *Result = bstr_of(model_.DebugTemplate(from_udt(*argValue), blShow)); },
+                      argValue, Result);
+}
+
+HRESULT MailObject::DebugEmail(::EmailMsg* argValue, VARIANT_BOOL blShow, BSTR* Result) {
+  return checked_call([&] { *Result = bstr_of(model_.DebugEmail(from_udt(*argValue), blShow)); },
+                      argValue, Result);
+}
+
+HRESULT MailObject::IsRead(BSTR Path, VARIANT_BOOL* Result) {
+  return checked_call([&] { *Result = variant_bool(model_.IsRead(text_of(Path))); }, Result);
+}
+
+HRESULT MailObject::SaveLesson(BSTR Path, ::EmailLesson* Lesson, VARIANT_BOOL* Result) {
+  return checked_call([&] {
+    *Result = variant_bool(model_.SaveLesson(text_of(Path), from_udt(*Lesson)));
+  }, Lesson, Result);
+}
+
+HRESULT MailObject::OpenLesson(BSTR Path, ::EmailLesson* Result) {
+  return checked_call([&] { return_record(model_.OpenLesson(text_of(Path)), Result); }, Result);
+}
+
+HRESULT MailObject::DisplayLesson(BSTR Path, VARIANT* Result) {
+  return checked_call([&] {
+    model_.DisplayLesson(text_of(Path));
+    VariantInit(Result);
+  }, Result);
+}
+
+HRESULT MailObject::ShowTime(VARIANT* Result) {
+  return checked_call([&] {
+    model_.ShowTime();
+    VariantInit(Result);
+  }, Result);
+}
+
+}  // namespace corvane::com
