@@ -1,0 +1,195 @@
+// The commands of the `corvane` tool: dump-email, dump-template, show-lesson, import-lesson
+// and send.
+
+#include "tools/cli.h"
+
+#include <filesystem>
+#include <functional>
+#include <map>
+
+#include "corvane/model/mail_object_model.h"
+#include "platform/automation_error.h"
+#include "platform/utf.h"
+#include "tools/cli_args.h"
+#include "tools/send_command.h"
+
+namespace corvane::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kUsage =
+    "usage: corvane <command> [arguments]\n"
+    "\n"
+    "commands:\n"
+    "  dump-email FILE         print the debug text of an e-mail file\n"
+    "  dump-template FILE      print the debug text of a template file\n"
+    "  show-lesson FILE        print the display text of a lesson file\n"
+    "  import-lesson CSV LESSON\n"
+    "                          import a lesson CSV file into a lesson file\n"
+    "  send DROP_FOLDER --from NAME --to NAME [--cc TEXT] --subject TEXT --text TEXT\n"
+    "       [--attach FILE]    write an e-mail into a drop folder\n"
+    "\n"
+    "'corvane <command> --help' describes one command.\n"
+    "exit codes: 0 done, 1 import answered False, 2 failed, 64 bad arguments\n";
+
+struct Command {
+  const char* help;
+  std::set<std::string> options;
+  std::size_t positional_count;
+  std::function<int(const ParsedArgs&, std::ostream&, std::ostream&)> run;
+};
+
+Text text_of(const std::string& utf8) { return platform::from_utf8(utf8); }
+fs::path path_of(const std::string& utf8) { return fs::path(platform::from_utf8(utf8)); }
+
+void print_text(std::ostream& out, const Text& text) { out << platform::to_utf8(text) << '\n'; }
+
+// The reading operations create a missing file; the tool refuses it instead.
+void require_existing_file(const std::string& file) {
+  std::error_code ec;
+  if (!fs::exists(path_of(file), ec)) throw CommandError(file + ": no such file");
+}
+
+int dump_email(const ParsedArgs& a, std::ostream& out, std::ostream& err) {
+  const std::string& file = a.positional[0];
+  require_existing_file(file);
+  MailObjectModel model;
+  const EmailMsg email = model.OpenEmail(text_of(file));
+  if (const auto failure = take_pending_open_failure()) {
+    err << "corvane: cannot read " << file << ": error " << failure->number() << ": "
+        << platform::to_utf8(failure->description()) << '\n';
+    return kExitFailed;
+  }
+  print_text(out, model.DebugEmail(email));
+  return kExitOk;
+}
+
+int dump_template(const ParsedArgs& a, std::ostream& out, std::ostream& err) {
+  const std::string& file = a.positional[0];
+  require_existing_file(file);
+  MailObjectModel model;
+  const MsgContents contents = model.OpenTemplate(text_of(file));
+  if (!model.ErrorString().empty()) {
+    err << "corvane: cannot read " << file << ": " << platform::to_utf8(model.ErrorString())
+        << '\n';
+    return kExitFailed;
+  }
+  print_text(out, model.DebugTemplate(contents));
+  return kExitOk;
+}
+
+int show_lesson(const ParsedArgs& a, std::ostream& out, std::ostream&) {
+  const std::string& file = a.positional[0];
+  require_existing_file(file);
+  MailObjectModel model;
+  const Text path = text_of(file);
+  print_text(out, MailObjectModel::lesson_display_text(path, model.OpenLesson(path)));
+  return kExitOk;
+}
+
+int import_lesson(const ParsedArgs& a, std::ostream&, std::ostream& err) {
+  MailObjectModel model;
+  if (model.ConvertCSV2Lesson(text_of(a.positional[0]), text_of(a.positional[1]))) {
+    return kExitOk;
+  }
+  err << "corvane: the lesson was not imported";
+  if (!model.ErrorString().empty()) {
+    err << ": " << platform::to_utf8(model.ErrorString());
+  } else {
+    err << " (a line of the CSV file is not a lesson line)";
+  }
+  err << '\n';
+  return kExitFalse;
+}
+
+int send(const ParsedArgs& a, std::ostream& out, std::ostream&) {
+  SendRequest request;
+  request.drop_folder = path_of(a.positional[0]);
+  request.from = text_of(a.required("from"));
+  request.to = text_of(a.required("to"));
+  request.cc = text_of(a.option("cc").value_or(""));
+  request.subject = text_of(a.required("subject"));
+  request.text = text_of(a.required("text"));
+  if (const auto attachment = a.option("attach")) request.attachment = path_of(*attachment);
+  MailObjectModel model;
+  const fs::path written = send_email(model, request);
+  const auto text = written.u16string();
+  print_text(out, Text(text.begin(), text.end()));
+  return kExitOk;
+}
+
+const std::map<std::string, Command>& commands() {
+  static const std::map<std::string, Command> table = {
+      {"dump-email",
+       {"usage: corvane dump-email FILE\n"
+        "Prints the debug text of the e-mail file FILE (UTF-8). The file must exist.\n",
+        {}, 1, dump_email}},
+      {"dump-template",
+       {"usage: corvane dump-template FILE\n"
+        "Prints the debug text of the template file FILE (UTF-8). The file must exist.\n",
+        {}, 1, dump_template}},
+      {"show-lesson",
+       {"usage: corvane show-lesson FILE\n"
+        "Prints the display text of the lesson file FILE (UTF-8). The file must exist.\n",
+        {}, 1, show_lesson}},
+      {"import-lesson",
+       {"usage: corvane import-lesson CSV LESSON\n"
+        "Imports the lesson CSV file CSV into the lesson file LESSON.\n"
+        "Exit 0 when imported; 1 when the import answered False (a line that is not a lesson\n"
+        "line, or a lesson file that cannot be written); 2 when it failed with an error.\n",
+        {}, 2, import_lesson}},
+      {"send",
+       {"usage: corvane send DROP_FOLDER --from NAME --to NAME [--cc TEXT] --subject TEXT\n"
+        "                    --text TEXT [--attach FILE]\n"
+        "Writes an e-mail with one text box into DROP_FOLDER and prints its path. The file\n"
+        "is written in the folder .corvane-tmp beside DROP_FOLDER and then renamed into it,\n"
+        "so the sorter never sees a partial file. --attach copies FILE into the folder\n"
+        "Attachments beside DROP_FOLDER and records the copy's path in the e-mail.\n",
+        {"from", "to", "cc", "subject", "text", "attach"}, 1, send}},
+  };
+  return table;
+}
+
+int run_command(const Command& command, const std::vector<std::string>& rest,
+                std::ostream& out, std::ostream& err) {
+  const ParsedArgs parsed = parse_args(rest, command.options, command.positional_count);
+  if (parsed.help) {
+    out << command.help;
+    return kExitOk;
+  }
+  return command.run(parsed, out, err);
+}
+
+}  // namespace
+
+int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.empty()) {
+    err << kUsage;
+    return kExitUsage;
+  }
+  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    out << kUsage;
+    return kExitOk;
+  }
+  const auto command = commands().find(args[0]);
+  if (command == commands().end()) {
+    err << "corvane: unknown command '" << args[0] << "'\n" << kUsage;
+    return kExitUsage;
+  }
+  try {
+    return run_command(command->second, {args.begin() + 1, args.end()}, out, err);
+  } catch (const UsageError& e) {
+    err << "corvane " << args[0] << ": " << e.what() << "\n" << command->second.help;
+    return kExitUsage;
+  } catch (const CommandError& e) {
+    err << "corvane " << args[0] << ": " << e.what() << '\n';
+  } catch (const platform::AutomationError& e) {
+    err << "error " << e.number() << ": " << platform::to_utf8(e.description()) << '\n';
+  } catch (const std::exception& e) {
+    err << "corvane " << args[0] << ": " << e.what() << '\n';
+  }
+  return kExitFailed;
+}
+
+}  // namespace corvane::cli

@@ -1,0 +1,110 @@
+#include "tools/send_command.h"
+
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <system_error>
+
+#include "platform/clock.h"
+#include "platform/utf.h"
+
+namespace corvane::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr Signature kSignature = {'C', 'V', '1'};
+
+Text u16_of(const fs::path& path) {
+  const auto text = path.u16string();
+  return Text(text.begin(), text.end());
+}
+
+std::string utf8_of(const fs::path& path) { return platform::to_utf8(u16_of(path)); }
+
+std::string unique_stem() {
+  const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+  std::random_device device;
+  const uint64_t random = (static_cast<uint64_t>(device()) << 32) ^ device();
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(random));
+  return std::to_string(millis) + "-" + hex;
+}
+
+// The drop folder as an absolute path without a trailing separator.
+fs::path checked_drop_folder(const fs::path& given) {
+  std::error_code ec;
+  fs::path folder = fs::absolute(given, ec).lexically_normal();
+  if (!folder.has_filename()) folder = folder.parent_path();
+  if (ec || !fs::is_directory(folder, ec)) {
+    throw CommandError("drop folder " + utf8_of(given) + " does not exist");
+  }
+  return folder;
+}
+
+void attach(MailObjectModel& model, const fs::path& source, const fs::path& folder,
+            const std::string& stem, EmailMsg& email) {
+  std::error_code ec;
+  if (!fs::is_regular_file(source, ec)) {
+    throw CommandError("attachment " + utf8_of(source) + " is not a readable file");
+  }
+  fs::create_directories(folder);
+  fs::path name(stem + "-");
+  name += source.filename();
+  const fs::path copy = folder / name;
+  if (!model.AddAttachment(u16_of(source), u16_of(copy), email)) {
+    throw CommandError(platform::to_utf8(model.ErrorString()));
+  }
+}
+
+}  // namespace
+
+EmailMsg email_for(const SendRequest& request) {
+  EmailMsg email;
+  email.emSignature = kSignature;
+  email.emTo = request.to;
+  email.emFrom = request.from;
+  email.emCC = request.cc;
+  email.emSubject = request.subject;
+  MsgText box;
+  box.Width = 400;
+  box.Height = 300;
+  box.Font.FontName = u"Arial";
+  box.Font.Charset = u"0";
+  box.Font.Size = 10;
+  box.Font.Weight = 400;
+  box.Value = request.text;
+  email.emMsg.Texts = List<MsgText>::sized(0, {box});
+  email.emDate = platform::local_now_as_oa_date();
+  return email;
+}
+
+fs::path send_email(MailObjectModel& model, const SendRequest& request) {
+  const fs::path drop = checked_drop_folder(request.drop_folder);
+  const fs::path store = drop.parent_path();
+  const std::string stem = unique_stem();
+  EmailMsg email = email_for(request);
+  if (request.attachment) attach(model, *request.attachment, store / "Attachments", stem, email);
+
+  const fs::path staging = store / ".corvane-tmp";
+  fs::create_directories(staging);
+  const fs::path temporary = staging / (stem + ".eml");
+  const fs::path target = drop / (stem + ".eml");
+  std::error_code ignored;
+  if (!model.SaveEmail(u16_of(temporary), email)) {
+    fs::remove(temporary, ignored);
+    throw CommandError(platform::to_utf8(model.ErrorString()));
+  }
+  if (fs::exists(target)) {
+    fs::remove(temporary, ignored);
+    throw CommandError(utf8_of(target) + " exists already");
+  }
+  fs::rename(temporary, target);
+  fs::remove(staging, ignored);  // only when empty: another sender may be using it
+  return target;
+}
+
+}  // namespace corvane::cli
