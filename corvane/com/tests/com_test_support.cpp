@@ -1,0 +1,136 @@
+#include "com_test_support.h"
+
+#include <gtest/gtest.h>
+
+
+namespace comtest {
+namespace {
+
+// Every COM test program runs in one apartment with the DLL registered for all users.
+class ComEnvironment : public testing::Environment {
+ public:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    ASSERT_EQ(regsvr32(L"/s"), 0u) << "regsvr32 failed";
+  }
+  void TearDown() override { CoUninitialize(); }
+};
+
+const auto* const environment = testing::AddGlobalTestEnvironment(new ComEnvironment);
+
+}  // namespace
+
+std::wstring dll_path() {
+  wchar_t buffer[MAX_PATH * 2];
+  const DWORD n = GetModuleFileNameW(nullptr, buffer, MAX_PATH * 2);
+  std::wstring path(buffer, n);
+  return path.substr(0, path.find_last_of(L"\\/") + 1) + L"Corvane.dll";
+}
+
+DWORD regsvr32(const std::wstring& switches) {
+  std::wstring command = L"regsvr32.exe " + switches + L" \"" + dll_path() + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process))
+    return static_cast<DWORD>(-1);
+  WaitForSingleObject(process.hProcess, 120000);
+  DWORD code = static_cast<DWORD>(-1);
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return code;
+}
+
+com_ptr<_MailObjectModel> create_object() {
+  com_ptr<_MailObjectModel> object;
+  const HRESULT hr = CoCreateInstance(CLSID_MailObjectModel, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID__MailObjectModel, object.put_void());
+  EXPECT_EQ(hr, S_OK);
+  return object;
+}
+
+unique_bstr bstr(std::u16string_view text) {
+  return unique_bstr(SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()),
+                                       static_cast<UINT>(text.size())));
+}
+
+std::u16string text(BSTR value) {
+  return value ? std::u16string(reinterpret_cast<const char16_t*>(value), SysStringLen(value))
+               : std::u16string();
+}
+
+ErrorInfo take_error_info() {
+  ErrorInfo out;
+  IErrorInfo* raw = nullptr;
+  if (GetErrorInfo(0, &raw) != S_OK || raw == nullptr) return out;
+  auto info = com_ptr<IErrorInfo>::attach(raw);
+  out.present = true;
+  unique_bstr source, description;
+  info->GetSource(source.put());
+  info->GetDescription(description.put());
+  info->GetHelpContext(&out.number);
+  out.source = text(source.get());
+  out.description = text(description.get());
+  return out;
+}
+
+corvane::EmailMsg sample_email() {
+  corvane::EmailMsg email;
+  email.emSignature = {0x51, 0x45, 0x4D};
+  email.emRead = 0;
+  email.emTo = u"Alice";
+  email.emFrom = u"Bob";
+  email.emCC = u"Carol; Dave";
+  email.emSubject = u"Caf\u00e9 \u00fcber";
+  email.emMsg = sample_contents();
+  email.emAttachments.FilePath = u"C:\\mail\\note.txt";
+  email.emDate = 45000.75;
+  return email;
+}
+
+corvane::MsgContents sample_contents() {
+  corvane::MsgText text;
+  text.X = -120;
+  text.Y = 2400;
+  text.Editable = corvane::kTrue;
+  text.Colour = 0x00FF8040;
+  text.Font = {u"Arial", u"0", corvane::kTrue, corvane::kFalse, corvane::kTrue, corvane::kFalse,
+               12, 700};
+  text.Value = u"Hello\r\nWorld";
+  text.Width = 3000;
+  text.Height = 400;
+  corvane::MsgText second = text;
+  second.Value.clear();
+  second.Font.FontName.clear();
+  second.Editable = 5;  // kept as stored, not normalised
+  corvane::MsgPicture picture;
+  picture.FileName = u"logo.gif";
+  picture.X = 10;
+  picture.Y = 20;
+  picture.Borders = 1;
+  picture.Value = corvane::List<corvane::Byte>::sized(5, {0x47, 0x49, 0x46, 0x00, 0xFF});
+  corvane::MsgPicture unsized_picture;  // bytes never dimensioned
+  corvane::MsgContents contents;
+  contents.Texts = corvane::List<corvane::MsgText>::sized(1, {text, second});
+  contents.Pictures = corvane::List<corvane::MsgPicture>::sized(-2, {picture, unsized_picture});
+  return contents;
+}
+
+corvane::EmailLesson sample_lesson() {
+  corvane::LessonChoice choice{u"Message one", u"Subject one", u"Bob"};
+  corvane::LessonStep first;
+  first.Index = 1;
+  first.Choices = corvane::List<corvane::LessonChoice>::sized(1, {choice, {u"m", u"s", u"f"}});
+  corvane::LessonStep second;
+  second.Index = -3;
+  second.Choices = corvane::List<corvane::LessonChoice>::sized(0, {});
+  corvane::LessonStep third;  // choices never dimensioned
+  third.Index = 7;
+  corvane::EmailLesson lesson;
+  lesson.steps = corvane::List<corvane::LessonStep>::sized(1, {first, second, third});
+  return lesson;
+}
+
+}  // namespace comtest
