@@ -6,6 +6,7 @@
 // shows its heading and nothing else, exactly like a sized list without elements. The text is
 // built in one growing buffer, so a body of 100,000 text boxes costs linear time.
 
+#include <charconv>
 #include <exception>
 #include <optional>
 
@@ -20,6 +21,13 @@ constexpr std::u16string_view kTab = u"\t";
 // Rough sizes of one dumped entry, used to reserve the buffer up front.
 constexpr std::size_t kPictureChars = 96;
 constexpr std::size_t kTextChars = 256;
+
+// Appends a number in plain decimal, minus sign when negative, without a temporary string.
+void append_decimal(std::u16string& out, int64_t value) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out.append(digits, end);
+}
 
 // The locale's Boolean words, looked up once per dump: the lookup is a system call on Windows
 // and a large body has hundreds of thousands of Boolean fields.
@@ -64,40 +72,42 @@ class DumpWriter {
 };
 
 void dump_picture(DumpWriter& w, BooleanWords& words, int64_t index, const MsgPicture& p) {
-  w.guarded_line(1, [&](std::u16string& o) { o += decimal_text(index); });
-  w.guarded_line(1, [&](std::u16string& o) { o += u"Borders: " + decimal_text(p.Borders); });
-  w.guarded_line(1, [&](std::u16string& o) { o += u"Editable: " + words(p.Editable); });
+  w.guarded_line(1, [&](std::u16string& o) { append_decimal(o, index); });
+  w.guarded_line(1, [&](std::u16string& o) { append_decimal(o += u"Borders: ", p.Borders); });
+  w.guarded_line(1, [&](std::u16string& o) { (o += u"Editable: ") += words(p.Editable); });
   w.guarded_line(1, [&](std::u16string& o) { (o += u"FileName: ") += p.FileName; });
   w.guarded_line(1, [&](std::u16string& o) { o += u"Value cannot be displayed..."; });
-  w.guarded_line(1, [&](std::u16string& o) { o += u"X: " + decimal_text(p.X); });
-  w.guarded_line(1, [&](std::u16string& o) { o += u"Y: " + decimal_text(p.Y); });
+  w.guarded_line(1, [&](std::u16string& o) { append_decimal(o += u"X: ", p.X); });
+  w.guarded_line(1, [&](std::u16string& o) { append_decimal(o += u"Y: ", p.Y); });
 }
 
 void dump_font(DumpWriter& w, BooleanWords& words, const SaveableFont& f) {
   w.guarded_line(1, [&](std::u16string& o) { o += u"Font "; });
-  w.guarded_line(2, [&](std::u16string& o) { o += u"Bold: " + words(f.Bold); });
+  w.guarded_line(2, [&](std::u16string& o) { (o += u"Bold: ") += words(f.Bold); });
   w.guarded_line(2, [&](std::u16string& o) { (o += u"Charset: ") += f.Charset; });
   w.guarded_line(2, [&](std::u16string& o) { (o += u"FontName: ") += f.FontName; });
-  w.guarded_line(2, [&](std::u16string& o) { o += u"Italic: " + words(f.Italic); });
-  w.guarded_line(2, [&](std::u16string& o) { o += u"Size: " + decimal_text(f.Size); });
-  w.guarded_line(2, [&](std::u16string& o) { o += u"StrikeThrough: " + words(f.Strikethrough); });
-  w.guarded_line(2, [&](std::u16string& o) { o += u"Underline: " + words(f.Underline); });
-  w.guarded_line(2, [&](std::u16string& o) { o += u"Weight: " + decimal_text(f.Weight); });
+  w.guarded_line(2, [&](std::u16string& o) { (o += u"Italic: ") += words(f.Italic); });
+  w.guarded_line(2, [&](std::u16string& o) { append_decimal(o += u"Size: ", f.Size); });
+  w.guarded_line(2, [&](std::u16string& o) {
+    (o += u"StrikeThrough: ") += words(f.Strikethrough);
+  });
+  w.guarded_line(2, [&](std::u16string& o) { (o += u"Underline: ") += words(f.Underline); });
+  w.guarded_line(2, [&](std::u16string& o) { append_decimal(o += u"Weight: ", f.Weight); });
 }
 
 void dump_text(DumpWriter& w, BooleanWords& words, int64_t index, const MsgText& t) {
   constexpr std::size_t kValuePreview = 10;
-  w.guarded_line(1, [&](std::u16string& o) { o += decimal_text(index); });
-  w.guarded_line(1, [&](std::u16string& o) { o += u"Colour: " + decimal_text(t.Colour); });
-  w.guarded_line(1, [&](std::u16string& o) { o += u"Editable: " + words(t.Editable); });
+  w.guarded_line(1, [&](std::u16string& o) { append_decimal(o, index); });
+  w.guarded_line(1, [&](std::u16string& o) { append_decimal(o += u"Colour: ", t.Colour); });
+  w.guarded_line(1, [&](std::u16string& o) { (o += u"Editable: ") += words(t.Editable); });
   dump_font(w, words, t.Font);
-  w.guarded_line(1, [&](std::u16string& o) { o += u"Height: " + decimal_text(t.Height); });
-  w.guarded_line(1, [&](std::u16string& o) { o += u"Width: " + decimal_text(t.Width); });
+  w.guarded_line(1, [&](std::u16string& o) { append_decimal(o += u"Height: ", t.Height); });
+  w.guarded_line(1, [&](std::u16string& o) { append_decimal(o += u"Width: ", t.Width); });
   w.guarded_line(1, [&](std::u16string& o) {
     ((o += u"Value: ") += std::u16string_view(t.Value).substr(0, kValuePreview)) += u"...";
   });
-  w.guarded_line(1, [&](std::u16string& o) { o += u"X: " + decimal_text(t.X); });
-  w.guarded_line(1, [&](std::u16string& o) { o += u"Y: " + decimal_text(t.Y); });
+  w.guarded_line(1, [&](std::u16string& o) { append_decimal(o += u"X: ", t.X); });
+  w.guarded_line(1, [&](std::u16string& o) { append_decimal(o += u"Y: ", t.Y); });
 }
 
 template <class T, class DumpEntry>
@@ -106,38 +116,42 @@ void dump_list(DumpWriter& w, BooleanWords& words, const List<T>& list, DumpEntr
   for (const T& entry : list) dump_entry(w, words, index++, entry);
 }
 
+// The template dump appended to `out`, the lines of list entries guarded one by one.
+void append_template_dump(std::u16string& out, const MsgContents& contents) {
+  out.reserve(out.size() + 16 + contents.Pictures.size() * kPictureChars +
+              contents.Texts.size() * kTextChars);
+  DumpWriter w(out);
+  BooleanWords words;
+  w.line(u"Pictures");
+  dump_list(w, words, contents.Pictures, dump_picture);
+  w.line(u"");
+  w.line(u"Texts");
+  dump_list(w, words, contents.Texts, dump_text);
+}
+
 }  // namespace
 
 Text MailObjectModel::DebugTemplate(const MsgContents& argValue, Boolean blShow) {
   return with_library_source([&] {
     Text out;
-    out.reserve(16 + argValue.Pictures.size() * kPictureChars +
-                argValue.Texts.size() * kTextChars);
-    DumpWriter w(out);
-    BooleanWords words;
-    w.line(u"Pictures");
-    dump_list(w, words, argValue.Pictures, dump_picture);
-    w.line(u"");
-    w.line(u"Texts");
-    dump_list(w, words, argValue.Texts, dump_text);
+    append_template_dump(out, argValue);
     if (blShow == kTrue) presenter().show_debug_window(out);
     return out;
   });
 }
 
+// The headers around the body's template dump (the text DebugTemplate gives with blShow
+// False), written into one buffer so that a large body is not copied.
 Text MailObjectModel::DebugEmail(const EmailMsg& argValue, Boolean blShow) {
   return with_library_source([&] {
-    const Text body = DebugTemplate(argValue.emMsg, kFalse);
     Text out;
-    out.reserve(body.size() + 128 + argValue.emCC.size() + argValue.emFrom.size() +
-                argValue.emSubject.size() + argValue.emTo.size());
     DumpWriter w(out);
     w.line(u"Headers");
     w.line(u"-------");
     w.line(u"emCC: " + argValue.emCC);
     w.line(u"emDate: " + platform::date_text(argValue.emDate));
     w.line(u"emFrom: " + argValue.emFrom);
-    out += body;
+    append_template_dump(out, argValue.emMsg);
     w.line(u"");
     w.line(u"emSubject: " + argValue.emSubject);
     w.line(u"emTo: " + argValue.emTo);

@@ -119,7 +119,8 @@ TEST_F(Email, DamagedFileGivesThePartialRecordAndAPendingFailure) {
   const EmailMsg back = model.OpenEmail(u16(path));
   EXPECT_EQ(back.emTo, u"To");
   EXPECT_EQ(back.emRead, 1);
-  EXPECT_EQ(model.ErrorString().rfind(u"OpenEmail: Corvane.MailObjectModel\r\nBad record length", 0), 0u);
+  const std::u16string_view expected = u"OpenEmail: Corvane.MailObjectModel\r\nBad record length";
+  EXPECT_EQ(model.ErrorString().rfind(expected, 0), 0u);
   const auto pending = take_pending_open_failure();
   ASSERT_TRUE(pending.has_value());
   EXPECT_NE(pending->number(), 0);

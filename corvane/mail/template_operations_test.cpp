@@ -121,7 +121,9 @@ TEST(Template, DamagedFileGivesWhatWasReadAndAMessage) {
   EXPECT_EQ(back.Texts.at(0).Value, u"hi");
   EXPECT_EQ(back.Texts.at(0).Height, 20);
   EXPECT_FALSE(back.Pictures.is_sized());
-  EXPECT_EQ(model.ErrorString().rfind(u"OpenTemplate: Corvane.MailObjectModel\r\nBad record length", 0), 0u);
+  const std::u16string_view expected =
+      u"OpenTemplate: Corvane.MailObjectModel\r\nBad record length";
+  EXPECT_EQ(model.ErrorString().rfind(expected, 0), 0u);
 }
 
 }  // namespace

@@ -29,8 +29,8 @@ std::u16string take_bstr(HRESULT hr, BSTR text) {
 
 std::u16string boolean_text(bool value) {
   BSTR text = nullptr;
-  const HRESULT hr =
-      VarBstrFromBool(value ? VARIANT_TRUE : VARIANT_FALSE, LOCALE_USER_DEFAULT, VAR_LOCALBOOL, &text);
+  const VARIANT_BOOL flag = value ? VARIANT_TRUE : VARIANT_FALSE;
+  const HRESULT hr = VarBstrFromBool(flag, LOCALE_USER_DEFAULT, VAR_LOCALBOOL, &text);
   return take_bstr(hr, text);
 }
 
