@@ -76,31 +76,32 @@ TEST(PortableFont, DefaultsAndTheBoldWeightCoupling) {
   EXPECT_EQ(font.weight(), 400);
 }
 
-// A font that records the order in which its properties are set.
+// A font that records the order in which its properties are read ("get X") and set ("X").
 class RecordingFont final : public FontObject {
  public:
   explicit RecordingFont(std::vector<std::string>& log) : log_(log) {}
-  std::u16string name() const override { return font_.name(); }
+  std::u16string name() const override { return got("Name"), font_.name(); }
   void set_name(const std::u16string& v) override { log_.push_back("Name"); font_.set_name(v); }
-  int64_t size_cy() const override { return font_.size_cy(); }
+  int64_t size_cy() const override { return got("Size"), font_.size_cy(); }
   void set_size_cy(int64_t v) override { log_.push_back("Size"); font_.set_size_cy(v); }
-  bool bold() const override { return font_.bold(); }
+  bool bold() const override { return got("Bold"), font_.bold(); }
   void set_bold(bool v) override { log_.push_back("Bold"); font_.set_bold(v); }
-  bool italic() const override { return font_.italic(); }
+  bool italic() const override { return got("Italic"), font_.italic(); }
   void set_italic(bool v) override { log_.push_back("Italic"); font_.set_italic(v); }
-  bool underline() const override { return font_.underline(); }
+  bool underline() const override { return got("Underline"), font_.underline(); }
   void set_underline(bool v) override { log_.push_back("Underline"); font_.set_underline(v); }
-  bool strikethrough() const override { return font_.strikethrough(); }
+  bool strikethrough() const override { return got("Strikethrough"), font_.strikethrough(); }
   void set_strikethrough(bool v) override {
     log_.push_back("Strikethrough");
     font_.set_strikethrough(v);
   }
-  int16_t weight() const override { return font_.weight(); }
+  int16_t weight() const override { return got("Weight"), font_.weight(); }
   void set_weight(int16_t v) override { log_.push_back("Weight"); font_.set_weight(v); }
-  int16_t charset() const override { return font_.charset(); }
+  int16_t charset() const override { return got("Charset"), font_.charset(); }
   void set_charset(int16_t v) override { log_.push_back("Charset"); font_.set_charset(v); }
 
  private:
+  void got(const char* name) const { log_.push_back(std::string("get ") + name); }
   std::vector<std::string>& log_;
   PortableFont font_;
 };
@@ -128,6 +129,16 @@ TEST(ConvertFont, CopiesEveryPropertyAndRoundsTheSize) {
   EXPECT_EQ(out, (SaveableFont{u"Tahoma", u"-3", kTrue, kTrue, kTrue, kFalse, 10, 900}));
   font.set_size_cy(115000);
   EXPECT_EQ(model.ConvertFont(&font).Size, 12);
+}
+
+TEST(ConvertFont, ReadsThePropertiesInTheFixedOrder) {
+  std::vector<std::string> log;
+  RecordingFont font(log);
+  MailObjectModel model;
+  (void)model.ConvertFont(&font);
+  EXPECT_EQ(log, (std::vector<std::string>{"get Name", "get Bold", "get Charset", "get Italic",
+                                           "get Size", "get Strikethrough", "get Underline",
+                                           "get Weight"}));
 }
 
 TEST(ConvertFont, FailsForAMissingFontOrAnOversizedOne) {
