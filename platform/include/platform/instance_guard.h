@@ -1,0 +1,29 @@
+#pragma once
+// The test whether another copy of a program already runs on this computer. A guard claims a
+// name for as long as it lives; a second guard of the same name, in this or another process,
+// learns that the name is taken.
+//
+// Windows: a named mutex in the session. POSIX: an advisory lock on a file in the runtime or
+// temporary folder, released by the system when the process ends, however it ends.
+
+#include <memory>
+#include <string_view>
+
+namespace platform {
+
+class InstanceGuard {
+ public:
+  explicit InstanceGuard(std::u16string_view name);
+  InstanceGuard(InstanceGuard&&) noexcept;
+  InstanceGuard& operator=(InstanceGuard&&) noexcept;
+  ~InstanceGuard();
+
+  // True when another guard of the same name held it first.
+  bool another_copy_running() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace platform

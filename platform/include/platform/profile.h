@@ -1,0 +1,31 @@
+#pragma once
+// Private-profile settings files: "[section]" lines followed by "key=value" lines. Section and
+// key names are compared without regard to letter case; values are read with the blanks around
+// them removed. All texts are 8-bit text in the system code page.
+//
+// Windows: GetPrivateProfileStringA / WritePrivateProfileStringA.
+// POSIX: a reader and writer of the same format with the same results. The file name's last
+// component is matched without regard to case ("sorter.ini" finds "Sorter.ini"). Comments,
+// blank lines and lines the format does not know are kept byte for byte by a write; every line
+// is parsed by its first 64 KiB, so a huge or damaged file costs bounded memory.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// The value of key in section, else default_value with its trailing blanks removed; the
+// result is cut to buffer_size - 1 bytes, as a NUL-terminated buffer of buffer_size bytes
+// would hold it. A missing file, section or key yields the default.
+std::string read_profile_string(std::u16string_view file, std::string_view section,
+                                std::string_view key, std::string_view default_value,
+                                std::size_t buffer_size);
+
+// Sets key in section to value, adding the section and the key when missing and creating the
+// file when missing; every other line stays as it was. Returns false when the file could not
+// be written (for instance its folder does not exist); nothing is changed then.
+bool write_profile_string(std::u16string_view file, std::string_view section,
+                          std::string_view key, std::string_view value);
+
+}  // namespace platform

@@ -1,0 +1,277 @@
+// File-system services on POSIX. Names are UTF-8 on disk; letter case counts, so lookups that
+// must ignore it scan the folder.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "platform/utf.h"
+#include "posix/errno_error.h"
+
+namespace platform {
+namespace {
+
+struct Fd {
+  int fd = -1;
+  ~Fd() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+bool exists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.empty() ? "/" : path.c_str(), &st) == 0;
+}
+
+std::string native(std::u16string_view path) {
+  if (path.empty() || path.find(u'\0') != std::u16string_view::npos) {
+    throw AutomationError(errnum::kBadFileName);
+  }
+  return to_utf8(path);
+}
+
+[[noreturn]] void throw_missing(const std::string& path) {
+  // A missing file in an existing folder is "file not found", else the folder is missing.
+  const auto slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) == 0) throw AutomationError(errnum::kFileNotFound);
+  throw AutomationError(errnum::kPathNotFound);
+}
+
+void write_all(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw_errno(errno);
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+}
+
+// Copies source to a target that must not exist yet; a partial target is removed on failure.
+void copy_to_new_file(const std::string& from, const std::string& to) {
+  Fd in;
+  in.fd = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in.fd < 0) throw_errno(errno);
+  struct stat st {};
+  if (::fstat(in.fd, &st) != 0) throw_errno(errno);
+  Fd out;
+  out.fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777);
+  if (out.fd < 0) {
+    if (errno == EEXIST) throw AutomationError(errnum::kFileExists);
+    throw_errno(errno);
+  }
+  try {
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+      const ssize_t n = ::read(in.fd, buffer.data(), buffer.size());
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        throw_errno(errno);
+      }
+      if (n == 0) break;
+      write_all(out.fd, buffer.data(), static_cast<size_t>(n));
+    }
+    if (::fsync(out.fd) != 0 && errno != EINVAL) throw_errno(errno);
+  } catch (...) {
+    ::unlink(to.c_str());
+    throw;
+  }
+}
+
+// The move of last resort for file systems without hard links: copy, then remove the source.
+void move_by_copy(const std::string& from, const std::string& to) {
+  copy_to_new_file(from, to);
+  if (::unlink(from.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(to.c_str());  // keep exactly one copy: the source stays
+    throw_errno(error);
+  }
+}
+
+void move_by_link(const std::string& from, const std::string& to) {
+  if (::link(from.c_str(), to.c_str()) != 0) {
+    const int error = errno;
+    if (error == EEXIST) throw AutomationError(errnum::kFileExists);
+    if (error == EPERM || error == EOPNOTSUPP || error == EXDEV || error == EMLINK) {
+      move_by_copy(from, to);
+      return;
+    }
+    if (error == ENOENT && !exists(from)) throw_missing(from);
+    throw_errno(error);
+  }
+  if (::unlink(from.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(to.c_str());
+    throw_errno(error);
+  }
+}
+
+// The entry of folder whose name matches name when case is ignored.
+std::optional<std::string> find_ignoring_case(const std::string& folder, const std::string& name) {
+  DIR* dir = ::opendir(folder.empty() ? "/" : folder.c_str());
+  if (dir == nullptr) return std::nullopt;
+  const std::u16string wanted = fold_case(from_utf8(name));
+  std::optional<std::string> found;
+  while (const dirent* e = ::readdir(dir)) {
+    if (fold_case(from_utf8(e->d_name)) == wanted) {
+      found = e->d_name;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return found;
+}
+
+}  // namespace
+
+char16_t path_separator() { return u'/'; }
+
+bool file_names_ignore_case() { return false; }
+
+EntryKind entry_kind(std::u16string_view path) {
+  if (path.empty() || path.find(u'\0') != std::u16string_view::npos) return EntryKind::none;
+  struct stat st {};
+  if (::stat(to_utf8(path).c_str(), &st) != 0) return EntryKind::none;
+  if (S_ISDIR(st.st_mode)) return EntryKind::folder;
+  if (S_ISREG(st.st_mode)) return EntryKind::file;
+  return EntryKind::other;
+}
+
+void create_folder(std::u16string_view path) {
+  const std::string p = native(path);
+  if (::mkdir(p.c_str(), 0777) != 0) {
+    if (errno == EEXIST) throw AutomationError(errnum::kFileExists);
+    throw_errno(errno);
+  }
+}
+
+void move_file_no_replace(std::u16string_view source, std::u16string_view target) {
+  const std::string from = native(source);
+  const std::string to = native(target);
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
+  const int error = errno;
+  switch (error) {
+    case EEXIST: throw AutomationError(errnum::kFileExists);
+    case ENOENT:
+      if (!exists(from)) throw_missing(from);
+      throw AutomationError(errnum::kPathNotFound);  // the target folder is missing
+    case EINVAL:
+    case ENOSYS:
+    case EXDEV: move_by_link(from, to); return;  // no RENAME_NOREPLACE here, or another device
+    default: throw_errno(error);
+  }
+}
+
+void delete_file_forced(std::u16string_view path) {
+  const std::string p = native(path);
+  // Removing a name needs no write permission on the file itself: read-only files go too.
+  if (::unlink(p.c_str()) != 0) {
+    if (errno == ENOENT) throw_missing(p);
+    throw_errno(errno);
+  }
+}
+
+std::optional<double> seconds_since_last_write(std::u16string_view path) {
+  if (path.empty() || path.find(u'\0') != std::u16string_view::npos) return std::nullopt;
+  struct stat st {};
+  if (::stat(to_utf8(path).c_str(), &st) != 0) return std::nullopt;
+  timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<double>(now.tv_sec - st.st_mtim.tv_sec) +
+         static_cast<double>(now.tv_nsec - st.st_mtim.tv_nsec) / 1e9;
+}
+
+void append_to_file(std::u16string_view path, std::string_view bytes) {
+  const std::string p = native(path);
+  Fd fd;
+  fd.fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  if (fd.fd < 0) throw_errno(errno);
+  write_all(fd.fd, bytes.data(), bytes.size());
+  const int f = fd.fd;
+  fd.fd = -1;
+  if (::close(f) != 0 && errno != EINTR) throw_errno(errno);
+}
+
+std::u16string resolve_ignoring_case(std::u16string_view path) {
+  if (path.empty() || path.front() != u'/' || path.find(u'\0') != std::u16string_view::npos) {
+    return std::u16string(path);  // only absolute paths are resolved
+  }
+  const std::string full = to_utf8(path);
+  if (exists(full)) return std::u16string(path);
+  // Find the longest prefix that exists as given, then match the rest component by component.
+  std::vector<std::string> rest;
+  std::string base = full;
+  while (!base.empty() && !exists(base)) {
+    const auto slash = base.find_last_of('/');
+    rest.push_back(base.substr(slash + 1));
+    base.resize(slash);
+  }
+  bool matching = true;
+  for (auto it = rest.rbegin(); it != rest.rend(); ++it) {
+    std::string part = *it;
+    if (matching && !part.empty() && part != "." && part != "..") {
+      if (const auto found = find_ignoring_case(base, part)) {
+        part = *found;
+      } else {
+        matching = false;  // nothing below a missing folder can exist
+      }
+    }
+    base += '/';
+    base += part;
+  }
+  return from_utf8(base);
+}
+
+struct FolderReader::Impl {
+  DIR* dir = nullptr;
+  std::string folder;
+  ~Impl() {
+    if (dir != nullptr) ::closedir(dir);
+  }
+};
+
+FolderReader::FolderReader(std::u16string_view folder) : impl_(std::make_unique<Impl>()) {
+  impl_->folder = native(folder);
+  impl_->dir = ::opendir(impl_->folder.c_str());
+  if (impl_->dir == nullptr) throw_errno(errno);
+}
+
+FolderReader::FolderReader(FolderReader&&) noexcept = default;
+FolderReader& FolderReader::operator=(FolderReader&&) noexcept = default;
+FolderReader::~FolderReader() = default;
+
+std::optional<FolderReader::Entry> FolderReader::next() {
+  for (;;) {
+    errno = 0;
+    const dirent* e = ::readdir(impl_->dir);
+    if (e == nullptr) {
+      if (errno != 0) throw_errno(errno);
+      return std::nullopt;
+    }
+    const std::string_view name = e->d_name;
+    if (name == "." || name == "..") continue;
+    EntryKind kind = EntryKind::other;
+    unsigned char type = e->d_type;
+    if (type == DT_UNKNOWN) {
+      struct stat st {};
+      if (::fstatat(::dirfd(impl_->dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      type = S_ISREG(st.st_mode) ? DT_REG : S_ISDIR(st.st_mode) ? DT_DIR : DT_UNKNOWN;
+    }
+    if (type == DT_REG) kind = EntryKind::file;
+    if (type == DT_DIR) kind = EntryKind::folder;
+    return Entry{from_utf8(name), kind};
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,51 @@
+// The single-instance test on POSIX: an exclusive advisory lock on a file named after the
+// guard in $XDG_RUNTIME_DIR (else /tmp). The lock ends with the process, also after a crash.
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "platform/instance_guard.h"
+#include "platform/utf.h"
+
+namespace platform {
+
+struct InstanceGuard::Impl {
+  int fd = -1;
+  bool other = false;
+  ~Impl() {
+    if (fd >= 0) ::close(fd);  // closing releases the lock
+  }
+};
+
+namespace {
+
+std::string lock_path(std::u16string_view name) {
+  const char* runtime = ::getenv("XDG_RUNTIME_DIR");
+  std::string folder = runtime != nullptr && *runtime != '\0' ? runtime : "/tmp";
+  std::string file;
+  for (const char c : to_utf8(name)) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    file += plain ? c : '_';
+  }
+  return folder + "/" + file + "-" + std::to_string(::getuid()) + ".lock";
+}
+
+}  // namespace
+
+InstanceGuard::InstanceGuard(std::u16string_view name) : impl_(std::make_unique<Impl>()) {
+  impl_->fd = ::open(lock_path(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  // Without a lock file the test cannot be made; the copy then counts as the only one.
+  if (impl_->fd >= 0 && ::flock(impl_->fd, LOCK_EX | LOCK_NB) != 0) impl_->other = true;
+}
+
+InstanceGuard::InstanceGuard(InstanceGuard&&) noexcept = default;
+InstanceGuard& InstanceGuard::operator=(InstanceGuard&&) noexcept = default;
+InstanceGuard::~InstanceGuard() = default;
+
+bool InstanceGuard::another_copy_running() const { return impl_ && impl_->other; }
+
+}  // namespace platform

@@ -1,0 +1,279 @@
+// Private-profile files on POSIX: the reader and writer of the Windows format, with its rules
+// (names without regard to case, blanks around values removed, quotes around a value removed,
+// the default's trailing blanks removed, values cut to the caller's buffer).
+//
+// A write streams the file twice with bounded memory: once to find where the key goes, once to
+// copy it into a new file beside it with that one change, which then replaces the old file.
+// Every other byte, odd lines included, is copied unchanged.
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <optional>
+
+#include "platform/file_system.h"
+#include "platform/profile.h"
+#include "platform/utf.h"
+
+namespace platform {
+namespace {
+
+constexpr std::size_t kLineLimit = 64 * 1024;  // bytes of a line that are parsed
+
+struct File {
+  FILE* f = nullptr;
+  ~File() {
+    if (f != nullptr) ::fclose(f);
+  }
+};
+
+// One physical line: its byte range and the first kLineLimit bytes without the line feed.
+struct Line {
+  uint64_t start = 0;
+  uint64_t end = 0;   // position of the line feed, or of the end of the file
+  uint64_t next = 0;  // start of the next line
+  bool has_newline = false;
+  std::string head;
+};
+
+class LineReader {
+ public:
+  explicit LineReader(FILE* f) : f_(f) {}
+  bool next(Line& line) {
+    line.start = pos_;
+    line.head.clear();
+    line.has_newline = false;
+    int c = 0;
+    while ((c = ::getc_unlocked(f_)) != EOF) {
+      ++pos_;
+      if (c == '\n') {
+        line.has_newline = true;
+        break;
+      }
+      if (line.head.size() < kLineLimit) line.head += static_cast<char>(c);
+    }
+    line.end = line.has_newline ? pos_ - 1 : pos_;
+    line.next = pos_;
+    return line.has_newline || pos_ > line.start;
+  }
+  uint64_t position() const { return pos_; }
+
+ private:
+  FILE* f_;
+  uint64_t pos_ = 0;
+};
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && is_blank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+unsigned char fold(unsigned char c) {
+  // ASCII and the Latin-1 capitals of the Western code page.
+  if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 0x20;
+  return c;
+}
+
+bool same_name(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (fold(static_cast<unsigned char>(a[i])) != fold(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+enum class Kind { blank, section, key, other };
+
+struct Parsed {
+  Kind kind = Kind::other;
+  std::string_view name;
+  std::string_view value;
+  std::size_t value_start = 0;  // offset in the line of the byte after '='
+};
+
+Parsed parse(std::string_view raw) {
+  Parsed p;
+  const std::string_view text = trim(raw);
+  if (text.empty()) {
+    p.kind = Kind::blank;
+  } else if (text.front() == '[') {
+    const auto close = text.find(']');
+    p.kind = Kind::section;
+    p.name = trim(text.substr(1, close == std::string_view::npos ? text.npos : close - 1));
+  } else if (text.front() != ';') {
+    const auto eq = raw.find('=');
+    if (eq != std::string_view::npos) {
+      p.kind = Kind::key;
+      p.name = trim(raw.substr(0, eq));
+      p.value = trim(raw.substr(eq + 1));
+      p.value_start = eq + 1;
+      const bool quoted = p.value.size() >= 2 && (p.value.front() == '"' || p.value.front() == '\'') &&
+                          p.value.back() == p.value.front();
+      if (quoted) p.value = p.value.substr(1, p.value.size() - 2);
+    }
+  }
+  return p;
+}
+
+std::optional<std::string> native_path(std::u16string_view file) {
+  if (file.empty() || file.find(u'\0') != std::u16string_view::npos) return std::nullopt;
+  std::string path = to_utf8(resolve_ignoring_case(file));
+  // Write through a symbolic link to the file it names, not over the link.
+  if (char* real = ::realpath(path.c_str(), nullptr)) {
+    path = real;
+    ::free(real);
+  }
+  return path;
+}
+
+// Where a write puts its change, found by the first pass.
+struct Plan {
+  std::optional<uint64_t> replace_from;  // the key's value starts here ...
+  uint64_t replace_to = 0;                // ... and ends here (before any CR and the line feed)
+  std::optional<uint64_t> insert_at;      // after the section's last non-blank line
+  bool insert_needs_newline = false;
+  uint64_t size = 0;
+  bool ends_with_newline = true;
+};
+
+Plan plan_write(FILE* f, std::string_view section, std::string_view key) {
+  Plan plan;
+  LineReader reader(f);
+  Line line;
+  bool in_section = false;  // in any section of the name
+  bool in_first = false;    // in the first section of the name, where a new key goes
+  bool seen = false;
+  bool last_has_newline = true;
+  while (reader.next(line)) {
+    last_has_newline = line.has_newline;
+    const Parsed p = parse(line.head);
+    if (p.kind == Kind::section) {
+      in_section = same_name(p.name, section);
+      in_first = in_section && !seen;
+      seen = seen || in_section;
+    }
+    if (!in_section) continue;
+    if (p.kind == Kind::key && same_name(p.name, key) && !plan.replace_from) {
+      plan.replace_from = line.start + p.value_start;
+      const bool cr = !line.head.empty() && line.head.back() == '\r' &&
+                      line.head.size() == line.end - line.start;
+      plan.replace_to = line.end - (cr ? 1 : 0);
+    }
+    if (in_first && p.kind != Kind::blank) {
+      plan.insert_at = line.next;
+      plan.insert_needs_newline = !line.has_newline;
+    }
+  }
+  plan.size = reader.position();
+  plan.ends_with_newline = last_has_newline;
+  return plan;
+}
+
+bool copy_range(FILE* from, FILE* to, uint64_t begin, uint64_t end) {
+  if (::fseeko(from, static_cast<off_t>(begin), SEEK_SET) != 0) return false;
+  char buffer[1 << 15];
+  for (uint64_t left = end - begin; left > 0;) {
+    const std::size_t want = left < sizeof buffer ? static_cast<std::size_t>(left) : sizeof buffer;
+    const std::size_t got = ::fread(buffer, 1, want, from);
+    if (got == 0) return !::ferror(from);  // the file shrank meanwhile
+    if (::fwrite(buffer, 1, got, to) != got) return false;
+    left -= got;
+  }
+  return true;
+}
+
+bool put(FILE* to, std::string_view s) { return ::fwrite(s.data(), 1, s.size(), to) == s.size(); }
+
+// Writes the old content with the planned change into `to`.
+bool write_changed(FILE* from, FILE* to, const Plan& plan, std::string_view section,
+                   std::string_view key, std::string_view value) {
+  const std::string entry = std::string(key) + "=" + std::string(value) + "\r\n";
+  if (plan.replace_from) {
+    return copy_range(from, to, 0, *plan.replace_from) && put(to, value) &&
+           copy_range(from, to, plan.replace_to, plan.size);
+  }
+  if (plan.insert_at) {
+    return copy_range(from, to, 0, *plan.insert_at) &&
+           put(to, plan.insert_needs_newline ? "\r\n" : "") && put(to, entry) &&
+           copy_range(from, to, *plan.insert_at, plan.size);
+  }
+  return (from == nullptr || copy_range(from, to, 0, plan.size)) &&
+         put(to, plan.ends_with_newline ? "" : "\r\n") &&
+         put(to, "[" + std::string(section) + "]\r\n") && put(to, entry);
+}
+
+bool has_line_break(std::string_view s) { return s.find_first_of("\r\n") != s.npos; }
+
+}  // namespace
+
+std::string read_profile_string(std::u16string_view file, std::string_view section,
+                                std::string_view key, std::string_view default_value,
+                                std::size_t buffer_size) {
+  std::string result(default_value);
+  while (!result.empty() && result.back() == ' ') result.pop_back();
+  if (const auto path = native_path(file)) {
+    File in;
+    in.f = ::fopen(path->c_str(), "rb");
+    if (in.f != nullptr) {
+      LineReader reader(in.f);
+      Line line;
+      bool in_section = false;
+      while (reader.next(line)) {
+        const Parsed p = parse(line.head);
+        if (p.kind == Kind::section) in_section = same_name(p.name, section);
+        if (in_section && p.kind == Kind::key && same_name(p.name, key)) {
+          result = p.value;
+          break;
+        }
+      }
+    }
+  }
+  if (buffer_size == 0) return {};
+  if (result.size() > buffer_size - 1) result.resize(buffer_size - 1);
+  return result;
+}
+
+bool write_profile_string(std::u16string_view file, std::string_view section,
+                          std::string_view key, std::string_view value) {
+  // A line break in a name or value would forge further lines; a ']' would end the header.
+  if (has_line_break(section) || has_line_break(key) || has_line_break(value) ||
+      section.find(']') != section.npos || key.find('=') != key.npos || trim(key).empty()) {
+    return false;
+  }
+  const auto path = native_path(file);
+  if (!path) return false;
+  File in;
+  in.f = ::fopen(path->c_str(), "rb");
+  if (in.f == nullptr && errno != ENOENT) return false;
+  Plan plan;
+  if (in.f != nullptr) plan = plan_write(in.f, section, key);
+  struct stat st {};
+  const bool keep_mode = in.f != nullptr && ::fstat(::fileno(in.f), &st) == 0;
+
+  const std::string temp = *path + ".~" + std::to_string(::getpid());
+  File out;
+  out.f = ::fopen(temp.c_str(), "wbx");
+  if (out.f == nullptr && errno == EEXIST && ::unlink(temp.c_str()) == 0) {
+    out.f = ::fopen(temp.c_str(), "wbx");  // a leftover of an earlier process with our id
+  }
+  if (out.f == nullptr) return false;
+  bool ok = write_changed(in.f, out.f, plan, section, key, value);
+  ok = ::fflush(out.f) == 0 && ok;
+  if (keep_mode) ok = ::fchmod(::fileno(out.f), st.st_mode & 07777) == 0 && ok;
+  ok = ::fclose(out.f) == 0 && ok;
+  out.f = nullptr;
+  if (ok && ::rename(temp.c_str(), path->c_str()) == 0) return true;
+  ::unlink(temp.c_str());
+  return false;
+}
+
+}  // namespace platform

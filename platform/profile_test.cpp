@@ -1,0 +1,124 @@
+#include "platform/profile.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "tests/support/temp_dir.h"
+
+namespace platform {
+namespace {
+
+using testsupport::u16;
+
+class ProfileTest : public ::testing::Test {
+ protected:
+  void put(const std::string& content) {
+    std::ofstream out(dir / "t.ini", std::ios::binary);
+    out << content;
+  }
+  std::string content() const {
+    std::ifstream in(dir / "t.ini", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  std::string read(const std::string& section, const std::string& key,
+                   const std::string& def = "<none>", std::size_t size = 500) {
+    return read_profile_string(file, section, key, def, size);
+  }
+  testsupport::TempDir dir;
+  std::u16string file = u16(dir / "t.ini");
+};
+
+TEST_F(ProfileTest, ReadsValuesByNameWithoutRegardToCase) {
+  put("; comment\r\n[Errors]\r\n  Status =  1  \r\nQuoted=\"a b \"\r\n[Other]\r\nStatus=2\r\n");
+  EXPECT_EQ(read("errors", "STATUS"), "1");
+  EXPECT_EQ(read("Errors", "Quoted"), "a b ");
+  EXPECT_EQ(read("Other", "status"), "2");
+  EXPECT_EQ(read("Errors", "missing"), "<none>");
+  EXPECT_EQ(read("Missing", "Status"), "<none>");
+  EXPECT_EQ(read("Errors", "missing", "dflt   "), "dflt");  // the default loses trailing blanks
+}
+
+TEST_F(ProfileTest, ValueIsCutToTheBuffer) {
+  put("[S]\nk=" + std::string(600, 'v') + "\n");
+  EXPECT_EQ(read("S", "k").size(), 499u);
+  EXPECT_EQ(read("S", "k", "", 4), "vvv");
+  EXPECT_EQ(read("S", "missing", "defaultlong", 4), "def");
+}
+
+TEST_F(ProfileTest, MissingFileReadsTheDefaultAndWriteCreatesIt) {
+  EXPECT_EQ(read("Persistance", "running", "False"), "False");
+  ASSERT_TRUE(write_profile_string(file, "Persistance", "running", "False"));
+  EXPECT_EQ(read("Persistance", "running"), "False");
+}
+
+TEST_F(ProfileTest, WriteIntoMissingFolderFailsAndCreatesNothing) {
+  const auto missing = dir / "no" / "Client.ini";
+  EXPECT_FALSE(write_profile_string(u16(missing), "Errors", "Status", "1"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "no"));
+}
+
+TEST_F(ProfileTest, WritesKeepOtherSectionsAndKeys) {
+  put("[Profile]\r\nName=Ann\r\n\r\n[Errors]\r\nStatus=0\r\nCount=3\r\n");
+  ASSERT_TRUE(write_profile_string(file, "errors", "status", "1"));
+  ASSERT_TRUE(write_profile_string(file, "Profile", "Age", "7"));
+  ASSERT_TRUE(write_profile_string(file, "New", "key", "v"));
+  EXPECT_EQ(read("Errors", "Status"), "1");
+  EXPECT_EQ(read("Errors", "Count"), "3");
+  EXPECT_EQ(read("Profile", "Name"), "Ann");
+  EXPECT_EQ(read("Profile", "Age"), "7");
+  EXPECT_EQ(read("New", "key"), "v");
+}
+
+TEST_F(ProfileTest, LineBreaksInTextsAreRefused) {
+  EXPECT_FALSE(write_profile_string(file, "S", "k", "1\r\n[Evil]\r\nx=1"));
+  EXPECT_FALSE(write_profile_string(file, "S]", "k", "1"));
+  EXPECT_EQ(read("Evil", "x"), "<none>");
+}
+
+TEST_F(ProfileTest, OtherSpellingOfTheFileNameIsTheSameFile) {
+  ASSERT_TRUE(write_profile_string(u16(dir / "Sorter.ini"), "Persistance", "running", "True"));
+  ASSERT_TRUE(write_profile_string(u16(dir / "sorter.ini"), "Persistance", "running", "False"));
+  EXPECT_EQ(read_profile_string(u16(dir / "SORTER.INI"), "Persistance", "running", "", 500),
+            "False");
+  int files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) files += e.is_regular_file();
+  EXPECT_EQ(files, 1);
+}
+
+#ifndef _WIN32
+// The system's own routines reformat files as they like; ours change only the one line.
+
+TEST_F(ProfileTest, WriteChangesOnlyTheOneLineByteForByte) {
+  const std::string odd = "; keep me\n\x01\xFF garbage [\n=novalue\n  [Errors] trailing\n";
+  put(odd + "Status = 0 ; note\r\nCount=3\r\n\r\n[Next]\r\n");
+  ASSERT_TRUE(write_profile_string(file, "Errors", "Status", "1"));
+  EXPECT_EQ(content(), odd + "Status =1\r\nCount=3\r\n\r\n[Next]\r\n");
+  ASSERT_TRUE(write_profile_string(file, "Errors", "New", "x"));
+  EXPECT_EQ(content(), odd + "Status =1\r\nCount=3\r\nNew=x\r\n\r\n[Next]\r\n");
+}
+
+TEST_F(ProfileTest, WriteAfterAFinalLineWithoutLineFeed) {
+  put("[A]\nk=1");
+  ASSERT_TRUE(write_profile_string(file, "A", "j", "2"));
+  ASSERT_TRUE(write_profile_string(file, "B", "m", "3"));
+  EXPECT_EQ(content(), "[A]\nk=1\r\nj=2\r\n[B]\r\nm=3\r\n");
+}
+
+TEST_F(ProfileTest, HandEditedFileWithOddLinesNeverCrashes) {
+  using namespace std::string_literals;
+  std::string junk = "[Errors\n\0\0\0=\n[]\n==\n;Status=9\n"s;
+  junk += std::string(1 << 20, 'z');  // one line of a megabyte
+  junk += "\n[Errors]\nStatus=4\n";
+  put(junk);
+  EXPECT_EQ(read("Errors", "Status"), "4");
+  ASSERT_TRUE(write_profile_string(file, "Errors", "Status", "1"));
+  EXPECT_EQ(read("Errors", "Status"), "1");
+  EXPECT_EQ(content().size(), junk.size());
+}
+#endif
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,85 @@
+#include "sorter/engine/event_log.h"
+
+#include <cstdio>
+#include <exception>
+
+#include "platform/clock.h"
+#include "platform/codepage.h"
+#include "platform/file_system.h"
+#include "platform/oa_date.h"
+
+namespace sorter {
+namespace {
+
+constexpr std::size_t kTextColumn = 30;  // 19 for the time, 2 blanks, 9 for the type
+
+std::string stamp(double oa_date) {
+  const platform::OaDateParts p = platform::oa_date_parts(oa_date);
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day,
+                p.hour, p.minute, p.second);
+  return buffer;
+}
+
+std::string type_label(int event_type) {
+  std::string label = event_type == kEventError     ? "Error"
+                      : event_type == kEventWarning ? "Warning"
+                                                    : "Type " + std::to_string(event_type);
+  label.resize(label.size() < 9 ? 9 : label.size() + 1, ' ');
+  return label;
+}
+
+// The text with line breaks turned into indented continuation lines.
+std::u16string continued(std::u16string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c == u'\r' || c == u'\n') {
+      if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
+      out += u"\r\n";
+      out.append(kTextColumn, u' ');
+    } else if ((c < 0x20 && c != u'\t') || c == 0x7F) {
+      out += u'?';
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string format_log_entry(double oa_date, std::u16string_view text, int event_type) {
+  std::string line;
+  try {
+    line = stamp(oa_date);
+  } catch (const std::exception&) {
+    line = "0000-00-00 00:00:00";  // a clock out of range must not cost the entry
+  }
+  line += "  " + type_label(event_type);
+  line += platform::to_ansi(continued(text));
+  line += "\r\n";
+  return line;
+}
+
+EventLog::EventLog() : EventLog(platform::local_now_as_oa_date) {}
+
+EventLog::EventLog(Clock clock) : clock_(std::move(clock)) {}
+
+void EventLog::StartLogging(std::u16string_view path, int mode) {
+  path_ = path;
+  on_ = mode == kLogModeFile;
+}
+
+void EventLog::LogEvent(std::u16string_view text, int event_type) noexcept {
+  if (!on_) return;
+  try {
+    const std::string entry = format_log_entry(clock_(), text, event_type);
+    platform::append_to_file(platform::resolve_ignoring_case(path_), entry);
+  } catch (...) {
+    // An unwritable log (no Error folder, full disk) loses the entry, not the program.
+  }
+}
+
+}  // namespace sorter

@@ -1,0 +1,48 @@
+#pragma once
+// The sorter's log facility. Started with a file path and mode 2, it appends one entry per
+// call to that file (opened and closed for each entry); mode 1 switches it off, after which
+// entries are dropped. A log that cannot be written drops the entry and never stops the caller.
+//
+// Line layout (text in the system code page, lines ending in CR LF):
+//
+//   2026-12-08 23:15:02  Error    Path not found
+//   2026-12-08 23:15:12  Warning  Email sent with no sender information!
+//
+// local date and time, two blanks, the event type padded to nine characters ("Error" for 1,
+// "Warning" for 2, "Type n" for any other), then the text unchanged. A line break (CR, LF or
+// CR LF) inside the text continues the entry on a new line indented by 30 blanks, so a text
+// can never forge an entry of its own; other control characters are shown as '?'.
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace sorter {
+
+inline constexpr int kLogModeOff = 1;
+inline constexpr int kLogModeFile = 2;
+inline constexpr int kEventError = 1;
+inline constexpr int kEventWarning = 2;
+
+// One entry in its line layout, as bytes in the system code page.
+std::string format_log_entry(double oa_date, std::u16string_view text, int event_type);
+
+class EventLog {
+ public:
+  using Clock = std::function<double()>;  // local time as an automation date
+  EventLog();
+  explicit EventLog(Clock clock);
+
+  void StartLogging(std::u16string_view path, int mode);
+  void LogEvent(std::u16string_view text, int event_type) noexcept;
+
+  bool logging() const { return on_; }
+  const std::u16string& path() const { return path_; }
+
+ private:
+  Clock clock_;
+  std::u16string path_;
+  bool on_ = false;
+};
+
+}  // namespace sorter

@@ -1,0 +1,66 @@
+#include "sorter/engine/event_log.h"
+
+#include <gtest/gtest.h>
+
+#include "sorter/engine/test_store.h"
+
+namespace sorter {
+namespace {
+
+using namespace sorter::testing;
+using testsupport::u16;
+
+TEST(LogEntry, LayoutOfErrorsWarningsAndOtherTypes) {
+  EXPECT_EQ(format_log_entry(kNow, u"Path not found", kEventError),
+            "2026-12-08 23:15:02  Error    Path not found\r\n");
+  EXPECT_EQ(format_log_entry(kNow, u"Email sent with no sender information!", kEventWarning),
+            "2026-12-08 23:15:02  Warning  Email sent with no sender information!\r\n");
+  EXPECT_EQ(format_log_entry(kNow, u"x", 4), "2026-12-08 23:15:02  Type 4   x\r\n");
+}
+
+TEST(LogEntry, LineBreaksInTheTextCannotForgeEntries) {
+  const std::string indent(30, ' ');
+  EXPECT_EQ(format_log_entry(kNow, u"a\r\nb\nc\rd", kEventWarning),
+            "2026-12-08 23:15:02  Warning  a\r\n" + indent + "b\r\n" + indent + "c\r\n" +
+                indent + "d\r\n");
+  EXPECT_EQ(format_log_entry(kNow, std::u16string_view(u"a\u0000b\u001Bc\td", 7), kEventError),
+            std::string("2026-12-08 23:15:02  Error    a?b?c\td\r\n"));
+}
+
+TEST(LogEntry, TextInTheSystemCodePage) {
+  EXPECT_EQ(format_log_entry(kNow, u"From: Zo\u00EB", kEventWarning),
+            "2026-12-08 23:15:02  Warning  From: Zo\xEB\r\n");
+}
+
+TEST(EventLogFile, AppendsAcrossStartsAndDropsEntriesWhenOff) {
+  TestStore store;
+  const std::u16string path = u16(store.root() / "Error" / "SortErr.log");
+  {
+    EventLog log([] { return kNow; });
+    log.LogEvent(u"before start", kEventError);
+    log.StartLogging(path, kLogModeFile);
+    log.LogEvent(u"first run", kEventError);
+    log.StartLogging(path, kLogModeOff);
+    log.LogEvent(u"after stop", kEventError);
+  }
+  EventLog again([] { return kNow; });
+  again.StartLogging(path, kLogModeFile);
+  again.LogEvent(u"second run", kEventWarning);
+  EXPECT_EQ(store.log_entries(),
+            (std::vector<std::string>{"Error    first run", "Warning  second run"}));
+}
+
+TEST(EventLogFile, UnwritableLogNeverStopsTheCaller) {
+  TestStore store;
+  fs::remove_all(store.root() / "Error");
+  EventLog log([] { return kNow; });
+  log.StartLogging(u16(store.root() / "Error" / "SortErr.log"), kLogModeFile);
+  EXPECT_NO_THROW(log.LogEvent(u"lost", kEventError));
+  EventLog broken_clock([]() -> double { throw std::runtime_error("no clock"); });
+  fs::create_directories(store.root() / "Error");
+  broken_clock.StartLogging(u16(store.root() / "Error" / "SortErr.log"), kLogModeFile);
+  EXPECT_NO_THROW(broken_clock.LogEvent(u"no time", kEventError));
+}
+
+}  // namespace
+}  // namespace sorter

@@ -1,0 +1,101 @@
+#include "sorter/engine/lifecycle.h"
+
+#include <exception>
+
+#include "platform/clock.h"
+#include "platform/environment.h"
+#include "platform/file_system.h"
+#include "platform/utf.h"
+#include "sorter/engine/settings.h"
+
+namespace sorter {
+
+bool is_developer_account(const std::optional<std::u16string>& domain,
+                          const std::optional<std::u16string>& user) {
+  if (!domain || !user || platform::fold_case(*domain) != kDeveloperDomain) return false;
+  const std::u16string name = platform::fold_case(*user);
+  for (const auto developer : kDeveloperUsers) {
+    if (name == developer) return true;
+  }
+  return false;
+}
+
+bool running_flag_set(const StorePaths& paths) {
+  return read_boolean_setting(paths.settings_file(), u"Persistance", u"running");
+}
+
+bool start_up(const StorePaths& paths, EngineHost& host) {
+  if (!running_flag_set(paths)) return true;
+  try {
+    return host.ask_run_anyway();
+  } catch (const std::exception&) {
+    return false;  // the question could not be asked: the flag's answer stands
+  }
+}
+
+std::u16string load_failure_text(const platform::AutomationError& e) {
+  return u"Error: " + platform::from_utf8(std::to_string(e.number())) + u" - " + e.description();
+}
+
+SorterEngine::SorterEngine(StorePaths paths, EngineHost& host, MailReaderFactory factory)
+    : SorterEngine(std::move(paths), host, std::move(factory), platform::environment_variable,
+                   platform::local_now_as_oa_date, RoundOptions{}) {}
+
+SorterEngine::SorterEngine(StorePaths paths, EngineHost& host, MailReaderFactory factory,
+                           Environment environment, Clock clock, RoundOptions options)
+    : paths_(std::move(paths)),
+      host_(host),
+      environment_(std::move(environment)),
+      log_(clock),
+      round_(paths_, std::move(factory), log_, clock, options) {}
+
+bool SorterEngine::load() {
+  if (host_.another_copy_running()) {
+    host_.unload_main_window();
+    return false;
+  }
+  host_.set_developer_item_visible(
+      is_developer_account(environment_(u"USERDOMAIN"), environment_(u"USERNAME")));
+  drop_folder_ = paths_.drop_folder();
+  host_.set_busy_pointer(true);
+  const std::u16string existing = platform::resolve_ignoring_case(drop_folder_);
+  if (platform::folder_exists(existing)) {
+    drop_folder_ = existing;
+  } else {
+    platform::create_folder(drop_folder_);
+  }
+  round_.bind(drop_folder_);
+  host_.add_tray_icon();
+  return true;
+}
+
+void SorterEngine::activate() {
+  if (!awake_) WakeUp();
+}
+
+void SorterEngine::WakeUp() {
+  awake_ = true;
+  log_.StartLogging(paths_.log_file(), kLogModeFile);
+}
+
+void SorterEngine::tick() {
+  if (!timer_enabled_ || !round_.bound()) return;
+  round_.CheckMonitoring();
+  round_.DoRounds([this] { host_.yield(); });
+}
+
+void SorterEngine::exit_confirmed() {
+  log_.StartLogging(paths_.log_file(), kLogModeOff);
+  timer_enabled_ = false;
+  host_.disable_check_timer();
+  round_.release();
+  host_.remove_tray_icon();
+}
+
+void SorterEngine::exit_for_session_end() { host_.remove_tray_icon(); }
+
+void SorterEngine::terminate() {
+  WriteINI(paths_.settings_file_at_exit(), u"Persistance", u"running", u"False");
+}
+
+}  // namespace sorter

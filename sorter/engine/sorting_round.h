@@ -1,0 +1,96 @@
+#pragma once
+// The sorting round: every file directly in the drop folder is opened as an e-mail and then
+// delivered into its recipient's Inbox (Buffer while monitoring is on), moved to Error, or
+// deleted, each outcome but a delivery with its log entry.
+//
+// Beyond the plain rules the round keeps every file safe:
+//  - a move never replaces an existing file; a move or delete that fails leaves the file in
+//    the drop folder for a later round and logs one error entry naming the file and the
+//    reason, repeated only when the reason changes or after RoundOptions::repeat_seconds;
+//  - a file written within the last RoundOptions::settle_seconds waits for a later round, so
+//    a file still being written is never delivered half written;
+//  - a recipient or sender name that could leave MailBox names no mailbox (see
+//    is_mailbox_name): the mail goes to Error and no Client.ini is written for it;
+//  - when the reader cannot be created, the round logs it (as above) and leaves every file.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+#include "sorter/engine/event_log.h"
+#include "sorter/engine/mail_reader.h"
+#include "sorter/engine/path_cache.h"
+#include "sorter/engine/repeat_filter.h"
+#include "sorter/engine/store_paths.h"
+
+namespace sorter {
+
+struct RoundOptions {
+  double settle_seconds = 2.0;
+  double repeat_seconds = 3600.0;
+};
+
+// What one round did, file by file.
+struct RoundReport {
+  int delivered = 0;
+  int to_error = 0;  // unreadable or for a recipient without mailbox
+  int deleted = 0;   // no sender or no recipient
+  int waiting = 0;   // too fresh, or no reader
+  int stuck = 0;     // a move or delete failed
+};
+
+class SortingRound {
+ public:
+  using Clock = std::function<double()>;  // local time as an automation date
+
+  SortingRound(StorePaths paths, MailReaderFactory factory, EventLog& log, Clock clock,
+               RoundOptions options = {});
+
+  // Binds the drop folder (folWatch); release() lets go of it and of the current file.
+  void bind(std::u16string drop_folder) { drop_folder_ = std::move(drop_folder); }
+  void release();
+  bool bound() const { return drop_folder_.has_value(); }
+
+  // Reads the monitoring switch from the settings file.
+  void CheckMonitoring();
+  // One round over the drop folder, then one call of yield.
+  void DoRounds(const std::function<void()>& yield = {});
+
+  bool monitoring() const { return monitoring_; }
+  void set_monitoring(bool on) { monitoring_ = on; }
+  bool reader_created() const { return reader_ != nullptr; }
+  const RoundReport& last_round() const { return report_; }
+
+ private:
+  bool handle(const std::u16string& name);
+  bool ensure_reader();
+  void to_error(const std::u16string& name, const std::u16string& source,
+                const std::u16string& text, int event_type);
+  void remove(const std::u16string& name, const std::u16string& source,
+              const std::u16string& text);
+  void deliver(const std::u16string& name, const std::u16string& source,
+               const std::u16string& to);
+  bool move(const std::u16string& name, const std::u16string& source,
+            const std::u16string& target);
+  void problem(const std::u16string& subject, const std::u16string& text);
+  void stamp(const std::u16string& folder);
+  std::optional<double> now() const noexcept;
+
+  StorePaths paths_;
+  MailReaderFactory factory_;
+  EventLog& log_;
+  Clock clock_;
+  RoundOptions options_;
+  std::optional<std::u16string> drop_folder_;  // folWatch
+  std::u16string current_file_;                // filMail
+  std::unique_ptr<MailReader> reader_;         // objMailModel
+  bool monitoring_ = false;
+  PathCache paths_seen_;
+  RepeatFilter repeats_;
+  std::unordered_map<std::u16string, double> stamped_;  // this round's stamps by file
+  RoundReport report_;
+};
+
+}  // namespace sorter

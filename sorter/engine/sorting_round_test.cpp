@@ -1,0 +1,321 @@
+#include "sorter/engine/sorting_round.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "sorter/engine/settings.h"
+#include "sorter/engine/test_store.h"
+#include "sorter/engine/time_stamp.h"
+
+namespace sorter {
+namespace {
+
+using namespace sorter::testing;
+using testsupport::read_bytes;
+using testsupport::u16;
+using testsupport::write_bytes;
+
+class RoundTest : public ::testing::Test {
+ protected:
+  RoundTest() {
+    log.StartLogging(u16(store.root() / "Error" / "SortErr.log"), kLogModeFile);
+    rebuild();
+  }
+  void rebuild(RoundOptions options = {0.0, 3600.0}) {
+    round = std::make_unique<SortingRound>(store.paths(), counting(in_process_mail_reader_factory()),
+                                           log, [this] { return now; }, options);
+    round->bind(u16(store.drop()));
+  }
+  MailReaderFactory counting(MailReaderFactory inner) {
+    return [this, inner] {
+      ++factory_calls;
+      return inner();
+    };
+  }
+  void tick() {
+    round->CheckMonitoring();
+    round->DoRounds([this] { ++yields; });
+  }
+  void set_monitoring(const std::string& value) {
+    WriteINI(u16(store.root() / "Sorter.ini"), u"Monitoring", u"value", platform::from_utf8(value));
+  }
+  double stamp_in(const fs::path& folder) const {
+    const auto bytes = read_bytes(folder / "timeStamp.dat");
+    double value = 0;
+    if (bytes.size() >= 8) std::memcpy(&value, bytes.data(), 8);  // tests run little-endian
+    return value;
+  }
+
+  TestStore store;
+  double now = kNow;
+  EventLog log{[this] { return now; }};
+  std::unique_ptr<SortingRound> round;
+  int factory_calls = 0;
+  int yields = 0;
+};
+
+TEST_F(RoundTest, EmptyDropFolderCreatesNoReaderLogsNothingAndYieldsOnce) {
+  fs::create_directories(store.drop() / "sub");  // folders in the drop folder are left alone
+  store.drop_mail("sub/inner.eml", u"ann", u"bob");
+  tick();
+  EXPECT_EQ(factory_calls, 0);
+  EXPECT_EQ(yields, 1);
+  EXPECT_TRUE(store.log_lines().empty());
+  EXPECT_TRUE(fs::exists(store.drop() / "sub" / "inner.eml"));
+}
+
+TEST_F(RoundTest, DeliversIntoInboxWithTimeStampAndNoLogEntry) {
+  const fs::path bob = store.add_mailbox("bob");
+  store.drop_mail("m1.eml", u"ann", u"bob");
+  tick();
+  EXPECT_TRUE(fs::exists(bob / "Inbox" / "m1.eml"));
+  EXPECT_FALSE(fs::exists(store.drop() / "m1.eml"));
+  EXPECT_EQ(fs::file_size(bob / "Inbox" / "timeStamp.dat"), 8u);
+  EXPECT_EQ(stamp_in(bob / "Inbox"), kNow);
+  EXPECT_FALSE(fs::exists(bob / "Buffer" / "timeStamp.dat"));
+  EXPECT_TRUE(store.log_lines().empty());
+  EXPECT_EQ(round->last_round().delivered, 1);
+}
+
+TEST_F(RoundTest, MonitoringSwitchedOnBetweenTicksDeliversIntoBuffer) {
+  const fs::path bob = store.add_mailbox("bob");
+  store.drop_mail("m1.eml", u"ann", u"bob");
+  tick();
+  set_monitoring("tRuE");
+  now += 1.0 / 86400;
+  store.drop_mail("m2.eml", u"ann", u"bob");
+  tick();
+  EXPECT_TRUE(round->monitoring());
+  EXPECT_TRUE(fs::exists(bob / "Inbox" / "m1.eml"));
+  EXPECT_TRUE(fs::exists(bob / "Buffer" / "m2.eml"));
+  EXPECT_EQ(stamp_in(bob / "Inbox"), kNow);
+  EXPECT_EQ(stamp_in(bob / "Buffer"), now);
+}
+
+TEST_F(RoundTest, MonitoringValuesFromTheSettingsFile) {
+  round->CheckMonitoring();
+  EXPECT_FALSE(round->monitoring()) << "missing settings file";
+  for (const auto& [value, on] : std::vector<std::pair<std::string, bool>>{
+           {"1", true}, {"TRUE", true}, {"-2.5", true}, {"0", false}, {"yes", false},
+           {"", false}, {"False", false}}) {
+    set_monitoring(value);
+    round->CheckMonitoring();
+    EXPECT_EQ(round->monitoring(), on) << value;
+  }
+}
+
+TEST_F(RoundTest, TimeStampRewrittenInPlaceKeepsLongerTail) {
+  const fs::path bob = store.add_mailbox("bob");
+  write_bytes(bob / "Inbox" / "timeStamp.dat", std::vector<uint8_t>(12, 0xEE));
+  store.drop_mail("m1.eml", u"ann", u"bob");
+  tick();
+  const auto bytes = read_bytes(bob / "Inbox" / "timeStamp.dat");
+  ASSERT_EQ(bytes.size(), 12u);
+  const auto expected = time_stamp_bytes(kNow);
+  EXPECT_TRUE(std::equal(expected.begin(), expected.end(), bytes.begin()));
+  EXPECT_EQ(bytes[8], 0xEE);
+}
+
+TEST_F(RoundTest, MailWithoutSenderOrRecipientIsDeletedWithWarning) {
+  store.drop_mail("both-empty.eml", u"", u"");
+  write_bytes(store.drop() / "zero.eml", {});
+  tick();
+  store.drop_mail("no-to.eml", u"ann", u"");
+  store.drop_mail("blank-from.eml", u" ", u"");  // blanks are not empty
+  tick();
+  EXPECT_EQ(file_count(store.drop()), 0u);
+  EXPECT_EQ(file_count(store.root() / "Error"), 1u);  // the log only
+  auto entries = store.log_entries();
+  std::sort(entries.begin(), entries.begin() + 2);
+  std::sort(entries.begin() + 2, entries.end());
+  EXPECT_EQ(entries, (std::vector<std::string>{
+                         "Warning  Email sent with no sender information!",
+                         "Warning  Email sent with no sender information!",
+                         "Warning  Email sent with no recipient information!  From:  ",
+                         "Warning  Email sent with no recipient information!  From: ann",
+                     }));
+}
+
+TEST_F(RoundTest, RecipientWithoutMailboxFlagsSenderAndGoesToError) {
+  const fs::path ann = store.add_mailbox("ann");
+  {
+    std::ofstream ini(ann / "Client.ini", std::ios::binary);
+    ini << "[Profile]\r\nName=Ann\r\n[Errors]\r\nStatus=0\r\nCount=3\r\n";
+  }
+  store.drop_mail("m1.eml", u"ann", u"nobody");
+  store.drop_mail("m2.eml", u"ghost", u"nobody");  // no sender mailbox: no Client.ini anywhere
+  tick();
+  EXPECT_TRUE(fs::exists(store.root() / "Error" / "m1.eml"));
+  EXPECT_TRUE(fs::exists(store.root() / "Error" / "m2.eml"));
+  const std::u16string ini = u16(ann / "Client.ini");
+  EXPECT_EQ(ReadINI(ini, u"Errors", u"Status", u""), u"1");
+  EXPECT_EQ(ReadINI(ini, u"Errors", u"Count", u""), u"3");
+  EXPECT_EQ(ReadINI(ini, u"Profile", u"Name", u""), u"Ann");
+  EXPECT_FALSE(fs::exists(store.root() / "MailBox" / "ghost"));
+  auto entries = store.log_entries();
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries, (std::vector<std::string>{
+                         "Warning  Email sent to non-existant recipient!  From: ann; To: nobody",
+                         "Warning  Email sent to non-existant recipient!  From: ghost; To: nobody",
+                     }));
+}
+
+TEST_F(RoundTest, UnreadableFileGoesToErrorWithItsDescriptionBeforeAnyFieldTest) {
+  store.add_mailbox("bob");
+  // Sender and recipient decode, then a list with two dimensions makes the read fail.
+  std::vector<uint8_t> bytes = {0, 0, 0, 0, 3, 0, 'b', 'o', 'b', 3, 0, 'a', 'n', 'n',
+                                0, 0, 0, 0, 2, 0};
+  write_bytes(store.drop() / "damaged.eml", bytes);
+  tick();
+  EXPECT_TRUE(fs::exists(store.root() / "Error" / "damaged.eml"));
+  EXPECT_FALSE(fs::exists(store.root() / "MailBox" / "bob" / "Inbox" / "damaged.eml"));
+  const auto entries = store.log_entries();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].substr(0, 9), "Error    ");
+  EXPECT_NE(entries[0].find("Bad record length"), std::string::npos);
+  EXPECT_EQ(entries[0].find("OpenEmail"), std::string::npos) << "the description alone";
+}
+
+TEST_F(RoundTest, ReaderCreatedOnceAtFirstFileAndKeptAcrossRounds) {
+  store.add_mailbox("bob");
+  store.drop_mail("a.eml", u"ann", u"bob");
+  store.drop_mail("b.eml", u"ann", u"bob");
+  tick();
+  store.drop_mail("c.eml", u"ann", u"bob");
+  tick();
+  EXPECT_EQ(factory_calls, 1);
+  EXPECT_EQ(file_count(store.root() / "MailBox" / "bob" / "Inbox"), 4u);  // 3 mails + stamp
+}
+
+TEST_F(RoundTest, ReaderThatCannotBeCreatedLeavesFilesAndReportsOncePerReason) {
+  bool fail = true;
+  round = std::make_unique<SortingRound>(
+      store.paths(),
+      [&]() -> std::unique_ptr<MailReader> {
+        if (fail) throw platform::AutomationError(429);
+        return in_process_mail_reader_factory()();
+      },
+      log, [this] { return now; }, RoundOptions{0.0, 3600.0});
+  round->bind(u16(store.drop()));
+  store.add_mailbox("bob");
+  store.drop_mail("a.eml", u"ann", u"bob");
+  tick();
+  tick();
+  EXPECT_TRUE(fs::exists(store.drop() / "a.eml"));
+  const auto entries = store.log_entries();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0], "Error    Could not create the e-mail reader: ActiveX component can't "
+                        "create object (429)");
+  fail = false;
+  tick();
+  EXPECT_TRUE(fs::exists(store.root() / "MailBox" / "bob" / "Inbox" / "a.eml"));
+}
+
+TEST_F(RoundTest, CollisionNeverReplacesAndIsReportedOncePerReasonOrHour) {
+  const fs::path bob = store.add_mailbox("bob");
+  write_bytes(bob / "Inbox" / "m1.eml", {'o', 'l', 'd'});
+  const auto mail = read_bytes(store.drop_mail("m1.eml", u"ann", u"bob"));
+  tick();
+  tick();
+  EXPECT_EQ(read_bytes(bob / "Inbox" / "m1.eml"), (std::vector<uint8_t>{'o', 'l', 'd'}));
+  EXPECT_EQ(read_bytes(store.drop() / "m1.eml"), mail);
+  EXPECT_EQ(round->last_round().stuck, 1);
+  ASSERT_EQ(store.log_entries().size(), 1u);
+  EXPECT_NE(store.log_entries()[0].find("Could not move \"m1.eml\" to \""), std::string::npos);
+  EXPECT_NE(store.log_entries()[0].find("File already exists (58)"), std::string::npos);
+
+  now += 3601.0 / 86400;  // an hour later the same problem is reported again
+  tick();
+  EXPECT_EQ(store.log_entries().size(), 2u);
+
+  fs::remove_all(bob / "Inbox");  // a new reason is reported at once
+  tick();
+  ASSERT_EQ(store.log_entries().size(), 3u);
+  EXPECT_NE(store.log_entries()[2].find("Path not found (76)"), std::string::npos);
+
+  fs::create_directories(bob / "Inbox");
+  tick();
+  EXPECT_EQ(read_bytes(bob / "Inbox" / "m1.eml"), mail);
+  EXPECT_EQ(store.log_entries().size(), 3u);
+}
+
+TEST_F(RoundTest, MissingErrorFolderKeepsTheFileForALaterRound) {
+  fs::remove_all(store.root() / "Error");
+  store.drop_mail("m1.eml", u"ann", u"nobody");
+  tick();
+  EXPECT_TRUE(fs::exists(store.drop() / "m1.eml"));
+  fs::create_directories(store.root() / "Error");
+  tick();
+  EXPECT_TRUE(fs::exists(store.root() / "Error" / "m1.eml"));
+  EXPECT_EQ(store.log_entries(), (std::vector<std::string>{
+                                     "Warning  Email sent to non-existant recipient!  From: ann; "
+                                     "To: nobody"}));
+}
+
+TEST_F(RoundTest, FreshFileWaitsUntilItHasSettled) {
+  rebuild(RoundOptions{2.0, 3600.0});
+  store.add_mailbox("bob");
+  const fs::path file = store.drop_mail("m1.eml", u"ann", u"bob");
+  tick();
+  EXPECT_TRUE(fs::exists(file));
+  EXPECT_EQ(round->last_round().waiting, 1);
+  EXPECT_EQ(factory_calls, 0);
+  fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::seconds(5));
+  tick();
+  EXPECT_TRUE(fs::exists(store.root() / "MailBox" / "bob" / "Inbox" / "m1.eml"));
+}
+
+TEST_F(RoundTest, ReadOnlyFileWithoutSenderIsDeletedAnyway) {
+  const fs::path file = store.drop_mail("ro.eml", u"", u"bob");
+  fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  tick();
+  EXPECT_FALSE(fs::exists(file));
+  EXPECT_EQ(round->last_round().deleted, 1);
+}
+
+TEST_F(RoundTest, NamesThatWouldLeaveTheMailStoreAreNoMailboxes) {
+  const fs::path ann = store.add_mailbox("ann");
+  fs::create_directories(store.root() / "Inbox");  // what "MailBox/.." + "/Inbox" would find
+  int n = 0;
+  for (const std::u16string to : {u"..", u".", u"../MailBox/ann", u"..\\ann", u"c:ann",
+                                  u"an\u0001n", u". .", u"ann/"}) {
+    store.drop_mail("m" + std::to_string(n++) + ".eml", u"ann", to);
+  }
+  store.drop_mail("evil.eml", u"../../x", u"nobody");
+  tick();
+  EXPECT_EQ(file_count(store.root() / "Error"), static_cast<std::size_t>(n + 2));  // + log
+  EXPECT_EQ(file_count(ann / "Inbox"), 0u);
+  EXPECT_EQ(file_count(store.root() / "Inbox"), 0u);
+  EXPECT_TRUE(fs::exists(ann / "Client.ini"));
+  EXPECT_FALSE(fs::exists(store.root().parent_path() / "x"));
+  EXPECT_FALSE(fs::exists(store.root() / "Client.ini"));
+}
+
+TEST_F(RoundTest, RecipientNameIsLookedUpWithItsBlanks) {
+  store.add_mailbox("bob");
+  store.drop_mail("m1.eml", u"ann", u" bob");
+  tick();
+  EXPECT_TRUE(fs::exists(store.root() / "Error" / "m1.eml"));
+}
+
+TEST_F(RoundTest, FolderNamesMatchWithoutRegardToCase) {
+  const fs::path box = store.root() / "MailBox" / "Bob";
+  fs::create_directories(box / "inbox");
+  store.drop_mail("m1.eml", u"ann", u"BOB");
+  tick();
+  EXPECT_TRUE(fs::exists(box / "inbox" / "m1.eml"));
+  EXPECT_TRUE(fs::exists(box / "inbox" / "timeStamp.dat"));
+}
+
+TEST_F(RoundTest, ReleasedRoundTouchesNothing) {
+  store.add_mailbox("bob");
+  store.drop_mail("m1.eml", u"ann", u"bob");
+  round->release();
+  tick();
+  EXPECT_TRUE(fs::exists(store.drop() / "m1.eml"));
+  EXPECT_EQ(yields, 1);
+}
+
+}  // namespace
+}  // namespace sorter

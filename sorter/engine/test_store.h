@@ -1,0 +1,85 @@
+#pragma once
+// Test support for the engine: a mail store in a temporary folder, e-mail files written with
+// the library, a fixed clock, and the log read back as lines.
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "corvane/model/mail_object_model.h"
+#include "platform/utf.h"
+#include "sorter/engine/event_log.h"
+#include "sorter/engine/sorting_round.h"
+#include "tests/support/temp_dir.h"
+
+namespace sorter::testing {
+
+namespace fs = std::filesystem;
+
+// 8 December 2026, 23:15:02 as an automation date.
+inline constexpr double kNow = 46364.0 + (23 * 3600 + 15 * 60 + 2) / 86400.0;
+
+inline std::string utf8(std::u16string_view s) { return platform::to_utf8(s); }
+
+class TestStore {
+ public:
+  TestStore() {
+    fs::create_directories(drop());
+    fs::create_directories(root() / "Error");
+    fs::create_directories(root() / "MailBox");
+  }
+  const fs::path& root() const { return dir_.path(); }
+  fs::path drop() const { return root() / "MailBank"; }
+  StorePaths paths() const { return StorePaths(testsupport::u16(root())); }
+
+  // A mailbox with Inbox and Buffer.
+  fs::path add_mailbox(const std::string& user) const {
+    const fs::path box = root() / "MailBox" / user;
+    fs::create_directories(box / "Inbox");
+    fs::create_directories(box / "Buffer");
+    return box;
+  }
+
+  // Writes an e-mail file into the drop folder.
+  fs::path drop_mail(const std::string& name, const std::u16string& from, const std::u16string& to,
+                     const std::u16string& subject = u"Hello") const {
+    corvane::EmailMsg mail;
+    mail.emFrom = from;
+    mail.emTo = to;
+    mail.emSubject = subject;
+    const fs::path path = drop() / name;
+    corvane::MailObjectModel model;
+    if (!model.SaveEmail(testsupport::u16(path), mail)) throw std::runtime_error("SaveEmail");
+    return path;
+  }
+
+  std::vector<std::string> log_lines() const {
+    std::ifstream in(root() / "Error" / "SortErr.log", std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      lines.push_back(line);
+    }
+    return lines;
+  }
+
+  // The log's entries without their time stamps: "Warning  text".
+  std::vector<std::string> log_entries() const {
+    std::vector<std::string> entries;
+    for (const auto& line : log_lines()) entries.push_back(line.size() > 21 ? line.substr(21) : line);
+    return entries;
+  }
+
+ private:
+  testsupport::TempDir dir_;
+};
+
+inline std::size_t file_count(const fs::path& folder) {
+  std::size_t n = 0;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(folder, ec)) n += e.is_regular_file() ? 1 : 0;
+  return n;
+}
+
+}  // namespace sorter::testing

@@ -1,0 +1,123 @@
+// The headless sorter for POSIX systems: the engine's start-up, load, first activation,
+// rounds every --interval seconds, and on SIGINT or SIGTERM the confirmed exit and the running
+// flag written "False". Messages go to standard error; the log goes to Error/SortErr.log.
+
+#include <signal.h>
+#include <time.h>
+
+#include <cmath>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "platform/environment.h"
+#include "platform/instance_guard.h"
+#include "platform/utf.h"
+#include "sorter/engine/lifecycle.h"
+#include "sorter/headless/options.h"
+
+namespace {
+
+using sorter::headless::Options;
+
+class HeadlessHost final : public sorter::EngineHost {
+ public:
+  HeadlessHost(const Options& options, std::u16string store)
+      : options_(options), store_(std::move(store)) {}
+
+  bool ask_run_anyway() override {
+    if (options_.run_anyway) return true;
+    std::fprintf(stderr,
+                 "sorter: Sorter.ini says a sorter is already running on %s "
+                 "([Persistance] running=True).\n"
+                 "sorter: not started; use --run-anyway to start all the same.\n",
+                 platform::to_utf8(store_).c_str());
+    return false;
+  }
+  bool another_copy_running() override {
+    guard_.emplace(u"CorvaneSorter-" + store_);
+    return guard_->another_copy_running();
+  }
+  void unload_main_window() override {
+    std::fprintf(stderr, "sorter: another sorter already runs on this store here; stopping.\n");
+  }
+  void set_developer_item_visible(bool) override {}
+  void set_busy_pointer(bool) override {}
+  void add_tray_icon() override {
+    std::fprintf(stderr, "sorter: sorting %s every %g s (Ctrl-C stops)\n",
+                 platform::to_utf8(store_).c_str(), options_.interval_seconds);
+  }
+  void remove_tray_icon() override { std::fprintf(stderr, "sorter: stopped\n"); }
+  void disable_check_timer() override {}
+  void yield() override {}
+
+ private:
+  const Options& options_;
+  std::u16string store_;
+  std::optional<platform::InstanceGuard> guard_;
+};
+
+// Waits up to seconds for SIGINT or SIGTERM (blocked, so none is lost between rounds).
+bool wait_for_stop(const sigset_t& stop, double seconds) {
+  timespec timeout{};
+  timeout.tv_sec = static_cast<time_t>(seconds);
+  timeout.tv_nsec = static_cast<long>((seconds - std::floor(seconds)) * 1e9);
+  return ::sigtimedwait(&stop, nullptr, &timeout) > 0;
+}
+
+int run(const Options& options) {
+  const std::u16string store = options.store ? platform::from_utf8(*options.store)
+                                             : platform::executable_folder();
+  const sorter::StorePaths paths(store);
+  HeadlessHost host(options, store);
+  if (!sorter::start_up(paths, host)) return 3;
+
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGINT);
+  sigaddset(&stop, SIGTERM);
+  sigprocmask(SIG_BLOCK, &stop, nullptr);
+
+  sorter::SorterEngine engine(paths, host, sorter::in_process_mail_reader_factory());
+  try {
+    if (!engine.load()) {
+      engine.terminate();
+      return 4;
+    }
+  } catch (const platform::AutomationError& e) {
+    std::fprintf(stderr, "sorter: %s\n", platform::to_utf8(sorter::load_failure_text(e)).c_str());
+    return 2;
+  }
+  engine.activate();
+  if (options.once) {
+    engine.tick();
+  } else {
+    while (!wait_for_stop(stop, options.interval_seconds)) engine.tick();
+  }
+  engine.exit_confirmed();
+  engine.terminate();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  try {
+    options = sorter::headless::parse_options(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const std::invalid_argument& e) {
+    std::fprintf(stderr, "sorter: %s\n%s", e.what(), sorter::headless::kUsage);
+    return 1;
+  }
+  if (options.help) {
+    std::fputs(sorter::headless::kUsage, stdout);
+    return 0;
+  }
+  try {
+    return run(options);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "sorter: %s\n", e.what());
+    return 2;
+  }
+}

@@ -1,0 +1,56 @@
+#include "sorter/headless/options.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace sorter::headless {
+
+const char* const kUsage =
+    "usage: sorter [--store DIR] [--interval SECONDS] [--run-anyway] [--once]\n"
+    "  --store DIR         the mail store (default: the program's folder)\n"
+    "  --interval SECONDS  time between sorting rounds (default: 10)\n"
+    "  --run-anyway        start although Sorter.ini says another sorter is running\n"
+    "  --once              run one round and stop\n";
+
+namespace {
+
+double parse_interval(const std::string& text) {
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(value) ||
+      value < 0.1 || value > 86400.0) {
+    throw std::invalid_argument("--interval wants a number of seconds from 0.1 to 86400, not \"" +
+                                text + "\"");
+  }
+  return value;
+}
+
+}  // namespace
+
+Options parse_options(const std::vector<std::string>& args) {
+  Options options;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const auto value = [&]() -> const std::string& {
+      if (i + 1 >= args.size()) throw std::invalid_argument(arg + " wants a value");
+      return args[++i];
+    };
+    if (arg == "--store") {
+      options.store = value();
+      if (options.store->empty()) throw std::invalid_argument("--store wants a folder");
+    } else if (arg == "--interval") {
+      options.interval_seconds = parse_interval(value());
+    } else if (arg == "--run-anyway") {
+      options.run_anyway = true;
+    } else if (arg == "--once") {
+      options.once = true;
+    } else if (arg == "--help" || arg == "-h") {
+      options.help = true;
+    } else {
+      throw std::invalid_argument("unknown option \"" + arg + "\"");
+    }
+  }
+  return options;
+}
+
+}  // namespace sorter::headless
