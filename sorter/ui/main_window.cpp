@@ -1,6 +1,8 @@
 #include "sorter/ui/main_window.h"
 
 #include "platform/automation_error.h"
+#include "sorter/ui/already_dialog.h"
+#include "sorter/ui/tray_menu.h"
 #include "sorter/ui/resource_ids.h"
 #include "sorter/ui/ui_text.h"
 #include "sorter/ui/version_resource.h"
@@ -10,8 +12,8 @@ namespace sorter::ui {
 namespace {
 
 constexpr wchar_t kClassName[] = L"SorterMainWindow";
-// Identifies the program across all sessions of this computer.
-constexpr wchar_t kInstanceMutex[] = L"Global\\QuenbyEmailSorter.Instance";
+// The name every copy of the program claims while it runs.
+constexpr char16_t kInstanceName[] = u"QuenbyEmailSorter.MainWindow";
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_BORDER;
 constexpr int kDesignedClientWidth = 472;
 constexpr int kDesignedClientHeight = 376;
@@ -23,7 +25,6 @@ constexpr UINT kCheckMs = 10000;
 constexpr UINT kSplashMs = 3000;
 constexpr UINT kTrayMessage = WM_APP + 1;
 
-enum MenuId : UINT { kMenuExitId = 101, kMenuCrashId = 102, kMenuAboutId = 104 };
 
 constexpr int kLabelLeft = 184, kLabelTop = 344, kLabelWidth = 110, kLabelHeight = 13;
 
@@ -43,8 +44,8 @@ Extent bitmap_extent(HBITMAP bitmap) {
 
 }  // namespace
 
-MainWindow::MainWindow(HINSTANCE instance, EnginePort& engine)
-    : instance_(instance), engine_(engine) {}
+MainWindow::MainWindow(HINSTANCE instance, StorePaths paths, MailReaderFactory readers)
+    : instance_(instance), engine_(std::move(paths), *this, std::move(readers)) {}
 
 MainWindow::~MainWindow() {
   if (window_) DestroyWindow(window_);
@@ -52,9 +53,9 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::terminate() {
-  if (terminated_) return;
+  if (terminated_ || !load_started_) return;
   terminated_ = true;
-  engine_.clear_running_flag();
+  engine_.terminate();
 }
 
 void MainWindow::create_window() {
@@ -84,6 +85,8 @@ void MainWindow::create_window() {
                             nullptr, instance_, this);
   if (!window_) throw last_error(L"CreateWindowEx");
   create_label();
+  tray_ = std::make_unique<TrayIcon>(window_, kTrayMessage, kTimerTrayRetry, small_icon_.get(),
+                                     kTrayTooltip);
 }
 
 void MainWindow::create_label() {
@@ -94,35 +97,55 @@ void MainWindow::create_label() {
                FALSE);
 }
 
-bool MainWindow::another_copy_runs() {
-  instance_mutex_.reset(CreateMutexW(nullptr, FALSE, kInstanceMutex));
-  return instance_mutex_ && GetLastError() == ERROR_ALREADY_EXISTS;
-}
-
 void MainWindow::load() {
+  load_started_ = true;
   create_window();
   // Both timers count from the window's creation.
   SetTimer(window_, kTimerCheck, kCheckMs, nullptr);
   SetTimer(window_, kTimerSplash, kSplashMs, nullptr);
-  sorting_ = true;
-  if (another_copy_runs()) {
-    unload(CloseReason::kUser);
-    if (window_) {
-      // Unload refused: this copy must not sort the store the first copy sorts, and it keeps
-      // its window on screen so that it can still be closed (it has no tray icon).
-      KillTimer(window_, kTimerCheck);
-      KillTimer(window_, kTimerSplash);
-      sorting_ = false;
+  if (engine_.load() || !window_) return;
+  // A second copy whose unload was refused: its drop folder is not bound, so it does not sort,
+  // and it has no tray icon, so it keeps its window on screen to stay reachable.
+  disable_check_timer();
+  KillTimer(window_, kTimerSplash);
+}
+
+bool MainWindow::ask_run_anyway() { return sorter::ui::ask_run_anyway(instance_); }
+
+bool MainWindow::another_copy_running() {
+  instance_guard_.emplace(kInstanceName);
+  return instance_guard_->another_copy_running();
+}
+
+void MainWindow::unload_main_window() { unload(CloseReason::kUser); }
+
+void MainWindow::set_busy_pointer(bool busy) {
+  hourglass_ = busy;
+  SetCursor(LoadCursorW(nullptr, busy ? IDC_WAIT : IDC_ARROW));
+}
+
+void MainWindow::add_tray_icon() {
+  if (tray_) tray_->add();
+}
+
+void MainWindow::remove_tray_icon() {
+  if (tray_) tray_->remove();
+}
+
+void MainWindow::disable_check_timer() {
+  if (window_) KillTimer(window_, kTimerCheck);
+}
+
+void MainWindow::yield() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(msg.wParam));  // for the main loop to see
+      return;
     }
-    return;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
   }
-  developer_ = engine_.developer_account();
-  hourglass_ = true;
-  SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-  engine_.bind_drop_folder();
-  tray_ = std::make_unique<TrayIcon>(window_, kTrayMessage, kTimerTrayRetry, small_icon_.get(),
-                                     kTrayTooltip);
-  tray_->add();
 }
 
 void MainWindow::show() {
@@ -153,7 +176,7 @@ LRESULT MainWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
   if (tray_ && tray_->on_message(message)) return 0;
   switch (message) {
     case WM_ACTIVATE:
-      if (LOWORD(wparam) != WA_INACTIVE) on_activate();
+      if (LOWORD(wparam) != WA_INACTIVE) engine_.activate();
       break;
     case WM_TIMER:
       on_timer(wparam);
@@ -209,20 +232,14 @@ LRESULT MainWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
   return DefWindowProcW(hwnd, message, wparam, lparam);
 }
 
-void MainWindow::on_activate() {
-  if (awake_) return;
-  awake_ = true;
-  engine_.start_log();
-}
-
 void MainWindow::on_timer(UINT_PTR id) {
   if (tray_ && tray_->on_timer(id)) return;
   if (id == kTimerSplash) {
     end_splash();
-  } else if (id == kTimerCheck && sorting_ && !in_tick_) {
-    // A round yields to the message loop once; a tick that falls due meanwhile waits.
+  } else if (id == kTimerCheck && !in_tick_) {
+    // A round yields to the message loop once; a tick that falls due meanwhile is dropped.
     in_tick_ = true;
-    engine_.run_tick();
+    engine_.tick();
     in_tick_ = false;
   }
 }
@@ -232,8 +249,7 @@ void MainWindow::end_splash() {
   // Minimising shows the window again for a moment; the fit rule hides it at once.
   ShowWindow(window_, SW_SHOWMINNOACTIVE);
   KillTimer(window_, kTimerSplash);
-  hourglass_ = false;
-  SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+  set_busy_pointer(false);
 }
 
 void MainWindow::on_size(WPARAM kind) {
@@ -283,12 +299,8 @@ void MainWindow::on_command(UINT id) {
 }
 
 void MainWindow::show_tray_menu() {
-  UniqueMenu menu(CreatePopupMenu());
+  UniqueMenu menu = build_tray_menu(developer_);
   if (!menu) return;
-  AppendMenuW(menu.get(), MF_STRING, kMenuExitId, kMenuExit);
-  if (developer_) AppendMenuW(menu.get(), MF_STRING, kMenuCrashId, kMenuCrash);
-  AppendMenuW(menu.get(), MF_SEPARATOR, 0, nullptr);
-  AppendMenuW(menu.get(), MF_STRING, kMenuAboutId, kMenuAbout);
   POINT at{};
   GetCursorPos(&at);
   // The menu closes when the user clicks elsewhere only if the window is in the foreground.
@@ -311,20 +323,13 @@ bool MainWindow::close_request(CloseReason reason) {
   const int answer = MessageBoxW(window_, kExitQuestion, kExitTitle, kExitStyle);
   asking_ = false;
   if (answer != IDYES || !window_) return false;
-  stop_sorting();
+  engine_.exit_confirmed();
   return true;
-}
-
-void MainWindow::stop_sorting() {
-  engine_.stop_log();
-  if (window_) KillTimer(window_, kTimerCheck);
-  sorting_ = false;
-  engine_.release_round();
 }
 
 void MainWindow::unload(CloseReason reason) {
   if (!window_ || !close_request(reason)) return;
-  if (tray_) tray_->remove();
+  if (reason == CloseReason::kSessionEnd) engine_.exit_for_session_end();
   DestroyWindow(window_);
 }
 

@@ -4,8 +4,9 @@
 #include <windows.h>
 
 #include "platform/automation_error.h"
-#include "sorter/ui/already_dialog.h"
-#include "sorter/ui/engine_adapter.h"
+#include "platform/environment.h"
+#include "sorter/engine/lifecycle.h"
+#include "sorter/ui/com_mail_reader.h"
 #include "sorter/ui/main_window.h"
 #include "sorter/ui/ui_text.h"
 
@@ -14,10 +15,9 @@ namespace {
 // A failed load: beep, say why, end at once (the running flag is not written).
 [[noreturn]] void fail_load(const platform::AutomationError& error) {
   MessageBeep(MB_OK);
-  const std::u16string& d = error.description();
-  const std::wstring text =
-      sorter::ui::load_error_text(error.number(), std::wstring(d.begin(), d.end()));
-  MessageBoxW(nullptr, text.c_str(), sorter::ui::kLoadErrorTitle, sorter::ui::kLoadErrorStyle);
+  const std::u16string text = sorter::load_failure_text(error);
+  MessageBoxW(nullptr, reinterpret_cast<const wchar_t*>(text.c_str()),
+              sorter::ui::kLoadErrorTitle, sorter::ui::kLoadErrorStyle);
   ExitProcess(1);
 }
 
@@ -33,9 +33,10 @@ int run_message_loop() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-  sorter::ui::EngineAdapter engine;
-  if (engine.running_flag_set() && !sorter::ui::ask_run_anyway(instance)) return 0;
-  sorter::ui::MainWindow window(instance, engine);
+  const sorter::StorePaths paths(platform::executable_folder());
+  sorter::ui::ComSession com;
+  sorter::ui::MainWindow window(instance, paths, sorter::ui::com_mail_reader_factory());
+  if (!sorter::start_up(paths, window)) return 0;
   try {
     window.load();
   } catch (const platform::AutomationError& error) {

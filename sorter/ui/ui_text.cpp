@@ -12,8 +12,4 @@ std::wstring about_text(const ProgramVersion& version) {
          L"\r\r" + kAboutCopyright;
 }
 
-std::wstring load_error_text(long number, const std::wstring& description) {
-  return L"Error: " + std::to_wstring(number) + L" - " + description;
-}
-
 }  // namespace sorter::ui

@@ -47,7 +47,4 @@ std::wstring about_text(const ProgramVersion& version);
 // "Version 1.0.82 - <comment>": plain decimal numbers without leading zeros.
 std::wstring version_line(const ProgramVersion& version);
 
-// "Error: <number> - <description>", the text of the load failure box.
-std::wstring load_error_text(long number, const std::wstring& description);
-
 }  // namespace sorter::ui

@@ -25,10 +25,5 @@ TEST(ExitQuestion, KeepsQuotesAndSeparatesTheQuestionWithTwoCarriageReturns) {
   EXPECT_EQ(kExitStyle, 0x114u);
 }
 
-TEST(LoadErrorText, NumberInDecimalThenDescription) {
-  EXPECT_EQ(load_error_text(76, L"Path not found"), L"Error: 76 - Path not found");
-  EXPECT_EQ(load_error_text(-2147024891L, L"x"), L"Error: -2147024891 - x");
-}
-
 }  // namespace
 }  // namespace sorter::ui
