@@ -1,0 +1,350 @@
+// Walks the type library embedded in Corvane.dll and checks it against the interface that
+// existing clients are bound to: identities, flags, members in function-table order with their
+// dispatch identifiers, parameter names and directions, and every record's identifier and
+// fields.
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "com_test_support.h"
+#include "corvane/com/record_guids.h"
+
+namespace {
+
+using namespace comtest;
+
+com_ptr<ITypeLib> load_library() {
+  com_ptr<ITypeLib> lib;
+  EXPECT_EQ(LoadTypeLibEx(dll_path().c_str(), REGKIND_NONE, lib.put()), S_OK);
+  return lib;
+}
+
+std::u16string name_of(ITypeInfo* info, MEMBERID id = MEMBERID_NIL) {
+  unique_bstr name;
+  info->GetDocumentation(id, name.put(), nullptr, nullptr, nullptr);
+  return text(name.get());
+}
+
+// The name of the type a TYPEDESC refers to (for user-defined types), else empty.
+std::u16string referenced_name(ITypeInfo* info, const TYPEDESC& desc, GUID* guid = nullptr) {
+  const TYPEDESC* t = &desc;
+  while (t->vt == VT_PTR || t->vt == VT_SAFEARRAY) t = t->lptdesc;
+  if (t->vt != VT_USERDEFINED) return {};
+  com_ptr<ITypeInfo> ref;
+  if (FAILED(info->GetRefTypeInfo(t->hreftype, ref.put()))) return u"?";
+  if (guid) {
+    // Follow a public alias (stdole's IFontDisp names its Font) to the type itself.
+    TYPEATTR* attr = nullptr;
+    ref->GetTypeAttr(&attr);
+    if (attr->typekind == TKIND_ALIAS && attr->tdescAlias.vt == VT_USERDEFINED) {
+      const HREFTYPE aliased = attr->tdescAlias.hreftype;
+      ref->ReleaseTypeAttr(attr);
+      com_ptr<ITypeInfo> target;
+      ref->GetRefTypeInfo(aliased, target.put());
+      target->GetTypeAttr(&attr);
+      *guid = attr->guid;
+      target->ReleaseTypeAttr(attr);
+    } else {
+      *guid = attr->guid;
+      ref->ReleaseTypeAttr(attr);
+    }
+  }
+  return name_of(ref.get());
+}
+
+struct Param {
+  std::u16string name;
+  USHORT flags;  // PARAMFLAG_ in/out/retval/opt
+};
+
+struct Member {
+  std::u16string name;
+  MEMBERID id;
+  INVOKEKIND kind;
+  std::vector<Param> params;
+};
+
+constexpr USHORT kIn = PARAMFLAG_FIN, kOut = PARAMFLAG_FOUT, kRet = PARAMFLAG_FOUT | PARAMFLAG_FRETVAL,
+                 kInOut = PARAMFLAG_FIN | PARAMFLAG_FOUT,
+                 kOpt = PARAMFLAG_FIN | PARAMFLAG_FOPT | PARAMFLAG_FHASDEFAULT;
+
+const std::vector<Member>& expected_members() {
+  static const std::vector<Member> members = {
+      {u"ErrorString", 0x40030000, INVOKE_PROPERTYGET, {{u"ErrorString", kRet}}},
+      {u"ErrorString", 0x40030000, INVOKE_PROPERTYPUT, {{u"ErrorString", kIn}}},
+      {u"ConvertLesson2CSV", 0x60030000, INVOKE_FUNC, {{u"LessonPath", kIn}, {u"CSVPath", kIn}, {u"", kRet}}},
+      {u"ConvertCSV2Lesson", 0x60030001, INVOKE_FUNC, {{u"CSVPath", kIn}, {u"LessonPath", kIn}, {u"", kRet}}},
+      {u"findLessonIndex", 0x60030002, INVOKE_FUNC, {{u"elePatient", kInOut}, {u"Key", kIn}, {u"", kRet}}},
+      {u"SplitCSVLine", 0x60030003, INVOKE_FUNC, {{u"strLine", kIn}, {u"", kRet}}},
+      {u"ConvertFont", 0x60030005, INVOKE_FUNC, {{u"argFont", kIn}, {u"", kRet}}},
+      {u"RetrieveFont", 0x60030006, INVOKE_FUNC, {{u"argFont", kInOut}, {u"", kRet}}},
+      {u"SaveEmail", 0x60030007, INVOKE_FUNC, {{u"strPath", kIn}, {u"Email", kInOut}, {u"", kRet}}},
+      {u"OpenEmail", 0x60030008, INVOKE_FUNC, {{u"strPath", kIn}, {u"", kRet}}},
+      {u"AddAttachment", 0x60030009, INVOKE_FUNC,
+       {{u"strOriginalPath", kIn}, {u"strNewPath", kIn}, {u"Email", kInOut}, {u"", kRet}}},
+      {u"SaveTemplate", 0x6003000A, INVOKE_FUNC, {{u"strPath", kIn}, {u"Template", kInOut}, {u"", kRet}}},
+      {u"OpenTemplate", 0x6003000B, INVOKE_FUNC, {{u"strPath", kIn}, {u"", kRet}}},
+      {u"DebugTemplate", 0x6003000C, INVOKE_FUNC, {{u"argValue", kInOut}, {u"blShow", kOpt}, {u"", kRet}}},
+      {u"DebugEmail", 0x6003000D, INVOKE_FUNC, {{u"argValue", kInOut}, {u"blShow", kOpt}, {u"", kRet}}},
+      {u"IsRead", 0x6003000E, INVOKE_FUNC, {{u"Path", kIn}, {u"", kRet}}},
+      {u"SaveLesson", 0x6003000F, INVOKE_FUNC, {{u"Path", kIn}, {u"Lesson", kInOut}, {u"", kRet}}},
+      {u"OpenLesson", 0x60030010, INVOKE_FUNC, {{u"Path", kIn}, {u"", kRet}}},
+      {u"DisplayLesson", 0x60030011, INVOKE_FUNC, {{u"Path", kIn}, {u"", kRet}}},
+      {u"ShowTime", 0x60030012, INVOKE_FUNC, {{u"", kRet}}},
+  };
+  return members;
+}
+
+TEST(TypeLibrary, IdentityOfTheLibraryAndTheClass) {
+  auto lib = load_library();
+  ASSERT_TRUE(lib);
+  TLIBATTR* attr = nullptr;
+  ASSERT_EQ(lib->GetLibAttr(&attr), S_OK);
+  EXPECT_TRUE(IsEqualGUID(attr->guid, LIBID_Corvane));
+  EXPECT_EQ(attr->wMajorVerNum, 30);
+  EXPECT_EQ(attr->wMinorVerNum, 0);
+  EXPECT_EQ(attr->syskind, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
+  lib->ReleaseTLibAttr(attr);
+  unique_bstr name, help;
+  lib->GetDocumentation(-1, name.put(), help.put(), nullptr, nullptr);
+  EXPECT_EQ(text(name.get()), u"Corvane");
+  EXPECT_EQ(text(help.get()), u"Quenby Email Object Model");
+  EXPECT_EQ(lib->GetTypeInfoCount(), 11u) << "nine records, the interface and the class";
+
+  com_ptr<ITypeInfo> coclass;
+  ASSERT_EQ(lib->GetTypeInfoOfGuid(CLSID_MailObjectModel, coclass.put()), S_OK);
+  EXPECT_EQ(name_of(coclass.get()), u"MailObjectModel");
+  TYPEATTR* type = nullptr;
+  coclass->GetTypeAttr(&type);
+  EXPECT_EQ(type->typekind, TKIND_COCLASS);
+  EXPECT_TRUE(type->wTypeFlags & TYPEFLAG_FCANCREATE);
+  EXPECT_EQ(type->cImplTypes, 1);
+  coclass->ReleaseTypeAttr(type);
+  INT impl_flags = 0;
+  coclass->GetImplTypeFlags(0, &impl_flags);
+  EXPECT_TRUE(impl_flags & IMPLTYPEFLAG_FDEFAULT);
+  HREFTYPE ref = 0;
+  coclass->GetRefTypeOfImplType(0, &ref);
+  com_ptr<ITypeInfo> default_interface;
+  coclass->GetRefTypeInfo(ref, default_interface.put());
+  EXPECT_EQ(name_of(default_interface.get()), u"_MailObjectModel");
+}
+
+TEST(TypeLibrary, InterfaceIsDualHiddenNonExtensibleAutomation) {
+  auto lib = load_library();
+  com_ptr<ITypeInfo> info;
+  ASSERT_EQ(lib->GetTypeInfoOfGuid(IID__MailObjectModel, info.put()), S_OK);
+  TYPEATTR* attr = nullptr;
+  info->GetTypeAttr(&attr);
+  EXPECT_EQ(attr->typekind, TKIND_DISPATCH);
+  const WORD wanted = TYPEFLAG_FHIDDEN | TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE |
+                      TYPEFLAG_FDISPATCHABLE;
+  EXPECT_EQ(attr->wTypeFlags & wanted, wanted);
+  EXPECT_EQ(attr->wMajorVerNum, 1);
+  EXPECT_EQ(attr->wMinorVerNum, 0);
+  info->ReleaseTypeAttr(attr);
+  // The function-table half of the dual interface carries the automation flag and derives
+  // from IDispatch.
+  HREFTYPE ref = 0;
+  ASSERT_EQ(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref), S_OK);
+  com_ptr<ITypeInfo> vtable;
+  ASSERT_EQ(info->GetRefTypeInfo(ref, vtable.put()), S_OK);
+  vtable->GetTypeAttr(&attr);
+  EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FOLEAUTOMATION);
+  EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FDUAL);
+  vtable->ReleaseTypeAttr(attr);
+  HREFTYPE base_ref = 0;
+  ASSERT_EQ(vtable->GetRefTypeOfImplType(0, &base_ref), S_OK);
+  com_ptr<ITypeInfo> base;
+  ASSERT_EQ(vtable->GetRefTypeInfo(base_ref, base.put()), S_OK);
+  EXPECT_EQ(name_of(base.get()), u"IDispatch");
+}
+
+TEST(TypeLibrary, MembersInFunctionTableOrderWithIdsParametersAndDirections) {
+  auto lib = load_library();
+  com_ptr<ITypeInfo> dispatch, vtable;
+  ASSERT_EQ(lib->GetTypeInfoOfGuid(IID__MailObjectModel, dispatch.put()), S_OK);
+  HREFTYPE ref = 0;
+  ASSERT_EQ(dispatch->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref), S_OK);
+  ASSERT_EQ(dispatch->GetRefTypeInfo(ref, vtable.put()), S_OK);
+  TYPEATTR* attr = nullptr;
+  vtable->GetTypeAttr(&attr);
+  EXPECT_EQ(attr->typekind, TKIND_INTERFACE);
+  const UINT count = attr->cFuncs;
+  vtable->ReleaseTypeAttr(attr);
+  const auto& expected = expected_members();
+  ASSERT_EQ(count, expected.size());
+
+  for (UINT i = 0; i < count; ++i) {
+    FUNCDESC* func = nullptr;
+    ASSERT_EQ(vtable->GetFuncDesc(i, &func), S_OK);
+    const auto& want = expected[i];
+    SCOPED_TRACE(testing::Message() << "member " << i);
+    EXPECT_EQ(func->memid, want.id);
+    EXPECT_NE(func->memid, 0x60030004);
+    EXPECT_EQ(func->invkind, want.kind);
+    EXPECT_EQ(func->oVft, static_cast<SHORT>((7 + i) * sizeof(void*))) << "after IDispatch";
+    EXPECT_EQ(func->elemdescFunc.tdesc.vt, VT_HRESULT);
+    ASSERT_EQ(func->cParams, static_cast<SHORT>(want.params.size()));
+    BSTR names[8] = {};
+    UINT got = 0;
+    vtable->GetNames(func->memid == want.id ? func->memid : 0, names, 8, &got);
+    // Property put and get share an id; GetNames answers the first such member, so names of
+    // the put are checked by position only.
+    EXPECT_EQ(text(names[0]), want.name);
+    for (SHORT p = 0; p < func->cParams; ++p) {
+      const auto& param = want.params[p];
+      if (!param.name.empty() && want.kind != INVOKE_PROPERTYPUT)
+        EXPECT_EQ(text(static_cast<UINT>(p + 1) < got ? names[p + 1] : nullptr), param.name);
+      const USHORT flags = func->lprgelemdescParam[p].paramdesc.wParamFlags &
+                           (PARAMFLAG_FIN | PARAMFLAG_FOUT | PARAMFLAG_FRETVAL |
+                            PARAMFLAG_FOPT | PARAMFLAG_FHASDEFAULT);
+      EXPECT_EQ(flags, param.flags) << "parameter " << p;
+      if (param.flags & PARAMFLAG_FHASDEFAULT) {
+        const auto& def = func->lprgelemdescParam[p].paramdesc.pparamdescex->varDefaultValue;
+        EXPECT_EQ(V_VT(&def), VT_BOOL);
+        EXPECT_EQ(V_BOOL(&def), VARIANT_FALSE);
+        EXPECT_EQ(func->lprgelemdescParam[p].tdesc.vt, VT_BOOL);
+      }
+    }
+    for (UINT n = 0; n < got; ++n) SysFreeString(names[n]);
+    vtable->ReleaseFuncDesc(func);
+  }
+}
+
+TEST(TypeLibrary, ParameterAndResultTypes) {
+  auto lib = load_library();
+  com_ptr<ITypeInfo> dispatch, vtable;
+  lib->GetTypeInfoOfGuid(IID__MailObjectModel, dispatch.put());
+  HREFTYPE ref = 0;
+  dispatch->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref);
+  dispatch->GetRefTypeInfo(ref, vtable.put());
+  auto param = [&](UINT func_index, SHORT p, GUID* guid = nullptr) {
+    FUNCDESC* func = nullptr;
+    vtable->GetFuncDesc(func_index, &func);
+    const TYPEDESC desc = func->lprgelemdescParam[p].tdesc;
+    auto name = referenced_name(vtable.get(), desc, guid);
+    const VARTYPE outer = desc.vt, inner = desc.vt == VT_PTR ? desc.lptdesc->vt : VT_EMPTY;
+    vtable->ReleaseFuncDesc(func);
+    return std::tuple(outer, inner, name);
+  };
+  EXPECT_EQ(param(0, 0), std::tuple(VARTYPE(VT_PTR), VARTYPE(VT_BSTR), std::u16string()));
+  EXPECT_EQ(param(4, 0), std::tuple(VARTYPE(VT_PTR), VARTYPE(VT_USERDEFINED), std::u16string(u"EmailLesson")));
+  EXPECT_EQ(param(4, 1), std::tuple(VARTYPE(VT_I2), VARTYPE(VT_EMPTY), std::u16string()));
+  EXPECT_EQ(param(5, 1), std::tuple(VARTYPE(VT_PTR), VARTYPE(VT_SAFEARRAY), std::u16string()));
+  GUID font{};
+  param(6, 0, &font);
+  EXPECT_TRUE(IsEqualGUID(font, IID_IFontDisp)) << "the standard font's dispatch interface";
+  EXPECT_EQ(std::get<2>(param(6, 1)), u"SaveableFont");
+  EXPECT_EQ(std::get<2>(param(9, 1)), u"EmailMsg");
+  EXPECT_EQ(std::get<2>(param(12, 1)), u"MsgContents");
+  EXPECT_EQ(param(18, 1), std::tuple(VARTYPE(VT_PTR), VARTYPE(VT_VARIANT), std::u16string()));
+}
+
+struct Field {
+  std::u16string name;
+  VARTYPE vt;  // VT_USERDEFINED for nested records, VT_SAFEARRAY for lists
+};
+
+struct RecordType {
+  const GUID* guid;
+  std::u16string name;
+  std::vector<Field> fields;
+};
+
+TEST(TypeLibrary, RecordsWithTheirIdentifiersAndFieldsInOrder) {
+  const std::vector<RecordType> records = {
+      {&GUID_SaveableFont, u"SaveableFont",
+       {{u"FontName", VT_BSTR}, {u"Charset", VT_BSTR}, {u"Bold", VT_BOOL}, {u"Underline", VT_BOOL},
+        {u"Italic", VT_BOOL}, {u"Strikethrough", VT_BOOL}, {u"Size", VT_I2}, {u"Weight", VT_I2}}},
+      {&GUID_MsgAttachment, u"MsgAttachment", {{u"FilePath", VT_BSTR}}},
+      {&GUID_MsgText, u"MsgText",
+       {{u"X", VT_I4}, {u"Y", VT_I4}, {u"Editable", VT_BOOL}, {u"Colour", VT_I4},
+        {u"Font", VT_USERDEFINED}, {u"Value", VT_BSTR}, {u"Width", VT_I4}, {u"Height", VT_I4}}},
+      {&GUID_MsgPicture, u"MsgPicture",
+       {{u"FileName", VT_BSTR}, {u"X", VT_I4}, {u"Y", VT_I4}, {u"Editable", VT_BOOL},
+        {u"Borders", VT_UI1}, {u"Value", VT_SAFEARRAY}}},
+      {&GUID_MsgContents, u"MsgContents", {{u"Texts", VT_SAFEARRAY}, {u"Pictures", VT_SAFEARRAY}}},
+      {&GUID_EmailMsg, u"EmailMsg",
+       {{u"emSignature", VT_CARRAY}, {u"emRead", VT_UI1}, {u"emTo", VT_BSTR}, {u"emFrom", VT_BSTR},
+        {u"emCC", VT_BSTR}, {u"emSubject", VT_BSTR}, {u"emMsg", VT_USERDEFINED},
+        {u"emAttachments", VT_USERDEFINED}, {u"emDate", VT_DATE}}},
+      {&GUID_LessonChoice, u"LessonChoice",
+       {{u"choMessage", VT_BSTR}, {u"choSubject", VT_BSTR}, {u"choFrom", VT_BSTR}}},
+      {&GUID_LessonStep, u"LessonStep", {{u"Choices", VT_SAFEARRAY}, {u"Index", VT_I2}}},
+      {&GUID_EmailLesson, u"EmailLesson", {{u"steps", VT_SAFEARRAY}}},
+  };
+  auto lib = load_library();
+  for (const auto& record : records) {
+    SCOPED_TRACE(testing::Message() << std::string(record.name.begin(), record.name.end()));
+    com_ptr<ITypeInfo> info;
+    ASSERT_EQ(lib->GetTypeInfoOfGuid(*record.guid, info.put()), S_OK);
+    EXPECT_EQ(name_of(info.get()), record.name);
+    TYPEATTR* attr = nullptr;
+    info->GetTypeAttr(&attr);
+    EXPECT_EQ(attr->typekind, TKIND_RECORD);
+    ASSERT_EQ(attr->cVars, record.fields.size());
+    info->ReleaseTypeAttr(attr);
+    for (UINT v = 0; v < record.fields.size(); ++v) {
+      VARDESC* var = nullptr;
+      info->GetVarDesc(v, &var);
+      EXPECT_EQ(name_of(info.get(), var->memid), record.fields[v].name);
+      EXPECT_EQ(var->elemdescVar.tdesc.vt, record.fields[v].vt) << v;
+      info->ReleaseVarDesc(var);
+    }
+  }
+  // The records have the layout the server is compiled with.
+  com_ptr<IRecordInfo> email;
+  com_ptr<ITypeInfo> email_type;
+  lib->GetTypeInfoOfGuid(GUID_EmailMsg, email_type.put());
+  ASSERT_EQ(GetRecordInfoFromTypeInfo(email_type.get(), email.put()), S_OK);
+  ULONG size = 0;
+  email->GetSize(&size);
+  EXPECT_EQ(size, sizeof(::EmailMsg));
+}
+
+TEST(Registration, MachineAndUserRegistrationWriteAndRemoveTheirKeys) {
+  struct Case {
+    HKEY root;
+    const wchar_t* register_switches;
+    const wchar_t* unregister_switches;
+  };
+  const std::wstring clsid_key =
+      L"Software\\Classes\\CLSID\\{979CEE9F-5A48-4170-ADF3-137DCCB79C78}";
+  const std::vector<std::wstring> keys = {
+      clsid_key + L"\\InprocServer32",
+      L"Software\\Classes\\Corvane.MailObjectModel\\Clsid",
+      L"Software\\Classes\\Interface\\{D2D9811B-E6D5-4785-A525-842CF4F07584}",
+      L"Software\\Classes\\TypeLib\\{A02E87AA-BB35-4AC0-BA59-B2B975D64CEA}\\30.0",
+  };
+  auto exists = [](HKEY root, const std::wstring& key) {
+    corvane::com::unique_hkey opened;
+    return RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, opened.put()) == ERROR_SUCCESS;
+  };
+  auto value = [](HKEY root, const std::wstring& key, const wchar_t* name) {
+    wchar_t buffer[512] = {};
+    DWORD size = sizeof buffer;
+    RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size);
+    return std::wstring(buffer);
+  };
+  for (const Case& c : {Case{HKEY_LOCAL_MACHINE, L"/s", L"/s /u"},
+                        Case{HKEY_CURRENT_USER, L"/s /n /i:user", L"/s /u /n /i:user"}}) {
+    ASSERT_EQ(regsvr32(c.register_switches), 0u);
+    for (const auto& key : keys) EXPECT_TRUE(exists(c.root, key)) << std::string(key.begin(), key.end());
+    EXPECT_EQ(value(c.root, clsid_key + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
+    EXPECT_EQ(value(c.root, clsid_key + L"\\InprocServer32", nullptr), dll_path());
+    EXPECT_EQ(value(c.root, clsid_key + L"\\ProgID", nullptr), L"Corvane.MailObjectModel");
+    ASSERT_EQ(regsvr32(c.unregister_switches), 0u);
+    for (const auto& key : keys) EXPECT_FALSE(exists(c.root, key));
+    EXPECT_FALSE(exists(c.root, clsid_key));
+    EXPECT_FALSE(exists(c.root, L"Software\\Classes\\TypeLib\\{A02E87AA-BB35-4AC0-BA59-B2B975D64CEA}"));
+  }
+  // Leave the server registered for the other tests; creating by ProgID works then.
+  ASSERT_EQ(regsvr32(L"/s"), 0u);
+  CLSID clsid{};
+  ASSERT_EQ(CLSIDFromProgID(L"Corvane.MailObjectModel", &clsid), S_OK);
+  EXPECT_TRUE(IsEqualGUID(clsid, CLSID_MailObjectModel));
+}
+
+}  // namespace
