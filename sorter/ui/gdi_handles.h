@@ -36,7 +36,8 @@ using UniqueMenu = std::unique_ptr<std::remove_pointer_t<HMENU>, MenuDeleter>;
 using UniqueIcon = std::unique_ptr<std::remove_pointer_t<HICON>, IconDeleter>;
 using UniqueHandle = std::unique_ptr<void, HandleDeleter>;
 
-// An Arial font of the given point size at 96 dots per inch.
-UniqueFont make_arial(double points, bool bold);
+// A font of the given face and point size at 96 dots per inch.
+UniqueFont make_font(const wchar_t* face, double points, bool bold);
+inline UniqueFont make_arial(double points, bool bold) { return make_font(L"Arial", points, bold); }
 
 }  // namespace sorter::ui

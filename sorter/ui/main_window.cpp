@@ -90,11 +90,13 @@ void MainWindow::create_window() {
 }
 
 void MainWindow::create_label() {
-  HWND label = CreateWindowExW(0, L"STATIC", kLoadingText, WS_CHILD | WS_VISIBLE | SS_LEFT,
-                               kLabelLeft, kLabelTop, kLabelWidth, kLabelHeight, window_,
-                               nullptr, instance_, nullptr);
-  SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
-               FALSE);
+  // One line, clipped at the label's edge rather than wrapped out of its 13 pixels.
+  HWND label = CreateWindowExW(0, L"STATIC", kLoadingText,
+                               WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP, kLabelLeft, kLabelTop,
+                               kLabelWidth, kLabelHeight, window_, nullptr, instance_, nullptr);
+  // The form's default font: MS Sans Serif 8.25 pt.
+  label_font_ = make_font(L"MS Sans Serif", 8.25, false);
+  SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(label_font_.get()), FALSE);
 }
 
 void MainWindow::load() {

@@ -65,6 +65,7 @@ class MainWindow final : public EngineHost {
   SorterEngine engine_;
   HWND window_ = nullptr;
   UniqueBitmap picture_;
+  UniqueFont label_font_;
   UniqueIcon large_icon_;
   UniqueIcon small_icon_;
   std::optional<platform::InstanceGuard> instance_guard_;
