@@ -55,7 +55,7 @@ std::string format_log_entry(double oa_date, std::u16string_view text, int event
   try {
     line = stamp(oa_date);
   } catch (const std::exception&) {
-    line = "0000-00-00 00:00:00";  // a clock out of range must not cost the entry
+    line = "0000-00-00 00:00:00";  // a time out of range must not cost the entry
   }
   line += "  " + type_label(event_type);
   line += platform::to_ansi(continued(text));
@@ -72,13 +72,30 @@ void EventLog::StartLogging(std::u16string_view path, int mode) {
   on_ = mode == kLogModeFile;
 }
 
-void EventLog::LogEvent(std::u16string_view text, int event_type) noexcept {
-  if (!on_) return;
+bool EventLog::LogEvent(std::u16string_view text, int event_type) noexcept {
+  if (!on_) return false;
   try {
-    const std::string entry = format_log_entry(clock_(), text, event_type);
-    platform::append_to_file(platform::resolve_ignoring_case(path_), entry);
+    double now = 0;
+    try {
+      now = clock_();
+    } catch (...) {
+      // no local time: the entry still counts, with a zero stamp
+    }
+    platform::append_to_file(platform::resolve_ignoring_case(path_),
+                             format_log_entry(now, text, event_type));
+    return true;
   } catch (...) {
-    // An unwritable log (no Error folder, full disk) loses the entry, not the program.
+    return false;  // an unwritable log (no Error folder, full disk) loses the entry, not the program
+  }
+}
+
+bool EventLog::ready() const noexcept {
+  if (!on_) return true;
+  try {
+    platform::append_to_file(platform::resolve_ignoring_case(path_), {});
+    return true;
+  } catch (...) {
+    return false;
   }
 }
 

@@ -34,7 +34,10 @@ class EventLog {
   explicit EventLog(Clock clock);
 
   void StartLogging(std::u16string_view path, int mode);
-  void LogEvent(std::u16string_view text, int event_type) noexcept;
+  // True when the entry was written; false when logging is off or the file refused it.
+  bool LogEvent(std::u16string_view text, int event_type) noexcept;
+  // False only while logging to a file that cannot be written: an entry would be lost.
+  bool ready() const noexcept;
 
   bool logging() const { return on_; }
   const std::u16string& path() const { return path_; }

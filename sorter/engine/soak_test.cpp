@@ -1,1 +1,203 @@
+// Many rounds while files keep arriving and the store misbehaves: target names already taken,
+// Inbox, Buffer and Error folders missing for a while, read-only files, files that vanish
+// before they are opened, monitoring switched back and forth. At the end every file is
+// delivered, in Error, deleted by rule with its log entry, or still waiting; none is lost.
+
 #include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "platform/file_system.h"
+#include "sorter/engine/settings.h"
+#include "sorter/engine/sorting_round.h"
+#include "sorter/engine/test_store.h"
+
+namespace sorter {
+namespace {
+
+using namespace sorter::testing;
+using testsupport::read_bytes;
+using testsupport::u16;
+using testsupport::write_bytes;
+
+#ifdef _WIN32
+constexpr int kFiles = 160;  // file operations under Wine are slow
+#else
+constexpr int kFiles = 1600;
+#endif
+constexpr int kRounds = 16;
+constexpr int kMailboxes = 8;
+
+enum class Kind { deliver, no_mailbox, no_sender, no_recipient, damaged };
+
+struct Dropped {
+  Kind kind;
+  std::string user;
+  std::vector<uint8_t> bytes;
+  bool blocked = false;  // a file of its name already waits in every place it could go
+};
+
+// Removes chosen files just before the reader opens them.
+class VanishingReader final : public MailReader {
+ public:
+  VanishingReader(std::unique_ptr<MailReader> inner, std::set<std::string>& vanish)
+      : inner_(std::move(inner)), vanish_(vanish) {}
+  OpenedEmail open(const std::u16string& path) override {
+    const fs::path p(path);
+    if (vanish_.count(p.filename().string()) != 0) platform::delete_file_forced(path);
+    return inner_->open(path);
+  }
+
+ private:
+  std::unique_ptr<MailReader> inner_;
+  std::set<std::string>& vanish_;
+};
+
+class Soak {
+ public:
+  Soak() {
+    for (int m = 0; m < kMailboxes; ++m) store.add_mailbox("user" + std::to_string(m));
+    log.StartLogging(u16(store.root() / "Error" / "SortErr.log"), kLogModeFile);
+    round = std::make_unique<SortingRound>(
+        store.paths(),
+        [this] {
+          return std::make_unique<VanishingReader>(in_process_mail_reader_factory()(), vanish);
+        },
+        log, [this] { return now; }, RoundOptions{0.0, 3600.0});
+    round->bind(u16(store.drop()));
+  }
+
+  void drop(int i) {
+    const std::string name = "f" + std::to_string(i) + ".eml";
+    Dropped d;
+    d.kind = static_cast<Kind>(i % 5 == 4 ? i / 5 % 5 : 0);  // most mail is deliverable
+    d.user = "user" + std::to_string(i % kMailboxes);
+    const fs::path path = store.drop() / name;
+    switch (d.kind) {
+      case Kind::deliver: store.drop_mail(name, u"ann", platform::from_utf8(d.user)); break;
+      case Kind::no_mailbox: store.drop_mail(name, u"user0", u"nobody"); break;
+      case Kind::no_sender: store.drop_mail(name, u"", u"user1"); break;
+      case Kind::no_recipient: store.drop_mail(name, u"user2", u""); break;
+      case Kind::damaged: write_bytes(path, {0, 0, 0, 0, 1, 0, 'x', 0, 0, 0, 0, 0, 0, 5, 0}); break;
+    }
+    if (i % 23 == 0) {
+      // Collisions: the name is already taken everywhere the file could go.
+      d.blocked = d.kind == Kind::deliver || d.kind == Kind::no_mailbox || d.kind == Kind::damaged;
+      for (const fs::path& target : targets(d)) write_bytes(target / name, decoy(i));
+    }
+    if (i % 7 == 0) fs::permissions(path, fs::perms::owner_read | fs::perms::group_read);
+    if (i % 31 == 0) vanish.insert(name);
+    d.bytes = read_bytes(path);
+    dropped[name] = d;
+  }
+
+  std::vector<fs::path> targets(const Dropped& d) const {
+    const fs::path box = store.root() / "MailBox" / d.user;
+    if (d.kind == Kind::deliver) return {box / "Inbox", box / "Buffer"};
+    if (d.kind == Kind::no_mailbox || d.kind == Kind::damaged) return {store.root() / "Error"};
+    return {};
+  }
+  static std::vector<uint8_t> decoy(int i) { return {'d', 'e', 'c', 'o', 'y', uint8_t(i)}; }
+
+  // Takes folders away for one round (renamed aside, so nothing in them is lost).
+  void break_folders(int r) {
+    const fs::path box = store.root() / "MailBox" / ("user" + std::to_string(r % kMailboxes));
+    aside.clear();
+    aside.push_back(box / (r % 2 == 0 ? "Inbox" : "Buffer"));
+    if (r % 4 == 1) aside.push_back(store.root() / "Error");
+    for (const auto& f : aside) fs::rename(f, fs::path(f.string() + ".aside"));
+  }
+  void mend_folders() {
+    for (const auto& f : aside) fs::rename(fs::path(f.string() + ".aside"), f);
+    aside.clear();
+  }
+
+  TestStore store;
+  double now = kNow;
+  EventLog log{[this] { return now; }};
+  std::unique_ptr<SortingRound> round;
+  std::set<std::string> vanish;
+  std::map<std::string, Dropped> dropped;
+  std::vector<fs::path> aside;
+};
+
+std::size_t count_entries(const std::vector<std::string>& entries, const std::string& prefix) {
+  std::size_t n = 0;
+  for (const auto& e : entries) n += e.rfind(prefix, 0) == 0 ? 1 : 0;
+  return n;
+}
+
+TEST(Soak, NoFileIsLostWhateverTheStoreDoes) {
+  Soak soak;
+  int next = 0;
+  for (int r = 0; r < kRounds; ++r) {
+    for (int k = 0; k < kFiles / kRounds; ++k) soak.drop(next++);
+    soak.break_folders(r);
+    WriteINI(u16(soak.store.root() / "Sorter.ini"), u"Monitoring", u"value",
+             r % 3 == 0 ? u"True" : u"False");
+    soak.round->CheckMonitoring();
+    soak.round->DoRounds();
+    soak.mend_folders();
+    soak.now += 10.0 / 86400;
+  }
+  soak.round->DoRounds();  // every folder back in place
+  soak.round->DoRounds();
+
+  std::size_t deleted_no_sender = 0, deleted_no_recipient = 0, in_error = 0, damaged_in_error = 0;
+  for (const auto& [name, d] : soak.dropped) {
+    SCOPED_TRACE(name);
+    const fs::path root = soak.store.root();
+    const fs::path box = root / "MailBox" / d.user;
+    std::vector<fs::path> places;
+    for (const fs::path& folder :
+         {root / "MailBank", root / "Error", box / "Inbox", box / "Buffer"}) {
+      if (fs::exists(folder / name) && read_bytes(folder / name) == d.bytes) places.push_back(folder);
+    }
+    for (const fs::path& target : soak.targets(d)) {
+      if (d.blocked) {
+        EXPECT_EQ(read_bytes(target / name), Soak::decoy(std::stoi(name.substr(1))));
+      }
+    }
+    if (soak.vanish.count(name) != 0) {
+      EXPECT_TRUE(places.empty());
+      continue;
+    }
+    switch (d.kind) {
+      case Kind::deliver:
+        ASSERT_EQ(places.size(), 1u);
+        EXPECT_EQ(places[0] == root / "MailBank", d.blocked);
+        EXPECT_NE(places[0], root / "Error");
+        break;
+      case Kind::no_mailbox:
+      case Kind::damaged:
+        ASSERT_EQ(places.size(), 1u);
+        EXPECT_EQ(places[0], d.blocked ? root / "MailBank" : root / "Error");
+        if (!d.blocked) ++in_error;
+        if (!d.blocked && d.kind == Kind::damaged) ++damaged_in_error;
+        break;
+      case Kind::no_sender:
+        EXPECT_TRUE(places.empty());
+        ++deleted_no_sender;
+        break;
+      case Kind::no_recipient:
+        EXPECT_TRUE(places.empty());
+        ++deleted_no_recipient;
+        break;
+    }
+  }
+  const auto entries = soak.store.log_entries();
+  EXPECT_EQ(count_entries(entries, "Warning  Email sent with no sender information!"),
+            deleted_no_sender + soak.vanish.size());  // a vanished file reads as empty
+  EXPECT_EQ(count_entries(entries, "Warning  Email sent with no recipient information!  From: "),
+            deleted_no_recipient);
+  EXPECT_EQ(count_entries(entries, "Warning  Email sent to non-existant recipient!") +
+                count_entries(entries, "Error    Bad record length"),
+            in_error);
+  EXPECT_EQ(count_entries(entries, "Error    Bad record length"), damaged_in_error);
+  EXPECT_GT(count_entries(entries, "Error    Could not move"), 0u);
+  EXPECT_GT(soak.round->last_round().stuck, 0);
+}
+
+}  // namespace
+}  // namespace sorter

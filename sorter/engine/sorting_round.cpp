@@ -50,7 +50,7 @@ void SortingRound::DoRounds(const std::function<void()>& yield) {
         if (entry->kind == EntryKind::file && !handle(entry->name)) break;
       }
     } catch (const platform::AutomationError& e) {
-      problem(u"", u"Could not read the drop folder " + quoted(*drop_folder_) + u": " +
+      problem(u"<drop folder>", u"Could not read the drop folder " + quoted(*drop_folder_) + u": " +
                        reason_text(e));
     }
   }
@@ -76,7 +76,7 @@ bool SortingRound::handle(const std::u16string& name) {
   try {
     mail = reader_->open(source);
   } catch (const platform::AutomationError& e) {
-    problem(name, u"Could not read " + quoted(name) + u": " + reason_text(e));
+    problem(u"file:" + name, u"Could not read " + quoted(name) + u": " + reason_text(e));
     ++report_.waiting;
     return true;
   }
@@ -108,11 +108,11 @@ bool SortingRound::ensure_reader() {
   try {
     reader_ = factory_();
     if (reader_) return true;
-    problem(u"", u"Could not create the e-mail reader");
+    problem(u"<reader>", u"Could not create the e-mail reader");
   } catch (const platform::AutomationError& e) {
-    problem(u"", u"Could not create the e-mail reader: " + reason_text(e));
+    problem(u"<reader>", u"Could not create the e-mail reader: " + reason_text(e));
   } catch (const std::exception& e) {
-    problem(u"", u"Could not create the e-mail reader: " + platform::from_utf8(e.what()));
+    problem(u"<reader>", u"Could not create the e-mail reader: " + platform::from_utf8(e.what()));
   }
   ++report_.waiting;
   return false;
@@ -128,15 +128,19 @@ void SortingRound::to_error(const std::u16string& name, const std::u16string& so
 
 void SortingRound::remove(const std::u16string& name, const std::u16string& source,
                           const std::u16string& text) {
+  if (!log_.ready()) {
+    ++report_.waiting;  // no file is deleted without its log entry
+    return;
+  }
   try {
     platform::delete_file_forced(source);
   } catch (const platform::AutomationError& e) {
     if (platform::entry_kind(source) == EntryKind::none) return;  // taken away meanwhile
     ++report_.stuck;
-    problem(name, u"Could not delete " + quoted(name) + u": " + reason_text(e));
+    problem(u"file:" + name, u"Could not delete " + quoted(name) + u": " + reason_text(e));
     return;
   }
-  repeats_.resolved(name);
+  repeats_.resolved(u"file:" + name);
   ++report_.deleted;
   log_.LogEvent(text, kEventWarning);
 }
@@ -156,17 +160,19 @@ bool SortingRound::move(const std::u16string& name, const std::u16string& source
   } catch (const platform::AutomationError& e) {
     if (platform::entry_kind(source) == EntryKind::none) return false;  // taken away meanwhile
     ++report_.stuck;
-    problem(name, u"Could not move " + quoted(name) + u" to " + quoted(target) + u": " +
+    problem(u"file:" + name, u"Could not move " + quoted(name) + u" to " + quoted(target) + u": " +
                       reason_text(e));
     return false;
   }
-  repeats_.resolved(name);
+  repeats_.resolved(u"file:" + name);
   return true;
 }
 
+// Subjects: "<reader>", "<drop folder>", or "file:" and the file's name.
 void SortingRound::problem(const std::u16string& subject, const std::u16string& text) {
-  if (repeats_.should_report(subject, text, now().value_or(0.0))) {
-    log_.LogEvent(text, kEventError);
+  if (repeats_.should_report(subject, text, now().value_or(0.0)) &&
+      !log_.LogEvent(text, kEventError)) {
+    repeats_.resolved(subject);  // not written: try again next round
   }
 }
 

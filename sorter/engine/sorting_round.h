@@ -11,7 +11,9 @@
 //    a file still being written is never delivered half written;
 //  - a recipient or sender name that could leave MailBox names no mailbox (see
 //    is_mailbox_name): the mail goes to Error and no Client.ini is written for it;
-//  - when the reader cannot be created, the round logs it (as above) and leaves every file.
+//  - when the reader cannot be created, the round logs it (as above) and leaves every file;
+//  - while the log is on but cannot be written, files due for deletion wait, so that no file
+//    is deleted without its log entry.
 
 #include <functional>
 #include <memory>
