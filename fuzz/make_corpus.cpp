@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "corvane/model/record_codec.h"
@@ -36,10 +37,24 @@ std::vector<uint8_t> patched(std::vector<uint8_t> bytes, std::size_t at,
   return bytes;
 }
 
+// The dump target's input: a byte choosing the record type (0 EmailMsg, 1 MsgContents,
+// 2 EmailLesson), then the record file.
+template <Record R>
+uint8_t dump_selector() {
+  if constexpr (std::is_same_v<R, EmailMsg>) return 0;
+  if constexpr (std::is_same_v<R, MsgContents>) return 1;
+  return 2;
+}
+
+// Writes the record as a seed of its decoder's target and of the dump target.
 template <Record R>
 void write_seed(const fs::path& root, const std::string& target, const std::string& name,
                 const R& record) {
-  write_file(root / target / ("seed-" + name), encode_record(record));
+  const std::vector<uint8_t> bytes = encode_record(record);
+  write_file(root / target / ("seed-" + name), bytes);
+  std::vector<uint8_t> dump_input{dump_selector<R>()};
+  dump_input.insert(dump_input.end(), bytes.begin(), bytes.end());
+  write_file(root / "record_dump" / ("seed-" + target + "-" + name), dump_input);
 }
 
 MsgText text_box(Long x, Text value) {

@@ -6,13 +6,17 @@
 //  - a decode that consumed the data without running past its end re-encodes to exactly the
 //    bytes it consumed (when the code page maps bytes to characters one to one);
 //  - whatever was decoded, encoding it and decoding that again gives the same encoding:
-//    shortened texts and padded lists are ordinary values once decoded.
+//    shortened texts and padded lists are ordinary values once decoded;
+//  - memory the decoder set aside for list elements and did not fill, also when it failed, is
+//    bounded by a small multiple of the data's size (a damaged count must not make a reader
+//    reserve memory in proportion to the count, nor to a large multiple of the file).
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "corvane/model/record_codec.h"
@@ -36,18 +40,41 @@ inline bool code_page_is_byte_exact() {
   return exact;
 }
 
+inline constexpr std::size_t kMaxUnusedBytesPerDataByte = 16;
+
+// Bytes of list storage reserved and not holding elements, in record and everything in it.
+template <class Field>
+std::size_t unused_list_bytes(const Field& field) {
+  if constexpr (corvane::Record<Field>) {
+    std::size_t total = 0;
+    Field::for_each_field(field, [&](const char*, const auto& f) { total += unused_list_bytes(f); });
+    return total;
+  } else if constexpr (requires { field.items(); }) {
+    const auto& items = field.items();
+    std::size_t total = (items.capacity() - items.size()) * sizeof(items[0]);
+    if constexpr (corvane::Record<std::decay_t<decltype(items[0])>>) {
+      for (const auto& item : items) total += unused_list_bytes(item);
+    }
+    return total;
+  } else {
+    return 0;
+  }
+}
+
 // Decodes data into record; false when the decode failed (with a documented error).
 template <corvane::Record R>
 bool decode_checked(std::span<const uint8_t> data, R& record, std::size_t& used) {
+  bool decoded = true;
   try {
     used = corvane::decode_record(data, record);
+    FUZZ_CHECK(used <= data.size());
   } catch (const platform::AutomationError& e) {
     FUZZ_CHECK(e.number() == platform::errnum::kBadRecordLength ||
                e.number() == platform::errnum::kOutOfMemory);
-    return false;
+    decoded = false;
   }
-  FUZZ_CHECK(used <= data.size());
-  return true;
+  FUZZ_CHECK(unused_list_bytes(record) <= kMaxUnusedBytesPerDataByte * data.size() + 1024);
+  return decoded;
 }
 
 // Whether a decode that used `used` bytes of data stayed inside it. A decode that stopped

@@ -82,6 +82,17 @@ class Encoder {
   std::vector<uint8_t>& out_;
 };
 
+// The size of the shortest encoding of a T, that of the empty element.
+template <class T>
+std::size_t empty_encoding_size() {
+  static const std::size_t size = [] {
+    std::vector<uint8_t> out;
+    Encoder(out).field(T{});
+    return out.size();
+  }();
+  return size;
+}
+
 class Decoder {
  public:
   explicit Decoder(std::span<const uint8_t> data) : data_(data) {}
@@ -166,9 +177,9 @@ class Decoder {
       bytes.resize(count, Byte{0});
       pos_ += count;
     } else {
-      // Every element backed by data uses at least one byte of it, so data-backed elements
-      // are bounded by the data's size; reserve no more than that.
-      value.reserve(std::min<std::size_t>(count, remaining()));
+      // Every element backed by data uses at least the bytes of an empty element (the last
+      // one may be cut short), so the data backs no more elements than that; reserve no more.
+      value.reserve(std::min<std::size_t>(count, remaining() / empty_encoding_size<T>() + 1));
       uint32_t decoded = 0;
       for (; decoded < count && !at_end(); ++decoded) {
         T item{};
