@@ -1,7 +1,29 @@
 #include "corvane/com/window_presenter.h"
 
-namespace corvane::com {
+#include <windows.h>
 
-std::shared_ptr<Presenter> make_window_presenter() { return make_stderr_presenter(); }
+#include <string>
+
+#include "corvane/com/debug_window.h"
+
+namespace corvane::com {
+namespace {
+
+std::wstring wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+
+class WindowPresenter final : public Presenter {
+ public:
+  void show_debug_window(std::u16string_view text) override { com::show_debug_window(text); }
+
+  void show_message(std::u16string_view text, std::u16string_view title,
+                    MessageIcon icon) override {
+    MessageBoxW(nullptr, wide(text).c_str(), wide(title).c_str(),
+                MB_OK | MB_SETFOREGROUND | static_cast<UINT>(icon));
+  }
+};
+
+}  // namespace
+
+std::shared_ptr<Presenter> make_window_presenter() { return std::make_shared<WindowPresenter>(); }
 
 }  // namespace corvane::com

@@ -1,0 +1,157 @@
+#include "corvane/com/debug_window.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "corvane/com/type_library.h"
+#include "corvane/com/unique_resource.h"
+#include "platform/automation_error.h"
+
+namespace corvane::com {
+namespace {
+
+// Layout in pixels at 96 dots per inch (twips / 15).
+constexpr int kClientWidth = 313, kClientHeight = 209;          // 4695 x 3135
+constexpr RECT kTxtOut = {8, 8, 8 + 297, 8 + 161};              // 120,120 4455 x 2415
+constexpr RECT kImage1 = {104, 165, 104 + 203, 165 + 45};       // 1560,2480 3045 x 675
+constexpr int kPictureWidth = 203, kPictureHeight = 45;
+constexpr COLORREF kBackground = RGB(224, 224, 224);
+
+// The one window of the library; null while none is open.
+HWND g_window = nullptr;
+
+LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_LBUTTONUP:
+      // A click on the window's own surface; clicks on txtOut and Image1 go to them.
+      DestroyWindow(window);
+      return 0;
+    case WM_CTLCOLORSTATIC:
+      // Image1's background, and txtOut's when it is read-only.
+      SetBkColor(reinterpret_cast<HDC>(wparam), kBackground);
+      return static_cast<LRESULT>(GetClassLongPtrW(window, GCLP_HBRBACKGROUND));
+    case WM_DESTROY: {
+      auto picture = reinterpret_cast<HBITMAP>(
+          SendDlgItemMessageW(window, kImage1Id, STM_GETIMAGE, IMAGE_BITMAP, 0));
+      if (picture) DeleteObject(picture);
+      if (g_window == window) g_window = nullptr;
+      return 0;
+    }
+    default:
+      return DefWindowProcW(window, message, wparam, lparam);
+  }
+}
+
+void register_class() {
+  static const bool registered = [] {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = window_procedure;
+    wc.hInstance = this_module();
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = CreateSolidBrush(kBackground);  // kept for the life of the process
+    wc.lpszClassName = kDebugWindowClass;
+    if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+      throw_if_failed(HRESULT_FROM_WIN32(GetLastError()), L"RegisterClassEx");
+    return true;
+  }();
+  (void)registered;
+}
+
+// Image1's picture, drawn here: a framed grey band with the library's name.
+HBITMAP draw_picture(HWND window) {
+  HDC screen = GetDC(window);
+  HBITMAP picture = CreateCompatibleBitmap(screen, kPictureWidth, kPictureHeight);
+  HDC dc = CreateCompatibleDC(screen);
+  ReleaseDC(window, screen);
+  if (!picture || !dc) {
+    if (dc) DeleteDC(dc);
+    return picture;
+  }
+  HGDIOBJ old_bitmap = SelectObject(dc, picture);
+  for (int x = 0; x < kPictureWidth; ++x) {
+    const int shade = 160 + (x * 80) / kPictureWidth;
+    HPEN pen = CreatePen(PS_SOLID, 1, RGB(shade / 2, shade / 2 + 20, shade));
+    HGDIOBJ old_pen = SelectObject(dc, pen);
+    MoveToEx(dc, x, 0, nullptr);
+    LineTo(dc, x, kPictureHeight);
+    SelectObject(dc, old_pen);
+    DeleteObject(pen);
+  }
+  HGDIOBJ old_brush = SelectObject(dc, GetStockObject(NULL_BRUSH));
+  Rectangle(dc, 0, 0, kPictureWidth, kPictureHeight);
+  SelectObject(dc, old_brush);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, RGB(255, 255, 255));
+  HGDIOBJ old_font = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+  RECT area = {0, 0, kPictureWidth, kPictureHeight};
+  DrawTextW(dc, L"Quenby Email Object Model", -1, &area, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+  SelectObject(dc, old_font);
+  SelectObject(dc, old_bitmap);
+  DeleteDC(dc);
+  return picture;
+}
+
+HWND create_child(HWND parent, const wchar_t* cls, DWORD style, const RECT& r, int id) {
+  return CreateWindowExW(0, cls, L"", WS_CHILD | WS_VISIBLE | style, r.left, r.top,
+                         r.right - r.left, r.bottom - r.top, parent,
+                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), this_module(),
+                         nullptr);
+}
+
+HWND create_window() {
+  register_class();
+  // Created as an ordinary overlapped window so that the system chooses its place, then the
+  // caption is taken away: what is left is the sizable border around the client area.
+  RECT frame = {0, 0, kClientWidth, kClientHeight};
+  AdjustWindowRectEx(&frame, WS_THICKFRAME, FALSE, 0);
+  HWND window = CreateWindowExW(0, kDebugWindowClass, kDebugWindowTitle,
+                                WS_OVERLAPPED | WS_THICKFRAME, CW_USEDEFAULT, CW_USEDEFAULT,
+                                frame.right - frame.left, frame.bottom - frame.top, nullptr,
+                                nullptr, this_module(), nullptr);
+  if (!window) throw_if_failed(HRESULT_FROM_WIN32(GetLastError()), L"CreateWindowEx");
+  SetWindowLongPtrW(window, GWL_STYLE, WS_POPUP | WS_THICKFRAME | WS_CLIPCHILDREN);
+  SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_FRAMECHANGED);
+
+  HWND text = create_child(window, L"EDIT",
+                           WS_TABSTOP | WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL |
+                               ES_WANTRETURN,
+                           kTxtOut, kTxtOutId);
+  SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), 0);
+  SendMessageW(text, EM_SETLIMITTEXT, 0, 0);  // the platform's maximum, not 32K
+  HWND image = create_child(window, L"STATIC", SS_BITMAP | SS_NOTIFY, kImage1, kImage1Id);
+  SendMessageW(image, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(draw_picture(window)));
+  return window;
+}
+
+// Runs messages until the window is gone. A WM_QUIT that arrives meanwhile ends the wait and
+// is posted again for the caller's own loop.
+void run_until_closed(HWND window) {
+  MSG message;
+  while (IsWindow(window)) {
+    const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+    if (got == 0) {
+      PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
+    if (got < 0) return;
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+}  // namespace
+
+void show_debug_window(std::u16string_view text) {
+  if (g_window == nullptr) g_window = create_window();
+  HWND window = g_window;
+  const std::wstring value(text.begin(), text.end());
+  SetDlgItemTextW(window, kTxtOutId, value.c_str());
+  ShowWindow(window, SW_SHOWNORMAL);
+  SetForegroundWindow(window);
+  run_until_closed(window);
+}
+
+}  // namespace corvane::com
