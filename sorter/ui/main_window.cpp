@@ -1,6 +1,7 @@
 #include "sorter/ui/main_window.h"
 
 #include "platform/automation_error.h"
+#include "platform/utf.h"
 #include "sorter/ui/already_dialog.h"
 #include "sorter/ui/tray_menu.h"
 #include "sorter/ui/resource_ids.h"
@@ -24,7 +25,6 @@ constexpr UINT_PTR kTimerTrayRetry = 3;
 constexpr UINT kCheckMs = 10000;
 constexpr UINT kSplashMs = 3000;
 constexpr UINT kTrayMessage = WM_APP + 1;
-
 
 constexpr int kLabelLeft = 184, kLabelTop = 344, kLabelWidth = 110, kLabelHeight = 13;
 
@@ -55,7 +55,11 @@ MainWindow::~MainWindow() {
 void MainWindow::terminate() {
   if (terminated_ || !load_started_) return;
   terminated_ = true;
-  engine_.terminate();
+  try {
+    engine_.terminate();
+  } catch (const std::exception&) {
+    // The flag is advisory; the program ends all the same.
+  }
 }
 
 void MainWindow::create_window() {
@@ -241,7 +245,13 @@ void MainWindow::on_timer(UINT_PTR id) {
   } else if (id == kTimerCheck && !in_tick_) {
     // A round yields to the message loop once; a tick that falls due meanwhile is dropped.
     in_tick_ = true;
-    engine_.tick();
+    try {
+      engine_.tick();
+    } catch (const std::exception& e) {
+      // No failure may leave the window procedure; the sorter keeps running.
+      engine_.log().LogEvent(u"Sorting round failed: " + platform::from_utf8(e.what()),
+                             kEventError);
+    }
     in_tick_ = false;
   }
 }

@@ -5,12 +5,15 @@
 
 #include "platform/automation_error.h"
 #include "platform/environment.h"
+#include "platform/utf.h"
 #include "sorter/engine/lifecycle.h"
 #include "sorter/ui/com_mail_reader.h"
 #include "sorter/ui/main_window.h"
 #include "sorter/ui/ui_text.h"
 
 namespace {
+
+constexpr int32_t kInternalError = 51;  // "Internal error"
 
 // A failed load: beep, say why, end at once (the running flag is not written).
 [[noreturn]] void fail_load(const platform::AutomationError& error) {
@@ -41,6 +44,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     window.load();
   } catch (const platform::AutomationError& error) {
     fail_load(error);
+  } catch (const std::exception& error) {
+    fail_load(platform::AutomationError(kInternalError, platform::from_utf8(error.what())));
   }
   window.show();
   return window.loaded() ? run_message_loop() : 0;
