@@ -11,8 +11,12 @@ constexpr UINT kRetryMs = 2000;
 }  // namespace
 
 TrayIcon::TrayIcon(HWND window, UINT callback_message, UINT_PTR retry_timer, HICON icon,
-                   const wchar_t* tooltip)
-    : window_(window),
+                   const wchar_t* tooltip, Notify notify)
+    : notify_(notify ? std::move(notify)
+                     : Notify([](DWORD message, NOTIFYICONDATAW& data) {
+                         return Shell_NotifyIconW(message, &data) != FALSE;
+                       })),
+      window_(window),
       callback_message_(callback_message),
       retry_timer_(retry_timer),
       taskbar_created_(RegisterWindowMessageW(L"TaskbarCreated")) {
@@ -35,7 +39,7 @@ void TrayIcon::add() {
 void TrayIcon::remove() {
   wanted_ = false;
   KillTimer(window_, retry_timer_);
-  if (shown_) Shell_NotifyIconW(NIM_DELETE, &data_);
+  if (shown_) notify_(NIM_DELETE, data_);
   shown_ = false;
 }
 
@@ -43,8 +47,8 @@ bool TrayIcon::try_add() {
   if (shown_) return true;
   // After a shell restart the old entry is gone; a stale one is removed first so that the add
   // cannot fail for a duplicate.
-  Shell_NotifyIconW(NIM_DELETE, &data_);
-  shown_ = Shell_NotifyIconW(NIM_ADD, &data_) != FALSE;
+  notify_(NIM_DELETE, data_);
+  shown_ = notify_(NIM_ADD, data_);
   return shown_;
 }
 

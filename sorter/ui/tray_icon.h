@@ -8,14 +8,19 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include <functional>
+
 namespace sorter::ui {
 
 class TrayIcon {
  public:
+  // The shell's notification-area call (Shell_NotifyIconW unless a test replaces it).
+  using Notify = std::function<bool(DWORD message, NOTIFYICONDATAW& data)>;
+
   // `callback_message` is posted to `window` for mouse actions on the icon; `retry_timer` is a
   // timer identifier of `window` that this object may use.
   TrayIcon(HWND window, UINT callback_message, UINT_PTR retry_timer, HICON icon,
-           const wchar_t* tooltip);
+           const wchar_t* tooltip, Notify notify = {});
   ~TrayIcon();
   TrayIcon(const TrayIcon&) = delete;
   TrayIcon& operator=(const TrayIcon&) = delete;
@@ -29,12 +34,15 @@ class TrayIcon {
   // Window-procedure hooks; each returns true when it consumed the message.
   bool on_timer(UINT_PTR timer_id);
   bool on_message(UINT message);
+  // The broadcast message by which a restarted shell asks for the icons again.
+  UINT taskbar_created_message() const { return taskbar_created_; }
   // True when `message`/`lparam` of the callback message is a click the menu should answer.
   bool is_click(UINT message, LPARAM lparam) const;
 
  private:
   bool try_add();
 
+  Notify notify_;
   HWND window_;
   UINT callback_message_;
   UINT_PTR retry_timer_;

@@ -1,5 +1,6 @@
 #include "sorter/ui/gui_test/gui_driver.h"
 
+#include <cwchar>
 #include <thread>
 
 namespace sorter::gui_test {
@@ -37,12 +38,39 @@ bool wait_until(const std::function<bool()>& ready, std::chrono::milliseconds li
   }
 }
 
-Program::Program(const std::filesystem::path& exe) {
+namespace {
+
+// This process's environment block with `changes` applied (same name, any case, replaced).
+std::wstring environment_block(const std::vector<std::wstring>& changes) {
+  auto name_of = [](const std::wstring& entry) {
+    std::wstring name = entry.substr(0, entry.find(L'=', 1));
+    CharUpperW(name.data());
+    return name;
+  };
+  std::vector<std::wstring> entries;
+  if (wchar_t* block = GetEnvironmentStringsW()) {
+    for (const wchar_t* p = block; *p; p += wcslen(p) + 1) entries.emplace_back(p);
+    FreeEnvironmentStringsW(block);
+  }
+  for (const auto& change : changes) {
+    std::erase_if(entries, [&](const std::wstring& e) { return name_of(e) == name_of(change); });
+    entries.push_back(change);
+  }
+  std::wstring out;
+  for (const auto& e : entries) out += e + L'\0';
+  return out + L'\0';
+}
+
+}  // namespace
+
+Program::Program(const std::filesystem::path& exe, const std::vector<std::wstring>& environment) {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   std::wstring command = L"\"" + exe.wstring() + L"\"";
   const std::wstring folder = exe.parent_path().wstring();
-  CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+  std::wstring block = environment_block(environment);
+  CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE,
+                 CREATE_UNICODE_ENVIRONMENT, environment.empty() ? nullptr : block.data(),
                  folder.c_str(), &startup, &info_);
 }
 

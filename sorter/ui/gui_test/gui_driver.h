@@ -22,7 +22,9 @@ bool wait_until(const std::function<bool()>& ready, std::chrono::milliseconds li
 // when the object goes.
 class Program {
  public:
-  explicit Program(const std::filesystem::path& exe);
+  // `environment` entries ("NAME=value") replace or add to this process's variables.
+  explicit Program(const std::filesystem::path& exe,
+                   const std::vector<std::wstring>& environment = {});
   ~Program();
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;

@@ -94,6 +94,12 @@ class Store {
   fs::path folder_;
 };
 
+int count_of(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
 HWND wait_main_window(const Program& program) {
   return wait_window(program.pid(), nullptr, kMainCaption, 15s);
 }
@@ -175,11 +181,20 @@ TEST(SorterProgram, LoadsSortsAndExitsOnlyWhenConfirmed) {
       << std::string(about_text.begin(), about_text.end());
   press(about, IDOK);
 
-  // No keeps everything running; the flag is not touched.
+  // A click on the picture asks too. No keeps everything running: the window, the sorting,
+  // the log; the flag is not touched.
+  PostMessageW(main, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(100, 100));
+  PostMessageW(main, WM_LBUTTONUP, 0, MAKELPARAM(100, 100));
+  HWND question = wait_message_box(program.pid(), L"Warning");
+  ASSERT_NE(question, nullptr);
+  press(question, IDNO);
   answer_exit(program, main, IDNO);
   EXPECT_FALSE(program.wait_exit(1500ms));
   EXPECT_TRUE(IsWindow(main));
   EXPECT_EQ(store.settings().find("running"), std::string::npos);
+  store.drop_email("after-no.eml", u"", u"bob");
+  EXPECT_TRUE(wait_until([&] { return !fs::exists(store / "MailBank/after-no.eml"); }, kRoundWait));
+  EXPECT_EQ(count_of(store.log(), "Email sent with no sender information!"), 2);
 
   // Yes through the menu ends the program and clears the running flag.
   menu = open_tray_menu(program, main);
@@ -271,6 +286,19 @@ TEST(SorterProgram, SecondCopyRefusesItselfAndLeavesTheFirstRunning) {
   EXPECT_TRUE(first.running());
   answer_exit(first, first_main, IDYES);
   EXPECT_EQ(first.wait_exit(10s), std::optional<DWORD>(0));
+}
+
+TEST(SorterProgram, DeveloperAccountsCanEndTheProgramAtOnce) {
+  Store store("developer");
+  Program program(store.exe(), {L"USERDOMAIN=KESTREL", L"USERNAME=Noor"});
+  HWND main = wait_main_window(program);
+  ASSERT_NE(main, nullptr);
+  HWND menu = open_tray_menu(program, main);
+  ASSERT_NE(menu, nullptr);
+  choose_menu_item(menu, 1);  // the immediate end, between exit and about
+  EXPECT_EQ(program.wait_exit(10s), std::optional<DWORD>(0));
+  EXPECT_EQ(find_window(program.pid(), L"#32770", L"Warning"), nullptr);
+  EXPECT_FALSE(fs::exists(store / "Sorter.ini"));
 }
 
 TEST(SorterProgram, SessionEndAsksNothingAndClearsTheFlag) {
