@@ -301,6 +301,21 @@ TEST(SorterProgram, DeveloperAccountsCanEndTheProgramAtOnce) {
   EXPECT_FALSE(fs::exists(store / "Sorter.ini"));
 }
 
+TEST(SorterProgram, FailedLoadSaysWhyAndEndsWithoutWritingTheFlag) {
+  Store store("load-failure");
+  write_bytes(store / "MailBank", {'x'});  // a file where the drop folder must be
+  Program program(store.exe());
+  HWND box = wait_message_box(program.pid(), L"Error");
+  ASSERT_NE(box, nullptr);
+  const std::wstring text = message_box_text(box);
+  EXPECT_EQ(text.rfind(L"Error: ", 0), 0u) << std::string(text.begin(), text.end());
+  EXPECT_NE(text.find(L" - "), std::wstring::npos);
+  press(box, IDOK);
+  EXPECT_EQ(program.wait_exit(10s), std::optional<DWORD>(1));
+  EXPECT_FALSE(fs::exists(store / "Sorter.ini"));
+  EXPECT_EQ(read_text(store / "MailBank"), "x");
+}
+
 TEST(SorterProgram, SessionEndAsksNothingAndClearsTheFlag) {
   Store store("session-end");
   Program program(store.exe());
