@@ -1,0 +1,177 @@
+// One sorting round over N e-mails addressed to 100 mailboxes, against a floor program that
+// only opens each file, reads its first 4 KiB, closes it and renames it into a mailbox on the
+// same file system: the least any sorter must do. Prints both throughputs, their ratio, and
+// the heap the round held at its peak (live bytes above what was allocated before it began),
+// which must not grow with N: the round holds one e-mail at a time and reads the drop folder
+// as a stream.
+//
+//   sort_round_bench [N ...]      (default: 10000 100000)
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <malloc.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "corvane/model/mail_object_model.h"
+#include "platform/utf.h"
+#include "sorter/engine/sorting_round.h"
+
+namespace {
+
+// Heap accounting through the global allocation functions.
+std::size_t live_bytes = 0;
+std::size_t peak_bytes = 0;
+
+void note_alloc(void* p) {
+  if (p == nullptr) return;
+  live_bytes += malloc_usable_size(p);
+  if (live_bytes > peak_bytes) peak_bytes = live_bytes;
+}
+
+}  // namespace
+
+void* operator new(std::size_t n) {
+  void* p = std::malloc(n == 0 ? 1 : n);
+  if (p == nullptr) throw std::bad_alloc();
+  note_alloc(p);
+  return p;
+}
+void* operator new[](std::size_t n) { return operator new(n); }
+void operator delete(void* p) noexcept {
+  if (p != nullptr) live_bytes -= malloc_usable_size(p);
+  std::free(p);
+}
+void operator delete[](void* p) noexcept { operator delete(p); }
+void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+void operator delete[](void* p, std::size_t) noexcept { operator delete(p); }
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+constexpr int kMailboxes = 100;
+
+std::string user(int m) { return "user" + std::to_string(m); }
+
+// One e-mail file's bytes per mailbox, written by the library.
+std::vector<std::string> sample_mails(const fs::path& scratch) {
+  std::vector<std::string> mails;
+  corvane::MailObjectModel model;
+  for (int m = 0; m < kMailboxes; ++m) {
+    corvane::EmailMsg mail;
+    mail.emFrom = u"teacher";
+    mail.emTo = platform::from_utf8(user(m));
+    mail.emSubject = u"Weekly report";
+    mail.emCC = u"office";
+    corvane::MsgText text;
+    text.Value = std::u16string(600, u'x');
+    mail.emMsg.Texts = corvane::List<corvane::MsgText>::sized(0, {text});
+    const fs::path file = scratch / "sample.eml";
+    fs::remove(file);
+    model.SaveEmail(file.u16string(), mail);
+    std::ifstream in(file, std::ios::binary);
+    mails.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  return mails;
+}
+
+void make_store(const fs::path& root, int files, const std::vector<std::string>& mails) {
+  fs::remove_all(root);
+  fs::create_directories(root / "MailBank");
+  fs::create_directories(root / "Error");
+  for (int m = 0; m < kMailboxes; ++m) {
+    fs::create_directories(root / "MailBox" / user(m) / "Inbox");
+    fs::create_directories(root / "MailBox" / user(m) / "Buffer");
+  }
+  for (int i = 0; i < files; ++i) {
+    std::ofstream out(root / "MailBank" / ("m" + std::to_string(i) + ".eml"), std::ios::binary);
+    out << mails[static_cast<std::size_t>(i % kMailboxes)];
+  }
+}
+
+// The floor: open, read 4 KiB, close, rename into the mailbox the file's number names.
+double floor_round(const fs::path& root) {
+  const std::string drop = (root / "MailBank").string();
+  const auto start = Clock::now();
+  DIR* dir = ::opendir(drop.c_str());
+  std::vector<char> buffer(4096);
+  while (const dirent* e = ::readdir(dir)) {
+    if (e->d_name[0] == '.') continue;
+    const std::string from = drop + "/" + e->d_name;
+    const int fd = ::open(from.c_str(), O_RDONLY);
+    if (fd < 0) continue;
+    if (::read(fd, buffer.data(), buffer.size()) < 0) std::perror("read");
+    ::close(fd);
+    const int n = std::atoi(e->d_name + 1);
+    const std::string to =
+        (root / "MailBox" / user(n % kMailboxes) / "Inbox" / e->d_name).string();
+    if (::rename(from.c_str(), to.c_str()) != 0) std::perror("rename");
+  }
+  ::closedir(dir);
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+struct RoundResult {
+  double seconds;
+  std::size_t peak_heap;
+  sorter::RoundReport report;
+};
+
+RoundResult engine_round(const fs::path& root) {
+  sorter::EventLog log;
+  log.StartLogging((root / "Error" / "SortErr.log").u16string(), sorter::kLogModeFile);
+  sorter::SortingRound round(sorter::StorePaths(root.u16string()),
+                             sorter::in_process_mail_reader_factory(), log,
+                             [] { return 46364.5; }, sorter::RoundOptions{});
+  round.bind((root / "MailBank").u16string());
+  const std::size_t base = live_bytes;
+  peak_bytes = live_bytes;
+  const auto start = Clock::now();
+  round.CheckMonitoring();
+  round.DoRounds();
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  return {seconds, peak_bytes - base, round.last_round()};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<int> sizes;
+  for (int i = 1; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
+  if (sizes.empty()) sizes = {10000, 100000};
+  const fs::path root = fs::temp_directory_path() / ("corvane-sort-bench-" + std::to_string(::getpid()));
+  fs::create_directories(root);
+  const auto mails = sample_mails(root);
+  std::printf("e-mail file size: %zu bytes, %d mailboxes\n", mails[0].size(), kMailboxes);
+  for (const int n : sizes) {
+    make_store(root / "store", n, mails);
+    const double floor_s = floor_round(root / "store");
+
+    make_store(root / "store", n, mails);
+    // Files younger than two seconds wait for a later round: let them settle first.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+    const RoundResult r = engine_round(root / "store");
+    if (r.report.delivered != n) {
+      std::printf("round delivered %d of %d files\n", r.report.delivered, n);
+      return 1;
+    }
+    const double engine_rate = n / r.seconds;
+    const double floor_rate = n / floor_s;
+    std::printf("%7d files: round %8.0f files/s (%.3f s), floor %8.0f files/s (%.3f s), "
+                "round/floor %.2f, round peak heap %.1f KiB\n",
+                n, engine_rate, r.seconds, floor_rate, floor_s, floor_s / r.seconds,
+                static_cast<double>(r.peak_heap) / 1024.0);
+  }
+  fs::remove_all(root);
+  return 0;
+}
