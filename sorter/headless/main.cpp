@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -66,9 +67,17 @@ bool wait_for_stop(const sigset_t& stop, double seconds) {
   return ::sigtimedwait(&stop, nullptr, &timeout) > 0;
 }
 
+// The store as an absolute path without a trailing separator, the same text however it was
+// given, so that the single-instance test names one store once.
+std::u16string store_folder(const Options& options) {
+  if (!options.store) return platform::executable_folder();
+  std::string path = std::filesystem::weakly_canonical(std::filesystem::absolute(*options.store));
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return platform::from_utf8(path == "/" ? "" : path);
+}
+
 int run(const Options& options) {
-  const std::u16string store = options.store ? platform::from_utf8(*options.store)
-                                             : platform::executable_folder();
+  const std::u16string store = store_folder(options);
   const sorter::StorePaths paths(store);
   HeadlessHost host(options, store);
   if (!sorter::start_up(paths, host)) return 3;
