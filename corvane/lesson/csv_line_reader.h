@@ -6,8 +6,11 @@
 // Memory stays bounded whatever the file holds. A line longer than kMaxKeptLineBytes keeps only
 // its first kMaxKeptLineBytes bytes; of the rest it keeps whether it holds a comma or a double
 // quote, and its bytes without double quotes up to kMaxKeptRestBytes. That is enough to split
-// it exactly as the whole line (see CsvLineView); only a message column that could never be
-// saved (over 65535 bytes) is itself kept cut, still too long to save.
+// it exactly as the whole line (see CsvLineView), with two differences confined to the message
+// column of such a line: a message over 65535 bytes, which no record file can hold, is kept
+// cut (still too long, so saving the lesson fails as it would, but the byte count in that
+// failure's description is the kept one); and in a multi-byte code page the one character at
+// the cut may be replaced.
 
 #include <array>
 #include <cstddef>
