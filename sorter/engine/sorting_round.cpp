@@ -63,13 +63,13 @@ void SortingRound::DoRounds(const std::function<void()>& yield) {
 bool SortingRound::handle(const std::u16string& name) {
   const std::u16string source = paths_.child(*drop_folder_, name);
   current_file_ = source;
-  if (options_.settle_seconds > 0) {
-    const auto age = platform::seconds_since_last_write(source);
-    if (!age) return true;  // gone meanwhile
-    if (*age < options_.settle_seconds && *age > -options_.settle_seconds) {
-      ++report_.waiting;  // maybe still being written
-      return true;
-    }
+  // Without this test a file that vanished meanwhile, or whose name the platform cannot
+  // spell back, would be created anew (empty) by OpenEmail and then deleted.
+  const auto age = platform::seconds_since_last_write(source);
+  if (!age) return true;
+  if (*age < options_.settle_seconds && *age > -options_.settle_seconds) {
+    ++report_.waiting;  // maybe still being written
+    return true;
   }
   if (!ensure_reader()) return false;
   OpenedEmail mail;
@@ -77,6 +77,11 @@ bool SortingRound::handle(const std::u16string& name) {
     mail = reader_->open(source);
   } catch (const platform::AutomationError& e) {
     problem(u"file:" + name, u"Could not read " + quoted(name) + u": " + reason_text(e));
+    ++report_.waiting;
+    return true;
+  } catch (const std::exception& e) {
+    problem(u"file:" + name, u"Could not read " + quoted(name) + u": " +
+                                 platform::from_utf8(e.what()));
     ++report_.waiting;
     return true;
   }

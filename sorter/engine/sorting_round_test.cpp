@@ -212,6 +212,30 @@ TEST_F(RoundTest, ReaderThatCannotBeCreatedLeavesFilesAndReportsOncePerReason) {
   EXPECT_TRUE(fs::exists(store.root() / "MailBox" / "bob" / "Inbox" / "a.eml"));
 }
 
+TEST_F(RoundTest, ReaderThatFailsOnAFileLeavesItAndGoesOn) {
+  class Throwing final : public MailReader {
+   public:
+    OpenedEmail open(const std::u16string& path) override {
+      if (path.find(u"bad") != std::u16string::npos) throw platform::AutomationError(462);
+      return inner->open(path);
+    }
+    std::unique_ptr<MailReader> inner = in_process_mail_reader_factory()();
+  };
+  round = std::make_unique<SortingRound>(
+      store.paths(), [] { return std::make_unique<Throwing>(); }, log, [this] { return now; },
+      RoundOptions{0.0, 3600.0});
+  round->bind(u16(store.drop()));
+  store.add_mailbox("bob");
+  store.drop_mail("bad.eml", u"ann", u"bob");
+  store.drop_mail("good.eml", u"ann", u"bob");
+  tick();
+  tick();
+  EXPECT_TRUE(fs::exists(store.drop() / "bad.eml"));
+  EXPECT_TRUE(fs::exists(store.root() / "MailBox" / "bob" / "Inbox" / "good.eml"));
+  ASSERT_EQ(store.log_entries().size(), 1u);
+  EXPECT_EQ(store.log_entries()[0].rfind("Error    Could not read \"bad.eml\": ", 0), 0u);
+}
+
 TEST_F(RoundTest, CollisionNeverReplacesAndIsReportedOncePerReasonOrHour) {
   const fs::path bob = store.add_mailbox("bob");
   write_bytes(bob / "Inbox" / "m1.eml", {'o', 'l', 'd'});
