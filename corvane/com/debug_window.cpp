@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
 #include "corvane/com/type_library.h"
@@ -19,7 +20,7 @@ constexpr int kPictureWidth = 203, kPictureHeight = 45;
 constexpr COLORREF kBackground = RGB(224, 224, 224);
 
 // The one window of the library; null while none is open.
-HWND g_window = nullptr;
+std::atomic<HWND> g_window{nullptr};
 
 LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
@@ -35,7 +36,8 @@ LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPAR
       auto picture = reinterpret_cast<HBITMAP>(
           SendDlgItemMessageW(window, kImage1Id, STM_GETIMAGE, IMAGE_BITMAP, 0));
       if (picture) DeleteObject(picture);
-      if (g_window == window) g_window = nullptr;
+      HWND expected = window;
+      g_window.compare_exchange_strong(expected, nullptr);
       return 0;
     }
     default:
@@ -127,9 +129,25 @@ HWND create_window() {
 }
 
 // Runs messages until the window is gone. A WM_QUIT that arrives meanwhile ends the wait and
-// is posted again for the caller's own loop.
+// is posted again for the caller's own loop. When the window belongs to another thread (an
+// object of another apartment showed it), this thread keeps its own messages flowing and
+// looks again every tenth of a second.
 void run_until_closed(HWND window) {
   MSG message;
+  if (GetWindowThreadProcessId(window, nullptr) != GetCurrentThreadId()) {
+    while (IsWindow(window)) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+          PostQuitMessage(static_cast<int>(message.wParam));
+          return;
+        }
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+      }
+    }
+    return;
+  }
   while (IsWindow(window)) {
     const BOOL got = GetMessageW(&message, nullptr, 0, 0);
     if (got == 0) {
@@ -145,8 +163,11 @@ void run_until_closed(HWND window) {
 }  // namespace
 
 void show_debug_window(std::u16string_view text) {
-  if (g_window == nullptr) g_window = create_window();
-  HWND window = g_window;
+  HWND window = g_window.load();
+  if (window == nullptr || !IsWindow(window)) {
+    window = create_window();
+    g_window.store(window);
+  }
   const std::wstring value(text.begin(), text.end());
   SetDlgItemTextW(window, kTxtOutId, value.c_str());
   ShowWindow(window, SW_SHOWNORMAL);
