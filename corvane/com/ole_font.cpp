@@ -114,37 +114,29 @@ void OleFont::set_size_cy(int64_t size) {
   set(kSize, v);
 }
 
-bool OleFont::bold() const {
-  VARIANT v = get(kBold, VT_BOOL);
+bool OleFont::get_bool(DISPID id) const {
+  VARIANT v = get(id, VT_BOOL);
   return V_BOOL(&v) != VARIANT_FALSE;
 }
+
+int16_t OleFont::get_i2(DISPID id) const {
+  VARIANT v = get(id, VT_I2);
+  return V_I2(&v);
+}
+
+bool OleFont::bold() const { return get_bool(kBold); }
 void OleFont::set_bold(bool bold) { set(kBold, make_bool(bold)); }
-bool OleFont::italic() const {
-  VARIANT v = get(kItalic, VT_BOOL);
-  return V_BOOL(&v) != VARIANT_FALSE;
-}
+bool OleFont::italic() const { return get_bool(kItalic); }
 void OleFont::set_italic(bool italic) { set(kItalic, make_bool(italic)); }
-bool OleFont::underline() const {
-  VARIANT v = get(kUnderline, VT_BOOL);
-  return V_BOOL(&v) != VARIANT_FALSE;
-}
+bool OleFont::underline() const { return get_bool(kUnderline); }
 void OleFont::set_underline(bool underline) { set(kUnderline, make_bool(underline)); }
-bool OleFont::strikethrough() const {
-  VARIANT v = get(kStrikethrough, VT_BOOL);
-  return V_BOOL(&v) != VARIANT_FALSE;
-}
+bool OleFont::strikethrough() const { return get_bool(kStrikethrough); }
 void OleFont::set_strikethrough(bool strikethrough) {
   set(kStrikethrough, make_bool(strikethrough));
 }
-int16_t OleFont::weight() const {
-  VARIANT v = get(kWeight, VT_I2);
-  return V_I2(&v);
-}
+int16_t OleFont::weight() const { return get_i2(kWeight); }
 void OleFont::set_weight(int16_t weight) { set(kWeight, make_i2(weight)); }
-int16_t OleFont::charset() const {
-  VARIANT v = get(kCharset, VT_I2);
-  return V_I2(&v);
-}
+int16_t OleFont::charset() const { return get_i2(kCharset); }
 void OleFont::set_charset(int16_t charset) { set(kCharset, make_i2(charset)); }
 
 std::unique_ptr<FontObject> wrap_ole_font(IDispatch* font) {

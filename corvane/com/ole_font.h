@@ -40,6 +40,8 @@ class OleFont final : public FontObject {
  private:
   // Reads a property converted to the given type; throws AutomationError on failure.
   VARIANT get(DISPID id, VARTYPE type) const;
+  bool get_bool(DISPID id) const;
+  int16_t get_i2(DISPID id) const;
   void set(DISPID id, VARIANT value);
 
   com_ptr<IDispatch> font_;
