@@ -49,3 +49,17 @@ function(corvane_add_test)
     gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS native TIMEOUT 300)
   endif()
 endfunction()
+
+# Checks of the test machinery itself: the summary that scripts/test prints, and that the Wine
+# runner hands back a program's exit code (a failing test must fail CTest) and its output.
+if(NOT CMAKE_CROSSCOMPILING)
+  add_test(NAME scripts_test_summary COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/tests/summary_test.sh)
+  set_tests_properties(scripts_test_summary PROPERTIES LABELS native TIMEOUT 60)
+elseif(CMAKE_CROSSCOMPILING_EMULATOR)
+  add_executable(exit_code_probe ${CMAKE_CURRENT_LIST_DIR}/tests/exit_code_probe.cpp)
+  add_test(NAME wine_runner_exit_code
+           COMMAND bash -c "out=$(\"$0\" \"$1\" 7); rc=$?; echo \"$out\"; [ $rc -eq 7 ] && grep -q 'exit code probe' <<< \"$out\""
+                   ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:exit_code_probe>)
+  set_tests_properties(wine_runner_exit_code PROPERTIES LABELS windows TIMEOUT 300
+                       ENVIRONMENT "CORVANE_WINEPREFIX=${CORVANE_WINEPREFIX}")
+endif()
