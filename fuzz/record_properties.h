@@ -40,7 +40,10 @@ inline bool code_page_is_byte_exact() {
   return exact;
 }
 
-inline constexpr std::size_t kMaxUnusedBytesPerDataByte = 16;
+// The decoder reserves at most one element per empty-element encoding's worth of remaining
+// data: 16 bytes of memory per data byte for a lesson choice (96 bytes, 6 encoded), 10 for a
+// lesson step. A lesson nests both, so a failed decode may leave up to 26 per byte unused.
+inline constexpr std::size_t kMaxUnusedBytesPerDataByte = 32;
 
 // Bytes of list storage reserved and not holding elements, in record and everything in it.
 template <class Field>
