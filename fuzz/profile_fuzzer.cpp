@@ -26,9 +26,9 @@
 namespace {
 
 constexpr std::size_t kRunLength = 70000;
-constexpr std::size_t kMaxRuns = 2;
+constexpr std::size_t kMaxRuns = 1;
 constexpr std::size_t kBufferSize = 500;
-constexpr std::size_t kMaxProbes = 16;
+constexpr std::size_t kMaxProbes = 10;
 
 using Probe = std::pair<std::string, std::string>;  // section, key
 
