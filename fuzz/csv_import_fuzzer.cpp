@@ -6,7 +6,8 @@
 // order of first appearance. The importer reads the file in blocks and keeps only a summary of
 // very long lines, so agreement on such lines is the point: each byte 0x01 of the input stands
 // for a run of kRunLength letters, which lets short inputs make lines longer than the importer
-// keeps whole.
+// keeps whole, and each byte 0x02 for a run of kBlockRunLength letters, which puts what
+// follows it next to the boundary of the importer's 64 KiB read blocks (a CR LF split by it).
 
 #include <cfenv>
 #include <cmath>
@@ -36,14 +37,15 @@ using corvane::List;
 using corvane::Text;
 
 constexpr std::size_t kRunLength = 100000;
+constexpr std::size_t kBlockRunLength = 65529;
 constexpr std::size_t kMaxRuns = 4;
 
 std::string expand_runs(std::string_view input) {
   std::string out;
   std::size_t runs = 0;
   for (char c : input) {
-    if (c == '\x01' && runs < kMaxRuns) {
-      out.append(kRunLength, 'a');
+    if ((c == '\x01' || c == '\x02') && runs < kMaxRuns) {
+      out.append(c == '\x01' ? kRunLength : kBlockRunLength, c == '\x01' ? 'a' : 'b');
       ++runs;
     } else {
       out += c;
