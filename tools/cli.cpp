@@ -43,7 +43,12 @@ struct Command {
 Text text_of(const std::string& utf8) { return platform::from_utf8(utf8); }
 fs::path path_of(const std::string& utf8) { return fs::path(platform::from_utf8(utf8)); }
 
-void print_text(std::ostream& out, const Text& text) { out << platform::to_utf8(text) << '\n'; }
+// Prints a text exactly; a text that does not end its last line gets a line feed so that the
+// shell prompt starts on a line of its own.
+void print_text(std::ostream& out, const Text& text) {
+  out << platform::to_utf8(text);
+  if (text.empty() || text.back() != u'\n') out << '\n';
+}
 
 // The reading operations create a missing file; the tool refuses it instead.
 void require_existing_file(const std::string& file) {
