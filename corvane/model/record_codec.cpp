@@ -95,7 +95,10 @@ std::size_t empty_encoding_size() {
 
 class Decoder {
  public:
-  explicit Decoder(std::span<const uint8_t> data) : data_(data) {}
+  explicit Decoder(std::span<const uint8_t> data)
+      : data_(data),
+        padding_limit_(std::min(kMaxPaddingBytes,
+                                kPaddingFloorBytes + kPaddingPerDataByte * data.size())) {}
 
   std::size_t position() const { return std::min(pos_, data_.size()); }
 
@@ -143,7 +146,7 @@ class Decoder {
   // Charges the memory of elements that lie beyond the data against the padding limit.
   void charge_padding(uint64_t elements, std::size_t element_size, std::size_t at) {
     const uint64_t bytes = elements * element_size;
-    if (elements != 0 && (bytes / elements != element_size || bytes > kMaxPaddingBytes - padding_)) {
+    if (elements != 0 && (bytes / elements != element_size || bytes > padding_limit_ - padding_)) {
       throw AutomationError(errnum::kOutOfMemory,
                             u"Out of memory: a list at byte " + decimal(at) + u" claims " +
                                 decimal(elements) + u" more elements than the file holds");
@@ -193,6 +196,7 @@ class Decoder {
 
   std::span<const uint8_t> data_;
   std::size_t pos_ = 0;
+  std::size_t padding_limit_;
   std::size_t padding_ = 0;
 };
 

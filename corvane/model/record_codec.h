@@ -11,13 +11,16 @@
 //    high-order bytes being zero (as if the data continued with zero bytes);
 //  - a counted text whose bytes are cut keeps the bytes present (a shortened text);
 //  - a list whose elements run past the end keeps the elements decoded from the data, and the
-//    rest are empty elements; such padding is limited to kMaxPaddingBytes of memory per decode.
+//    rest are empty elements. Such padding may take at most kPaddingFloorBytes plus
+//    kPaddingPerDataByte times the data's size of memory per decode, and never more than
+//    kMaxPaddingBytes: enough for any file cut short while it was written, too little for a
+//    few bytes of garbage to decode into millions of empty elements.
 // Decoding fails (throws platform::AutomationError, the record keeping what was decoded) when:
 //  - a list header holds a dimension count other than 0 or 1: error 59 (the library only ever
 //    writes one-dimensional lists; a count above 1 means the file is damaged or foreign);
 //  - a list claims more elements than the data and the padding limit can honour: error 7.
 // Memory used by a decode is therefore bounded by a small multiple of the data's size plus
-// kMaxPaddingBytes.
+// kPaddingFloorBytes.
 //
 // Encoding fails with error 59 when a text's converted form exceeds 65,535 bytes, the largest
 // length a counted text can state: nothing is truncated silently, and since records are
@@ -39,6 +42,8 @@ inline constexpr std::size_t kMaxPaddingBytes = std::size_t{64} << 10;
 #else
 inline constexpr std::size_t kMaxPaddingBytes = std::size_t{64} << 20;
 #endif
+inline constexpr std::size_t kPaddingFloorBytes = std::size_t{1} << 20;
+inline constexpr std::size_t kPaddingPerDataByte = 16;
 
 template <Record R>
 std::vector<uint8_t> encode_record(const R& record);

@@ -243,5 +243,25 @@ TEST(DamagedData, HugeElementCountsFailWithoutAllocatingThem) {
                AutomationError);
 }
 
+TEST(DamagedData, AFewBytesCannotDecodeIntoMillionsOfEmptyElements) {
+  // 100,000 pictures promised by a 12-byte file: refused, not padded.
+  MsgContents c;
+  try {
+    decode_record(Bytes().unsized().list(100000, 0).get(), c);
+    FAIL() << "padded 100,000 pictures from 12 bytes";
+  } catch (const AutomationError& e) {
+    EXPECT_EQ(e.number(), platform::errnum::kOutOfMemory);
+  }
+  // A picture cut half-way while it was written still decodes, zero-filled.
+  std::vector<uint8_t> half(1u << 20, 0x5A);
+  MsgContents big;
+  decode_record(Bytes().unsized().list(1, 0).text("p").i32(0).i32(0).i16(0).u8(0)
+                    .list(2u << 20, 0).append(half).get(),
+                big);
+  EXPECT_EQ(big.Pictures.at(0).Value.size(), 2u << 20);
+  EXPECT_EQ(big.Pictures.at(0).Value.at(0), 0x5A);
+  EXPECT_EQ(big.Pictures.at(0).Value.at((2 << 20) - 1), 0);
+}
+
 }  // namespace
 }  // namespace corvane
