@@ -14,16 +14,10 @@
 #include "platform/file_system.h"
 #include "platform/utf.h"
 #include "posix/errno_error.h"
+#include "posix/fd_util.h"
 
 namespace platform {
 namespace {
-
-struct Fd {
-  int fd = -1;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-};
 
 bool exists(const std::string& path) {
   struct stat st {};
@@ -35,27 +29,6 @@ std::string native(std::u16string_view path) {
     throw AutomationError(errnum::kBadFileName);
   }
   return to_utf8(path);
-}
-
-[[noreturn]] void throw_missing(const std::string& path) {
-  // A missing file in an existing folder is "file not found", else the folder is missing.
-  const auto slash = path.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  struct stat st {};
-  if (::stat(folder.c_str(), &st) == 0) throw AutomationError(errnum::kFileNotFound);
-  throw AutomationError(errnum::kPathNotFound);
-}
-
-void write_all(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw_errno(errno);
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
 }
 
 // Copies source to a target that must not exist yet; a partial target is removed on failure.
@@ -72,16 +45,7 @@ void copy_to_new_file(const std::string& from, const std::string& to) {
     throw_errno(errno);
   }
   try {
-    std::vector<char> buffer(1 << 16);
-    for (;;) {
-      const ssize_t n = ::read(in.fd, buffer.data(), buffer.size());
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        throw_errno(errno);
-      }
-      if (n == 0) break;
-      write_all(out.fd, buffer.data(), static_cast<size_t>(n));
-    }
+    copy_contents(in.fd, out.fd);
     if (::fsync(out.fd) != 0 && errno != EINVAL) throw_errno(errno);
   } catch (...) {
     ::unlink(to.c_str());

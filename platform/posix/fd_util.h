@@ -1,0 +1,69 @@
+#pragma once
+// Small helpers shared by the POSIX file implementations: an owning file descriptor, complete
+// writes and copies, and the error for a path that does not exist.
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "posix/errno_error.h"
+
+namespace platform {
+
+// Closes the descriptor it owns.
+struct Fd {
+  int fd = -1;
+  Fd() = default;
+  explicit Fd(int f) : fd(f) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() {
+    if (fd >= 0) ::close(fd);
+  }
+  // Closes now and reports a failure to close.
+  void close_checked() {
+    const int f = fd;
+    fd = -1;
+    if (f >= 0 && ::close(f) != 0 && errno != EINTR) throw_errno(errno);
+  }
+};
+
+inline void write_all(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw_errno(errno);
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+}
+
+// Copies everything from in (at its current position) to out.
+inline void copy_contents(int in, int out) {
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    const ssize_t n = ::read(in, buffer.data(), buffer.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw_errno(errno);
+    }
+    if (n == 0) return;
+    write_all(out, buffer.data(), static_cast<size_t>(n));
+  }
+}
+
+// A missing file in an existing folder is "file not found", else the folder is missing.
+[[noreturn]] inline void throw_missing(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) == 0) throw AutomationError(errnum::kFileNotFound);
+  throw AutomationError(errnum::kPathNotFound);
+}
+
+}  // namespace platform
