@@ -30,19 +30,6 @@ TEST(SaveLesson, WritesTheDocumentedBytes) {
   EXPECT_EQ(one.size(), 28u);
 }
 
-TEST(SaveLesson, ShorterLessonOverALongerFileReadsBackShort) {
-  TempDir dir;
-  lessontest::Fixture f;
-  const auto path = u16(dir / "l.les");
-  std::vector<std::pair<Integer, std::vector<LessonChoice>>> ten;
-  for (Integer i = 1; i <= 10; ++i) ten.push_back({i, {choice(u"Ann", u"Hi", u"Hello there")}});
-  ASSERT_TRUE(f.model.SaveLesson(path, lesson_of(ten)));
-  const auto long_size = std::filesystem::file_size(dir / "l.les");
-  const EmailLesson three = lesson_of({{3, {choice(u"a")}}, {1, {}}, {2, {choice(u"b")}}}, 1);
-  ASSERT_TRUE(f.model.SaveLesson(path, three));
-  EXPECT_EQ(std::filesystem::file_size(dir / "l.les"), long_size);
-  EXPECT_EQ(f.model.OpenLesson(path), three);
-}
 
 TEST(SaveLesson, FailureLeavesThreeLinesAndSuccessKeepsThem) {
   TempDir dir;

@@ -48,27 +48,7 @@ TEST_F(Email, SaveThenOpenGivesAnEqualRecord) {
   EXPECT_EQ(model.ErrorString(), u"");
 }
 
-TEST_F(Email, UnsizedBodyListsSurviveARoundTrip) {
-  EmailMsg m;
-  m.emTo = u"Tom";
-  const auto path = u16(dir / "m.eml");
-  ASSERT_TRUE(model.SaveEmail(path, m));
-  const EmailMsg back = model.OpenEmail(path);
-  EXPECT_EQ(back, m);
-  EXPECT_FALSE(back.emMsg.Texts.is_sized());
-  EXPECT_FALSE(back.emMsg.Pictures.is_sized());
-}
 
-TEST_F(Email, ShortEmailOverALongerFileReadsBackShortAndKeepsTheLength) {
-  const auto path = dir / "m.eml";
-  ASSERT_TRUE(model.SaveEmail(u16(path), sample_email()));
-  const auto long_size = read_bytes(path).size();
-  EmailMsg short_mail;
-  short_mail.emTo = u"Al";
-  ASSERT_TRUE(model.SaveEmail(u16(path), short_mail));
-  EXPECT_EQ(read_bytes(path).size(), long_size);
-  EXPECT_EQ(model.OpenEmail(u16(path)), short_mail);
-}
 
 TEST_F(Email, SaveFailureMessageSurvivesLaterSuccesses) {
   EXPECT_FALSE(model.SaveEmail(u16(dir / "missing" / "m.eml"), sample_email()));

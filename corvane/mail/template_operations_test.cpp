@@ -46,34 +46,7 @@ TEST(Template, SaveThenOpenGivesAnEqualRecord) {
   EXPECT_EQ(model.ErrorString(), u"");
 }
 
-TEST(Template, UnsizedAndEmptyListsKeepTheirDifference) {
-  TempDir dir;
-  MailObjectModel model;
-  const auto path = dir / "t.tpl";
-  ASSERT_TRUE(model.SaveTemplate(u16(path), MsgContents{}));
-  EXPECT_EQ(read_bytes(path), (std::vector<uint8_t>{0, 0, 0, 0}));
-  EXPECT_EQ(model.OpenTemplate(u16(path)), MsgContents{});
 
-  MsgContents empty;
-  empty.Texts = List<MsgText>::sized(0);
-  empty.Pictures = List<MsgPicture>::sized(1);
-  const auto other = u16(dir / "e.tpl");
-  ASSERT_TRUE(model.SaveTemplate(other, empty));
-  const MsgContents back = model.OpenTemplate(other);
-  EXPECT_EQ(back, empty);
-  EXPECT_TRUE(back.Pictures.is_sized());
-}
-
-TEST(Template, ShortTemplateOverALongerFileReadsBackShort) {
-  TempDir dir;
-  MailObjectModel model;
-  const auto path = dir / "t.tpl";
-  ASSERT_TRUE(model.SaveTemplate(u16(path), sample_template()));
-  const auto long_size = read_bytes(path).size();
-  ASSERT_TRUE(model.SaveTemplate(u16(path), MsgContents{}));
-  EXPECT_EQ(read_bytes(path).size(), long_size);
-  EXPECT_EQ(model.OpenTemplate(u16(path)), MsgContents{});
-}
 
 TEST(Template, SaveFailureReportsThroughErrorString) {
   TempDir dir;
@@ -94,16 +67,6 @@ TEST(Template, OpenOfAMissingFolderGivesTheEmptyRecordAndAMessage) {
   EXPECT_EQ(model.ErrorString(), u"OpenTemplate: Corvane.MailObjectModel\r\nPath not found");
 }
 
-TEST(Template, OpenOfAMissingFileCreatesItAndSucceeds) {
-  TempDir dir;
-  MailObjectModel model;
-  model.set_ErrorString(u"earlier");
-  const auto path = dir / "new.tpl";
-  EXPECT_EQ(model.OpenTemplate(u16(path)), MsgContents{});
-  EXPECT_TRUE(std::filesystem::exists(path));
-  EXPECT_EQ(std::filesystem::file_size(path), 0u);
-  EXPECT_EQ(model.ErrorString(), u"earlier");
-}
 
 TEST(Template, DamagedFileGivesWhatWasReadAndAMessage) {
   TempDir dir;
