@@ -1,6 +1,7 @@
 // E-mail files: SaveEmail, OpenEmail, AddAttachment, IsRead.
 
 #include <filesystem>
+#include <utility>
 
 #include "corvane/model/error_text.h"
 #include "corvane/model/mail_object_model.h"
@@ -10,11 +11,22 @@
 
 namespace corvane {
 
-void set_pending_open_failure(std::optional<platform::AutomationError> failure);
-
 namespace {
+
 constexpr std::size_t kReadFlagOffset = 3;
+
+// OpenEmail's failure, pending for the caller on the thread that made the call.
+thread_local std::optional<platform::AutomationError> pending_open_failure;
+
+void set_pending_open_failure(std::optional<platform::AutomationError> failure) {
+  pending_open_failure = std::move(failure);
+}
+
 }  // namespace
+
+std::optional<platform::AutomationError> take_pending_open_failure() {
+  return std::exchange(pending_open_failure, std::nullopt);
+}
 
 bool MailObjectModel::SaveEmail(const Text& strPath, const EmailMsg& Email) {
   try {
