@@ -24,6 +24,7 @@ std::string stamp(double oa_date) {
 std::string type_label(int event_type) {
   std::string label = event_type == kEventError     ? "Error"
                       : event_type == kEventWarning ? "Warning"
+                      : event_type == kEventInformation ? "Info"
                                                     : "Type " + std::to_string(event_type);
   label.resize(label.size() < 9 ? 9 : label.size() + 1, ' ');
   return label;

@@ -9,7 +9,7 @@
 //   2026-12-08 23:15:12  Warning  Email sent with no sender information!
 //
 // local date and time, two blanks, the event type padded to nine characters ("Error" for 1,
-// "Warning" for 2, "Type n" for any other), then the text unchanged. A line break (CR, LF or
+// "Warning" for 2, "Info" for 4, "Type n" for any other), then the text unchanged. A line break (CR, LF or
 // CR LF) inside the text continues the entry on a new line indented by 30 blanks, so a text
 // can never forge an entry of its own; other control characters are shown as '?'.
 
@@ -23,6 +23,8 @@ inline constexpr int kLogModeOff = 1;
 inline constexpr int kLogModeFile = 2;
 inline constexpr int kEventError = 1;
 inline constexpr int kEventWarning = 2;
+// Entries of the store console's actions; the sorter itself writes only errors and warnings.
+inline constexpr int kEventInformation = 4;
 
 // One entry in its line layout, as bytes in the system code page.
 std::string format_log_entry(double oa_date, std::u16string_view text, int event_type);

@@ -15,7 +15,9 @@ TEST(LogEntry, LayoutOfErrorsWarningsAndOtherTypes) {
             "2026-12-08 23:15:02  Error    Path not found\r\n");
   EXPECT_EQ(format_log_entry(kNow, u"Email sent with no sender information!", kEventWarning),
             "2026-12-08 23:15:02  Warning  Email sent with no sender information!\r\n");
-  EXPECT_EQ(format_log_entry(kNow, u"x", 4), "2026-12-08 23:15:02  Type 4   x\r\n");
+  EXPECT_EQ(format_log_entry(kNow, u"x", kEventInformation),
+            "2026-12-08 23:15:02  Info     x\r\n");
+  EXPECT_EQ(format_log_entry(kNow, u"x", 7), "2026-12-08 23:15:02  Type 7   x\r\n");
 }
 
 TEST(LogEntry, LineBreaksInTheTextCannotForgeEntries) {

@@ -1,0 +1,71 @@
+#pragma once
+// The console's insides, shared by the files that build its pages and actions.
+
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "sorter/console/console.h"
+#include "sorter/console/store_view.h"
+
+namespace sorter::console {
+
+// One request on its way through the console.
+struct Call {
+  const Request& request;
+  Session* session = nullptr;
+};
+
+struct Console::Impl {
+  Impl(StoreAccess& store, std::mutex& lock, EventLog& log, ConsoleOptions options);
+
+  Response handle(const Request& request);
+
+  // Access.
+  Response login_page(const Request& request, int status, std::string_view message);
+  Response login(const Request& request);
+  Response logout(Call& call);
+
+  // Pages (console_pages_*.cpp).
+  Response overview(Call& call);
+  Response mailboxes_page(Call& call);
+  Response buffer_page(Call& call);
+  Response picture(Call& call);
+  Response errors_page(Call& call);
+  Response log_page(Call& call);
+  Response lessons_page(Call& call);
+
+  // Actions.
+  Response set_monitoring(Call& call);
+  Response clear_flag(Call& call);
+  Response release(Call& call);
+  Response release_all(Call& call);
+  Response retry(Call& call);
+  Response remove_error(Call& call);
+  Response show_lesson(Call& call);
+  Response import_lesson(Call& call);
+
+  // Building blocks.
+  std::string page(Call& call, std::string_view title, std::string_view nav,
+                   const std::string& body);
+  std::string form(Call& call, std::string_view action, std::string_view fields_html,
+                   std::string_view button, std::string_view css_class = "");
+  Response done(Call& call, std::string location, bool ok, std::string html);
+  // One log entry for an action, naming the console and the caller's address.
+  void log_action(const Call& call, const std::u16string& text, int type);
+  double now() const;
+
+  StoreAccess& store;
+  StoreView view;
+  std::mutex& lock;
+  EventLog& log;
+  ConsoleOptions options;
+  Sessions sessions;
+};
+
+// The value of a field as UTF-16 text, empty when missing.
+std::u16string field(const Request& request, std::string_view name);
+// A hidden form field.
+std::string hidden(std::string_view name, std::u16string_view value);
+
+}  // namespace sorter::console

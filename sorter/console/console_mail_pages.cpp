@@ -1,0 +1,330 @@
+// Buffer review and the error folder: e-mails shown as their recipients would see them,
+// released into the Inbox, retried or deleted.
+
+#include <algorithm>
+
+#include "corvane/model/mail_object_model.h"
+#include "platform/utf.h"
+#include "sorter/console/console_impl.h"
+#include "sorter/console/email_view.h"
+#include "sorter/console/html.h"
+#include "sorter/console/log_reader.h"
+#include "sorter/engine/store_paths.h"
+
+namespace sorter::console {
+namespace {
+
+using platform::AutomationError;
+using platform::EntryKind;
+
+constexpr std::size_t kMaxShownEmailBytes = 16 * 1024 * 1024;
+constexpr std::size_t kLogTailBytes = 1024 * 1024;
+constexpr std::size_t kMaxDumpBytes = 16 * 1024;
+
+std::u16string quoted(std::u16string_view s) { return u"\"" + std::u16string(s) + u"\""; }
+
+std::string file_facts(const StoreEntry& e) {
+  return "<b>" + escape(e.name) + "</b> &middot; " + size_text(e.size) +
+         (e.age_seconds ? " &middot; written " + age_text(*e.age_seconds) + " ago" : "");
+}
+
+// A name taken in the folder under any letter case: a move there would collide.
+bool name_taken(const StoreView& view, const StorePath& folder, std::u16string_view name) {
+  const std::u16string folded = platform::fold_case(name);
+  const auto entries = view.entries(folder);
+  return std::any_of(entries.begin(), entries.end(), [&](const StoreEntry& e) {
+    return platform::fold_case(e.name) == folded;
+  });
+}
+
+std::u16string reason(const AutomationError& e) {
+  return e.description() + u" (" + platform::from_utf8(std::to_string(e.number())) + u")";
+}
+
+std::optional<DecodedEmail> read_email(const StoreAccess& store, const StorePath& file,
+                                       std::uint64_t size) {
+  if (size > kMaxShownEmailBytes) return std::nullopt;
+  return decode_email(store.read(file, kMaxShownEmailBytes));
+}
+
+}  // namespace
+
+// Moves one buffered e-mail into the Inbox with a fresh delivery stamp; the reason when not.
+static std::optional<std::u16string> release_one(Console::Impl& c, const Mailbox& box,
+                                                 const std::u16string& name) {
+  if (!box.inbox) return u"the mailbox has no Inbox folder";
+  if (name_taken(c.view, *box.inbox, name)) {
+    return u"the Inbox already holds a file named " + quoted(name) + u"; nothing was replaced";
+  }
+  const auto entries = c.view.entries(*box.inbox);
+  const auto stamp = std::find_if(entries.begin(), entries.end(), [](const StoreEntry& e) {
+    return platform::fold_case(e.name) == platform::fold_case(kTimeStampName);
+  });
+  if (stamp == entries.end() || stamp->kind == EntryKind::file) {
+    c.store.write_time_stamp(
+        child(*box.inbox, stamp == entries.end() ? std::u16string(kTimeStampName) : stamp->name),
+        c.now());
+  }
+  try {
+    c.store.move(child(*box.buffer, name), child(*box.inbox, name));
+  } catch (const AutomationError& e) {
+    if (e.number() == platform::errnum::kFileExists) {
+      return u"the Inbox already holds a file named " + quoted(name) + u"; nothing was replaced";
+    }
+    return reason(e);
+  }
+  return std::nullopt;
+}
+
+Response Console::Impl::buffer_page(Call& call) {
+  const auto only = call.request.param("box");
+  std::string body;
+  std::size_t total = 0;
+  for (const Mailbox& box : view.mailboxes()) {
+    if (!box.buffer || (only && platform::from_utf8(*only) != box.name)) continue;
+    const auto files = view.files(*box.buffer);
+    if (files.empty()) continue;
+    total += files.size();
+    body += "<section class=\"box\"><h2>" + escape(box.name) + " &middot; " +
+            std::to_string(files.size()) + (files.size() == 1 ? " e-mail" : " e-mails") + " " +
+            form(call, "/buffer/release-all", hidden("box", box.name), "Release all") + "</h2>";
+    for (const StoreEntry& e : files) {
+      body += "<article class=\"mail\"><div class=\"actions\">" + file_facts(e) + " " +
+              form(call, "/buffer/release", hidden("box", box.name) + hidden("file", e.name),
+                   "Release") +
+              "</div>";
+      try {
+        const auto decoded = read_email(store, child(*box.buffer, e.name), e.size);
+        if (!decoded) {
+          body += "<p class=\"cut\">Too large to show here.</p>";
+        } else {
+          if (decoded->failure) {
+            body += "<p class=\"notice bad\">This file cannot be read in full: " +
+                    escape(reason(*decoded->failure)) + "</p>";
+          }
+          const std::string base = "/picture?box=" + url_encode(box.name) +
+                                   "&file=" + url_encode(e.name) + "&n=";
+          body += render_email(decoded->email,
+                               [&](std::size_t n) { return base + std::to_string(n); });
+        }
+      } catch (const AutomationError& error) {
+        body += "<p class=\"notice bad\">Cannot be read: " + escape(reason(error)) + "</p>";
+      }
+      body += "</article>";
+    }
+    body += "</section>";
+  }
+  if (total == 0) body = "<p>No e-mails are waiting in the Buffer folders.</p>";
+  Response r;
+  r.body = page(call, "Buffer", "/buffer", body);
+  return r;
+}
+
+Response Console::Impl::picture(Call& call) {
+  const auto box = view.mailbox(field(call.request, "box"));
+  const auto n = call.request.param("n").value_or("");
+  if (!box || !box->buffer || n.empty() || n.size() > 6 ||
+      n.find_first_not_of("0123456789") != std::string::npos) {
+    return Response::text(404, "No such picture.\n");
+  }
+  const auto file = view.exact(*box->buffer, field(call.request, "file"), EntryKind::file);
+  if (!file) return Response::text(404, "No such picture.\n");
+  try {
+    const auto decoded = read_email(store, child(*box->buffer, file->name), file->size);
+    const std::size_t index = std::stoul(n);
+    if (!decoded || index >= decoded->email.emMsg.Pictures.size()) {
+      return Response::text(404, "No such picture.\n");
+    }
+    const auto& bytes = decoded->email.emMsg.Pictures.items()[index].Value.items();
+    const auto type = image_media_type(bytes);
+    if (!type) return Response::text(404, "No such picture.\n");
+    Response r;
+    r.content_type = *type;
+    r.body.assign(bytes.begin(), bytes.end());
+    r.headers.emplace("Cache-Control", "private, max-age=60");
+    return r;
+  } catch (const AutomationError&) {
+    return Response::text(404, "No such picture.\n");
+  }
+}
+
+Response Console::Impl::release(Call& call) {
+  const std::u16string name = field(call.request, "box");
+  const std::u16string file = field(call.request, "file");
+  const std::string back = "/buffer";
+  std::lock_guard guard(lock);
+  const auto box = view.mailbox(name);
+  if (!box || !box->buffer) {
+    return done(call, back, false, "No mailbox named " + escape(quoted(name)) + " with a Buffer is in the store.");
+  }
+  const auto entry = view.exact(*box->buffer, file, EntryKind::file);
+  if (!entry) {
+    return done(call, back, false,
+                "The Buffer of " + escape(box->name) + " holds no file named " +
+                    escape(quoted(file)) + ".");
+  }
+  if (const auto failure = release_one(*this, *box, entry->name)) {
+    return done(call, back, false,
+                "Not released: " + escape(quoted(entry->name)) + " for " + escape(box->name) +
+                    ": " + escape(*failure) + ".");
+  }
+  log_action(call,
+             u"released " + quoted(entry->name) + u" from the Buffer of " + quoted(box->name) +
+                 u" into the Inbox",
+             kEventInformation);
+  return done(call, back, true,
+              "Released " + escape(quoted(entry->name)) + " into the Inbox of " +
+                  escape(box->name) + ".");
+}
+
+Response Console::Impl::release_all(Call& call) {
+  const std::u16string name = field(call.request, "box");
+  std::lock_guard guard(lock);
+  const auto box = view.mailbox(name);
+  if (!box || !box->buffer) {
+    return done(call, "/buffer", false,
+                "No mailbox named " + escape(quoted(name)) + " with a Buffer is in the store.");
+  }
+  std::size_t released = 0;
+  std::u16string failures;
+  std::string failures_html;
+  for (const StoreEntry& e : view.files(*box->buffer)) {
+    if (const auto failure = release_one(*this, *box, e.name)) {
+      failures += (failures.empty() ? u"" : u"; ") + quoted(e.name) + u": " + *failure;
+      failures_html += "<br>" + escape(quoted(e.name)) + ": " + escape(*failure);
+    } else {
+      ++released;
+    }
+  }
+  const std::u16string count = platform::from_utf8(std::to_string(released));
+  if (released > 0 || !failures.empty()) {
+    log_action(call,
+               u"released " + count + u" e-mail(s) from the Buffer of " + quoted(box->name) +
+                   u" into the Inbox" + (failures.empty() ? u"" : u"; not released: " + failures),
+               failures.empty() ? kEventInformation : kEventWarning);
+  }
+  return done(call, "/buffer", failures.empty(),
+              "Released " + std::to_string(released) + " e-mail(s) into the Inbox of " +
+                  escape(box->name) + "." +
+                  (failures_html.empty() ? "" : " Not released:" + failures_html));
+}
+
+Response Console::Impl::errors_page(Call& call) {
+  const auto error = view.error_folder();
+  std::string body;
+  if (!error) {
+    body = "<p>The store has no Error folder: without it the sorter keeps undeliverable mail in "
+           "MailBank and writes no log.</p>";
+    Response r;
+    r.body = page(call, "Error folder", "/errors", body);
+    return r;
+  }
+  std::vector<LogEntry> entries;
+  if (const auto log_file = view.log_file()) {
+    try {
+      entries = parse_log(store.read(*log_file, kLogTailBytes, true));
+    } catch (const AutomationError&) {
+    }
+  }
+  const auto find_entry = [&](const auto& matches) -> const LogEntry* {
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+      if (matches(*it)) return &*it;
+    }
+    return nullptr;
+  };
+  corvane::MailObjectModel model;
+  std::size_t count = 0;
+  for (const StoreEntry& e : view.files(*error)) {
+    if (platform::fold_case(e.name) == platform::fold_case(kLogName)) continue;
+    ++count;
+    body += "<article class=\"mail\"><div class=\"actions\">" + file_facts(e) + " " +
+            form(call, "/errors/retry", hidden("file", e.name), "Retry") + " " +
+            form(call, "/errors/delete", hidden("file", e.name), "Delete", "danger") + "</div>";
+    std::string dump;
+    const LogEntry* why = nullptr;
+    try {
+      const auto decoded = read_email(store, child(*error, e.name), e.size);
+      if (!decoded) {
+        dump = "(too large to show here)";
+      } else {
+        const auto& mail = decoded->email;
+        if (decoded->failure) {
+          const std::u16string text = decoded->failure->description();
+          why = find_entry([&](const LogEntry& l) { return l.type == 1 && l.text == text; });
+          dump = "Cannot be read: " + platform::to_utf8(reason(*decoded->failure)) + "\n\n";
+        } else {
+          const std::u16string text = u"Email sent to non-existant recipient!  From: " +
+                                      mail.emFrom + u"; To: " + mail.emTo;
+          why = find_entry([&](const LogEntry& l) { return l.text == text; });
+        }
+        dump += platform::to_utf8(model.DebugEmail(mail));
+      }
+    } catch (const AutomationError& error_reading) {
+      dump = "Cannot be read: " + platform::to_utf8(reason(error_reading));
+    }
+    if (!why) {
+      const std::u16string named = quoted(e.name);
+      why = find_entry([&](const LogEntry& l) { return l.text.find(named) != std::u16string::npos; });
+    }
+    body += "<p>Log entry: ";
+    body += why ? "<code>" + escape(why->stamp) + " " + event_type_name(why->type) + "</code> " +
+                      escape(why->text)
+                : std::string("<span class=\"hint\">none found in the recent log</span>");
+    if (dump.size() > kMaxDumpBytes) dump = dump.substr(0, kMaxDumpBytes) + "\n(cut)";
+    body += "</p><details><summary>Dump</summary><pre>" + escape(dump) + "</pre></details>";
+    body += "</article>";
+  }
+  if (count == 0) body = "<p>The Error folder holds no e-mails.</p>";
+  Response r;
+  r.body = page(call, "Error folder", "/errors", body);
+  return r;
+}
+
+Response Console::Impl::retry(Call& call) {
+  const std::u16string file = field(call.request, "file");
+  std::lock_guard guard(lock);
+  const auto error = view.error_folder();
+  const auto entry = error ? view.exact(*error, file, EntryKind::file) : std::nullopt;
+  if (!entry || platform::fold_case(entry->name) == platform::fold_case(kLogName)) {
+    return done(call, "/errors", false,
+                "The Error folder holds no e-mail named " + escape(quoted(file)) + ".");
+  }
+  const auto drop = view.drop_folder();
+  if (!drop) return done(call, "/errors", false, "The store has no MailBank folder.");
+  if (name_taken(view, *drop, entry->name)) {
+    return done(call, "/errors", false,
+                "Not retried: MailBank already holds a file named " +
+                    escape(quoted(entry->name)) + "; nothing was replaced.");
+  }
+  try {
+    store.move(child(*error, entry->name), child(*drop, entry->name));
+  } catch (const AutomationError& e) {
+    return done(call, "/errors", false,
+                "Not retried: " + escape(quoted(entry->name)) + ": " + escape(reason(e)) + ".");
+  }
+  log_action(call, u"moved " + quoted(entry->name) + u" from Error back to MailBank for another round",
+             kEventInformation);
+  return done(call, "/errors", true,
+              "Moved " + escape(quoted(entry->name)) + " back to MailBank: the next round sorts it.");
+}
+
+Response Console::Impl::remove_error(Call& call) {
+  const std::u16string file = field(call.request, "file");
+  std::lock_guard guard(lock);
+  const auto error = view.error_folder();
+  const auto entry = error ? view.exact(*error, file, EntryKind::file) : std::nullopt;
+  if (!entry || platform::fold_case(entry->name) == platform::fold_case(kLogName)) {
+    return done(call, "/errors", false,
+                "The Error folder holds no e-mail named " + escape(quoted(file)) + ".");
+  }
+  try {
+    store.remove(child(*error, entry->name));
+  } catch (const AutomationError& e) {
+    return done(call, "/errors", false,
+                "Not deleted: " + escape(quoted(entry->name)) + ": " + escape(reason(e)) + ".");
+  }
+  log_action(call, u"deleted " + quoted(entry->name) + u" from the Error folder", kEventWarning);
+  return done(call, "/errors", true, "Deleted " + escape(quoted(entry->name)) + ".");
+}
+
+}  // namespace sorter::console

@@ -1,0 +1,549 @@
+// The console's pages and actions, driven request by request over a real store in a temporary
+// folder: status, page content, and what changed on disk and in the log.
+
+#include "sorter/console/console.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+
+#include "corvane/model/record_codec.h"
+#include "sorter/console/email_view.h"
+#include "sorter/engine/test_store.h"
+#include "sorter/engine/time_stamp.h"
+
+namespace sorter::console {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using sorter::testing::file_count;
+using sorter::testing::kNow;
+using sorter::testing::TestStore;
+namespace fs = std::filesystem;
+
+constexpr const char* kToken = "the-access-token";
+
+std::string read_all(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_all(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+corvane::EmailMsg mail(std::u16string from, std::u16string to, std::u16string subject) {
+  corvane::EmailMsg m;
+  m.emFrom = std::move(from);
+  m.emTo = std::move(to);
+  m.emSubject = std::move(subject);
+  return m;
+}
+
+std::string bytes_of(const corvane::EmailMsg& m) {
+  const auto bytes = corvane::encode_record(m);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+class ConsoleTest : public ::testing::Test {
+ protected:
+  ConsoleTest() {
+    log.StartLogging(store.paths().log_file(), kLogModeFile);
+    store.add_mailbox("ann");
+    store.add_mailbox("bob");
+  }
+
+  ConsoleOptions options() {
+    ConsoleOptions o;
+    o.access_token = kToken;
+    o.clock = [] { return kNow; };
+    o.random = [this] { return "secret" + std::to_string(++secrets); };
+    o.delivery = [this] { return delivery; };
+    return o;
+  }
+
+  Response send(Request r) {
+    if (!cookie.empty()) r.headers["cookie"] = cookie;
+    return console.handle(r);
+  }
+  Response get(std::string path, std::multimap<std::string, std::string> params = {}) {
+    Request r;
+    r.path = std::move(path);
+    r.params = std::move(params);
+    return send(std::move(r));
+  }
+  Response post(std::string path, std::multimap<std::string, std::string> params = {}) {
+    Request r;
+    r.method = "POST";
+    r.path = std::move(path);
+    r.params = std::move(params);
+    if (!csrf.empty()) r.params.emplace("csrf", csrf);
+    return send(std::move(r));
+  }
+
+  void log_in() {
+    Request r;
+    r.method = "POST";
+    r.path = "/login";
+    r.params.emplace("token", kToken);
+    const Response answer = console.handle(r);
+    ASSERT_EQ(answer.status, 303);
+    const std::string set_cookie = answer.headers.find("Set-Cookie")->second;
+    cookie = set_cookie.substr(0, set_cookie.find(';'));
+    std::smatch m;
+    const std::string page = get("/").body;
+    ASSERT_TRUE(std::regex_search(page, m, std::regex("name=\"csrf\" value=\"([^\"]+)\"")));
+    csrf = m[1];
+  }
+
+  fs::path buffered(const std::string& user, const std::string& name,
+                    const corvane::EmailMsg& m) {
+    const fs::path path = store.root() / "MailBox" / user / "Buffer" / name;
+    write_all(path, bytes_of(m));
+    return path;
+  }
+
+  // The page the browser lands on after an action.
+  std::string after(const Response& action) {
+    EXPECT_EQ(action.status, 303) << action.body;
+    const auto location = action.headers.find("Location");
+    return location == action.headers.end() ? "" : get(location->second).body;
+  }
+
+  std::string log_text() { return read_all(store.root() / "Error" / "SortErr.log"); }
+
+  TestStore store;
+  std::unique_ptr<StoreAccess> access = open_local_store(testsupport::u16(store.root()));
+  std::mutex lock;
+  EventLog log{[] { return kNow; }};
+  int secrets = 0;
+  std::optional<DeliveryStatus> delivery;
+  Console console{*access, lock, log, options()};
+  std::string cookie;
+  std::string csrf;
+};
+
+// ---- access ----
+
+TEST_F(ConsoleTest, EveryPageWantsASessionOpenedWithTheToken) {
+  for (const char* page : {"/", "/mailboxes", "/buffer", "/errors", "/log", "/lessons"}) {
+    const Response r = get(page);
+    EXPECT_EQ(r.status, 303) << page;
+    EXPECT_EQ(r.headers.find("Location")->second, "/login");
+  }
+  cookie = "corvane_console=made-up";
+  EXPECT_EQ(get("/").status, 303);
+
+  for (const char* token : {"", "wrong", "the-access-toke", "the-access-tokenX"}) {
+    Request r;
+    r.method = "POST";
+    r.path = "/login";
+    r.params.emplace("token", token);
+    const Response answer = console.handle(r);
+    EXPECT_EQ(answer.status, 403) << token;
+    EXPECT_THAT(answer.body, HasSubstr("not the console"));
+    EXPECT_EQ(answer.headers.count("Set-Cookie"), 0u);
+  }
+}
+
+TEST_F(ConsoleTest, LoggingInSetsAStrictHttpOnlyCookieAndLoggingOutEndsTheSession) {
+  Request r;
+  r.method = "POST";
+  r.path = "/login";
+  r.params.emplace("token", kToken);
+  const Response answer = console.handle(r);
+  ASSERT_EQ(answer.status, 303);
+  const std::string set_cookie = answer.headers.find("Set-Cookie")->second;
+  EXPECT_THAT(set_cookie, HasSubstr("HttpOnly"));
+  EXPECT_THAT(set_cookie, HasSubstr("SameSite=Strict"));
+
+  log_in();
+  const Response page = get("/");
+  EXPECT_EQ(page.status, 200);
+  EXPECT_THAT(page.headers.find("Content-Security-Policy")->second,
+              HasSubstr("default-src 'none'"));
+  EXPECT_EQ(page.headers.find("X-Content-Type-Options")->second, "nosniff");
+
+  EXPECT_EQ(post("/logout").status, 303);
+  EXPECT_EQ(get("/").status, 303);
+}
+
+TEST_F(ConsoleTest, StateChangesWithoutSessionOrFormTokenChangeNothing) {
+  const fs::path file = buffered("ann", "a.eml", mail(u"bob", u"ann", u"Hi"));
+  const auto release = [&] { return post("/buffer/release", {{"box", "ann"}, {"file", "a.eml"}}); };
+
+  EXPECT_EQ(release().status, 403);  // no session at all
+  log_in();
+  const std::string good = csrf;
+  csrf = "";
+  EXPECT_EQ(release().status, 403);  // no form token
+  csrf = good + "x";
+  EXPECT_EQ(release().status, 403);  // a wrong one
+  csrf = good;
+
+  Request foreign;
+  foreign.method = "POST";
+  foreign.path = "/buffer/release";
+  foreign.params = {{"box", "ann"}, {"file", "a.eml"}, {"csrf", good}};
+  foreign.headers = {{"origin", "http://evil.example"}, {"host", "127.0.0.1:8080"}};
+  EXPECT_EQ(send(foreign).status, 403);  // another site
+
+  EXPECT_TRUE(fs::exists(file));
+  EXPECT_EQ(log_text(), "");
+  EXPECT_EQ(get("/buffer/release").status, 405);  // state changes are POST only
+  EXPECT_EQ(get("/nothing").status, 404);
+}
+
+// ---- overview and monitoring ----
+
+TEST_F(ConsoleTest, OverviewShowsDeliveryWaitingMailCountsAndLatestLogEntries) {
+  log_in();
+  write_all(store.drop() / "<b>waiting.eml", "x");
+  buffered("ann", "a.eml", mail(u"bob", u"ann", u"Hi"));
+  log.LogEvent(u"Email sent with no sender information! <img src=x>", kEventWarning);
+  delivery = DeliveryStatus{kNow, RoundReport{3, 1, 0, 2, 0}, 10};
+
+  const std::string page = get("/").body;
+  EXPECT_THAT(page, HasSubstr("Delivery running"));
+  EXPECT_THAT(page, HasSubstr("3 delivered, 1 to Error, 0 deleted, 2 waiting, 0 stuck"));
+  EXPECT_THAT(page, HasSubstr("Monitoring off"));
+  EXPECT_THAT(page, HasSubstr("&lt;b&gt;waiting.eml"));
+  EXPECT_THAT(page, HasSubstr("no sender information! &lt;img src=x&gt;"));
+  EXPECT_THAT(page, Not(HasSubstr("<img src=x>")));
+  EXPECT_THAT(page, Not(HasSubstr("<b>waiting")));
+}
+
+TEST_F(ConsoleTest, MonitoringSwitchWritesSorterIniAndOneLogEntry) {
+  log_in();
+  EXPECT_THAT(after(post("/monitoring", {{"value", "on"}})), HasSubstr("Monitoring is on"));
+  EXPECT_THAT(read_all(store.root() / "Sorter.ini"), HasSubstr("[Monitoring]\r\nvalue=True"));
+  EXPECT_THAT(get("/").body, HasSubstr("Monitoring on"));
+  EXPECT_THAT(log_text(), HasSubstr("Info     Store console (127.0.0.1): monitoring switched on"));
+
+  post("/monitoring", {{"value", "off"}});
+  EXPECT_THAT(read_all(store.root() / "Sorter.ini"), HasSubstr("value=False"));
+  EXPECT_THAT(after(post("/monitoring", {{"value", "maybe"}})), HasSubstr("not changed"));
+  const auto lines = store.log_lines();
+  EXPECT_EQ(lines.size(), 2u);
+}
+
+// ---- mailboxes ----
+
+TEST_F(ConsoleTest, MailboxesShowCountsLastDeliveryAndClearTheErrorFlag) {
+  log_in();
+  buffered("ann", "a.eml", mail(u"bob", u"ann", u"Hi"));
+  updateTime(testsupport::u16(store.root() / "MailBox" / "ann" / "Inbox" / "timeStamp.dat"), kNow);
+  write_all(store.root() / "MailBox" / "bob" / "Client.ini", "[Other]\r\nkey=1\r\n[Errors]\r\nStatus=1\r\n");
+
+  std::string page = get("/mailboxes").body;
+  EXPECT_THAT(page, HasSubstr("2026-12-08 23:15:02"));
+  EXPECT_THAT(page, HasSubstr("set (1)"));
+
+  EXPECT_THAT(after(post("/mailboxes/clear-flag", {{"box", "bob"}})), HasSubstr("is cleared"));
+  const std::string ini = read_all(store.root() / "MailBox" / "bob" / "Client.ini");
+  EXPECT_THAT(ini, HasSubstr("Status=0"));
+  EXPECT_THAT(ini, HasSubstr("key=1"));
+  EXPECT_THAT(log_text(), HasSubstr("cleared the error flag of mailbox \"bob\""));
+
+  // A name that is not listed is never used as a path.
+  EXPECT_THAT(after(post("/mailboxes/clear-flag", {{"box", "../MailBox/bob"}})),
+              HasSubstr("No mailbox named"));
+  EXPECT_EQ(store.log_lines().size(), 1u);
+}
+
+// ---- buffer review ----
+
+TEST_F(ConsoleTest, BufferShowsEachEmailAsTheRecipientSeesItWithStoreTextEscaped) {
+  log_in();
+  corvane::EmailMsg m = mail(u"bob", u"ann", u"<script>alert(1)</script>");
+  corvane::MsgText box;
+  box.X = 1500;
+  box.Y = 300;
+  box.Width = 3000;
+  box.Height = 600;
+  box.Colour = 0x0000FF;  // red, stored as 0x00BBGGRR
+  box.Font.FontName = u"Comic Sans MS";
+  box.Font.Size = 14;
+  box.Font.Bold = corvane::kTrue;
+  box.Font.Italic = corvane::kTrue;
+  box.Value = u"Dear Ann,\r\n</div><script>steal()</script>";
+  m.emMsg.Texts = corvane::List<corvane::MsgText>::sized(0, {box});
+  corvane::MsgPicture png;
+  png.FileName = u"cat.png";
+  png.X = 150;
+  png.Y = 1500;
+  const std::string magic = "\x89PNG\r\n\x1a\n....";
+  png.Value = corvane::List<uint8_t>::sized(0, std::vector<uint8_t>(magic.begin(), magic.end()));
+  corvane::MsgPicture svg;
+  svg.FileName = u"x.svg";
+  const std::string svg_text = "<svg onload=alert(1)>";
+  svg.Value = corvane::List<uint8_t>::sized(0, std::vector<uint8_t>(svg_text.begin(), svg_text.end()));
+  m.emMsg.Pictures = corvane::List<corvane::MsgPicture>::sized(0, {png, svg});
+  buffered("ann", "it's <1>.eml", m);
+
+  const std::string page = get("/buffer").body;
+  EXPECT_THAT(page, HasSubstr("&lt;script&gt;alert(1)&lt;/script&gt;"));
+  EXPECT_THAT(page, HasSubstr("&lt;/div&gt;&lt;script&gt;steal()"));
+  EXPECT_THAT(page, Not(HasSubstr("<script>alert")));
+  EXPECT_THAT(page, Not(HasSubstr("<script>steal")));
+  EXPECT_THAT(page, Not(HasSubstr("<svg")));
+  EXPECT_THAT(page, HasSubstr("it&#39;s &lt;1&gt;.eml"));
+  EXPECT_THAT(page, HasSubstr("left:100px;top:20px;width:200px;height:40px;color:#ff0000;"
+                              "font-size:14pt;font-weight:700;font-family:'Comic Sans MS',"
+                              "sans-serif;font-style:italic;"));
+  EXPECT_THAT(page, HasSubstr("src=\"/picture?box=ann&amp;file=it%27s%20%3C1%3E.eml&amp;n=0\""));
+  EXPECT_THAT(page, HasSubstr("not an image a browser shows"));
+
+  const Response picture = get("/picture", {{"box", "ann"}, {"file", "it's <1>.eml"}, {"n", "0"}});
+  EXPECT_EQ(picture.status, 200);
+  EXPECT_EQ(picture.content_type, "image/png");
+  EXPECT_EQ(picture.body, magic);
+  EXPECT_EQ(get("/picture", {{"box", "ann"}, {"file", "it's <1>.eml"}, {"n", "1"}}).status, 404);
+  EXPECT_EQ(get("/picture", {{"box", "ann"}, {"file", "../Inbox/x"}, {"n", "0"}}).status, 404);
+}
+
+TEST_F(ConsoleTest, HugeTextsAreCutOnThePage) {
+  log_in();
+  corvane::EmailMsg m = mail(u"bob", u"ann", std::u16string(60000, u'S'));
+  corvane::MsgText box;
+  box.Value = std::u16string(25000, u'x');
+  m.emMsg.Texts = corvane::List<corvane::MsgText>::sized(0, std::vector<corvane::MsgText>(250, box));
+  buffered("ann", "big.eml", m);
+  const std::string page = get("/buffer").body;
+  EXPECT_THAT(page, HasSubstr("40000 more characters not shown"));
+  EXPECT_THAT(page, HasSubstr("5000 more characters not shown"));
+  EXPECT_THAT(page, HasSubstr("250 text boxes and 0 pictures; the first 200"));
+  EXPECT_LT(page.size(), 5u * 1024 * 1024);
+}
+
+TEST_F(ConsoleTest, ReleaseMovesIntoTheInboxWithADeliveryStampAndOneLogEntry) {
+  log_in();
+  const fs::path file = buffered("ann", "a.eml", mail(u"bob", u"ann", u"Hi"));
+  const std::string content = read_all(file);
+
+  const std::string page = after(post("/buffer/release", {{"box", "ann"}, {"file", "a.eml"}}));
+  EXPECT_THAT(page, HasSubstr("Released &quot;a.eml&quot; into the Inbox of ann"));
+  const fs::path inbox = store.root() / "MailBox" / "ann" / "Inbox";
+  EXPECT_FALSE(fs::exists(file));
+  EXPECT_EQ(read_all(inbox / "a.eml"), content);
+  const auto stamp = time_stamp_bytes(kNow);
+  EXPECT_EQ(read_all(inbox / "timeStamp.dat"), std::string(stamp.begin(), stamp.end()));
+  const auto lines = store.log_lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "2026-12-08 23:15:02  Info     Store console (127.0.0.1): released "
+                      "\"a.eml\" from the Buffer of \"ann\" into the Inbox");
+}
+
+TEST_F(ConsoleTest, ReleaseNeverReplacesAFileInTheInbox) {
+  log_in();
+  const fs::path inbox = store.root() / "MailBox" / "ann" / "Inbox";
+  write_all(inbox / "a.eml", "the one already delivered");
+  write_all(inbox / "B.EML", "another one");
+  const fs::path a = buffered("ann", "a.eml", mail(u"bob", u"ann", u"Hi"));
+  const fs::path b = buffered("ann", "b.eml", mail(u"bob", u"ann", u"Hi"));
+
+  for (const char* name : {"a.eml", "b.eml"}) {
+    const std::string page = after(post("/buffer/release", {{"box", "ann"}, {"file", name}}));
+    EXPECT_THAT(page, HasSubstr("Not released"));
+    EXPECT_THAT(page, HasSubstr("already holds a file named"));
+    EXPECT_THAT(page, HasSubstr("nothing was replaced"));
+  }
+  EXPECT_TRUE(fs::exists(a));
+  EXPECT_TRUE(fs::exists(b));
+  EXPECT_EQ(read_all(inbox / "a.eml"), "the one already delivered");
+  EXPECT_EQ(read_all(inbox / "B.EML"), "another one");
+  EXPECT_FALSE(fs::exists(inbox / "timeStamp.dat"));
+  EXPECT_EQ(log_text(), "");
+}
+
+TEST_F(ConsoleTest, ReleaseAllMovesWhatItCanAndWritesOneEntry) {
+  log_in();
+  const fs::path inbox = store.root() / "MailBox" / "ann" / "Inbox";
+  write_all(inbox / "2.eml", "old");
+  buffered("ann", "1.eml", mail(u"bob", u"ann", u"one"));
+  buffered("ann", "2.eml", mail(u"bob", u"ann", u"two"));
+  buffered("ann", "3.eml", mail(u"bob", u"ann", u"three"));
+
+  const std::string page = after(post("/buffer/release-all", {{"box", "ann"}}));
+  EXPECT_THAT(page, HasSubstr("Released 2 e-mail(s)"));
+  EXPECT_THAT(page, HasSubstr("&quot;2.eml&quot;: the Inbox already holds"));
+  EXPECT_EQ(file_count(inbox), 4u);  // 1, 2 (old), 3 and the stamp
+  EXPECT_EQ(read_all(inbox / "2.eml"), "old");
+  EXPECT_TRUE(fs::exists(store.root() / "MailBox" / "ann" / "Buffer" / "2.eml"));
+  const auto lines = store.log_lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_THAT(lines[0], HasSubstr("Warning  Store console (127.0.0.1): released 2 e-mail(s)"));
+  EXPECT_THAT(lines[0], HasSubstr("not released: \"2.eml\""));
+}
+
+TEST_F(ConsoleTest, NamesFromRequestsAreOnlyMatchedAgainstListedNames) {
+  log_in();
+  write_all(store.root() / "MailBox" / "ann" / "Sorter.ini", "x");
+  const fs::path a = buffered("ann", "a.eml", mail(u"bob", u"ann", u"Hi"));
+  const std::multimap<std::string, std::string> attempts[] = {
+      {{"box", "../MailBox/ann"}, {"file", "a.eml"}},
+      {{"box", "ann"}, {"file", "../Buffer/a.eml"}},
+      {{"box", "ann"}, {"file", "../Sorter.ini"}},
+      {{"box", "ann/Buffer/.."}, {"file", "a.eml"}},
+      {{"box", "ANN"}, {"file", "a.eml"}},
+      {{"box", "ann"}, {"file", "A.EML"}},
+  };
+  for (const auto& params : attempts) {
+    const std::string page = after(post("/buffer/release", params));
+    EXPECT_THAT(page, Not(HasSubstr("Released")));
+  }
+  for (const char* name : {"../Sorter.ini", "../MailBank", "SortErr.log"}) {
+    after(post("/errors/delete", {{"file", name}}));
+    after(post("/errors/retry", {{"file", name}}));
+  }
+  EXPECT_TRUE(fs::exists(a));
+  EXPECT_TRUE(fs::exists(store.root() / "MailBox" / "ann" / "Sorter.ini"));
+  EXPECT_EQ(file_count(store.root() / "MailBox" / "ann" / "Inbox"), 0u);
+  EXPECT_EQ(log_text(), "");
+}
+
+TEST_F(ConsoleTest, LinksInMailboxesAreNeitherShownNorFollowed) {
+  log_in();
+  testsupport::TempDir outside;
+  write_all(outside / "secret.eml", bytes_of(mail(u"x", u"ann", u"OUTSIDE SECRET")));
+  fs::create_directory_symlink(outside.path(), store.root() / "MailBox" / "eve");
+  fs::create_symlink(outside / "secret.eml", store.root() / "MailBox" / "ann" / "Buffer" / "l.eml");
+  fs::remove_all(store.root() / "MailBox" / "bob" / "Inbox");
+  fs::create_directory_symlink(outside.path(), store.root() / "MailBox" / "bob" / "Inbox");
+  buffered("bob", "b.eml", mail(u"ann", u"bob", u"Hi"));
+
+  EXPECT_THAT(get("/buffer").body, Not(HasSubstr("OUTSIDE SECRET")));
+  EXPECT_THAT(get("/mailboxes").body, Not(HasSubstr("eve")));
+  after(post("/buffer/release", {{"box", "ann"}, {"file", "l.eml"}}));
+  after(post("/buffer/release", {{"box", "bob"}, {"file", "b.eml"}}));
+  EXPECT_TRUE(fs::exists(outside / "secret.eml"));
+  EXPECT_EQ(file_count(outside.path()), 1u);
+  EXPECT_TRUE(fs::exists(store.root() / "MailBox" / "bob" / "Buffer" / "b.eml"));
+}
+
+// ---- error folder ----
+
+TEST_F(ConsoleTest, ErrorFolderShowsTheLogEntryAndDumpAndRetriesWithoutReplacing) {
+  log_in();
+  const fs::path error = store.root() / "Error";
+  write_all(error / "lost.eml", bytes_of(mail(u"bob", u"nobody", u"Where <are> you")));
+  log.LogEvent(u"Email sent to non-existant recipient!  From: bob; To: nobody", kEventWarning);
+  // Damaged: the first body list claims two dimensions.
+  const std::string damaged("\0\0\0\0\0\0\0\0\0\0\0\0\2\0", 14);
+  write_all(error / "bad.eml", damaged);
+  const auto failure =
+      decode_email(std::vector<uint8_t>(damaged.begin(), damaged.end())).failure;
+  ASSERT_TRUE(failure);
+  log.LogEvent(failure->description(), kEventError);
+
+  const std::string page = get("/errors").body;
+  EXPECT_THAT(page, HasSubstr("Email sent to non-existant recipient!  From: bob; To: nobody"));
+  EXPECT_THAT(page, HasSubstr("emSubject: Where &lt;are&gt; you"));
+  EXPECT_THAT(page, HasSubstr("Cannot be read: Bad record length: a list at byte 12"));
+  EXPECT_THAT(page, HasSubstr("Error</code> Bad record length: a list at byte 12"));
+  EXPECT_THAT(page, Not(HasSubstr("SortErr.log")));
+
+  write_all(store.drop() / "lost.eml", "someone else's");
+  EXPECT_THAT(after(post("/errors/retry", {{"file", "lost.eml"}})),
+              HasSubstr("MailBank already holds a file named &quot;lost.eml&quot;"));
+  EXPECT_EQ(read_all(store.drop() / "lost.eml"), "someone else's");
+  fs::remove(store.drop() / "lost.eml");
+
+  EXPECT_THAT(after(post("/errors/retry", {{"file", "lost.eml"}})), HasSubstr("the next round"));
+  EXPECT_TRUE(fs::exists(store.drop() / "lost.eml"));
+  EXPECT_FALSE(fs::exists(error / "lost.eml"));
+  EXPECT_THAT(store.log_lines().back(),
+              HasSubstr("Info     Store console (127.0.0.1): moved \"lost.eml\" from Error back "
+                        "to MailBank"));
+}
+
+TEST_F(ConsoleTest, DeleteRemovesAnErrorFileAndSaysWhoDidIt) {
+  log_in();
+  write_all(store.root() / "Error" / "bad.eml", "junk");
+  EXPECT_THAT(after(post("/errors/delete", {{"file", "bad.eml"}})),
+              HasSubstr("Deleted &quot;bad.eml&quot;"));
+  EXPECT_FALSE(fs::exists(store.root() / "Error" / "bad.eml"));
+  EXPECT_THAT(store.log_lines().back(),
+              HasSubstr("Warning  Store console (127.0.0.1): deleted \"bad.eml\" from the Error "
+                        "folder"));
+  EXPECT_THAT(after(post("/errors/delete", {{"file", "bad.eml"}})),
+              HasSubstr("holds no e-mail named"));
+  EXPECT_EQ(store.log_lines().size(), 1u);
+}
+
+// ---- log ----
+
+TEST_F(ConsoleTest, LogIsNewestFirstAndFiltersByType) {
+  log_in();
+  log.LogEvent(u"first <error>", kEventError);
+  log.LogEvent(u"second warning\r\nwith a second line", kEventWarning);
+  log.LogEvent(u"third error", kEventError);
+
+  const std::string all = get("/log").body;
+  EXPECT_LT(all.find("third error"), all.find("second warning"));
+  EXPECT_LT(all.find("second warning"), all.find("first &lt;error&gt;"));
+  EXPECT_THAT(all, HasSubstr("second warning\nwith a second line"));
+
+  const std::string errors = get("/log", {{"type", "1"}}).body;
+  EXPECT_THAT(errors, HasSubstr("third error"));
+  EXPECT_THAT(errors, Not(HasSubstr("second warning")));
+  const std::string warnings = get("/log", {{"type", "2"}}).body;
+  EXPECT_THAT(warnings, Not(HasSubstr("third error")));
+  EXPECT_THAT(warnings, HasSubstr("second warning"));
+}
+
+// ---- lessons ----
+
+TEST_F(ConsoleTest, LessonImportShowsTheImportersAnswerAndTheLesson) {
+  log_in();
+  const auto import = [&](const std::string& csv) {
+    Request r;
+    r.method = "POST";
+    r.path = "/lessons/import";
+    r.params.emplace("csrf", csrf);
+    r.files["csv"] = UploadedFile{"<week>.csv", csv};
+    return send(r);
+  };
+  const Response ok = import("2,Ann,Hello,Hi <there>\r\n1,Bob,Re,Bye\r\n2,Cy,Again,More\r\n");
+  EXPECT_EQ(ok.status, 200);
+  EXPECT_THAT(ok.body, HasSubstr("answered <b>True</b>"));
+  EXPECT_THAT(ok.body, HasSubstr("2 step(s), 3 choice(s)"));
+  EXPECT_THAT(ok.body, HasSubstr("[&lt;week&gt;.csv]\r\nSteps:\r\n\tIndex: 2\tChoices: \r\n"
+                                 "\t\tFrom: Ann\r\n\t\tSubject: Hello\r\n\t\tMessage: Hi &lt;there&gt;"));
+
+  EXPECT_THAT(import("Step,From,Subject,Message\r\n1,a,b,c\r\n").body,
+              HasSubstr("answered <b>False</b>"));
+  EXPECT_THAT(import("40000,a,b,c\r\n").body, HasSubstr("failed with error 6"));
+
+  Request no_token;
+  no_token.method = "POST";
+  no_token.path = "/lessons/import";
+  no_token.files["csv"] = UploadedFile{"a.csv", "1,a,b,c\r\n"};
+  EXPECT_EQ(send(no_token).status, 403);
+  EXPECT_EQ(log_text(), "");
+}
+
+TEST_F(ConsoleTest, LessonFileIsShownLikeTheLessonDisplay) {
+  log_in();
+  corvane::EmailLesson lesson;
+  corvane::LessonStep step;
+  step.Index = -3;
+  lesson.steps = corvane::List<corvane::LessonStep>::sized(0, {step});
+  const auto bytes = corvane::encode_record(lesson);
+  Request r;
+  r.method = "POST";
+  r.path = "/lessons/show";
+  r.params.emplace("csrf", csrf);
+  r.files["lesson"] = UploadedFile{"l.dat", std::string(bytes.begin(), bytes.end())};
+  const std::string page = send(r).body;
+  EXPECT_THAT(page, HasSubstr("[l.dat]\r\nSteps:\r\n\tIndex: -3\tChoices: \r\n_____"));
+
+  r.files["lesson"].content = std::string("\5\0", 2);
+  EXPECT_THAT(send(r).body, HasSubstr("is not a lesson file"));
+}
+
+}  // namespace
+}  // namespace sorter::console
