@@ -12,6 +12,9 @@
 #include "platform/utf.h"
 #include "tools/cli_args.h"
 #include "tools/send_command.h"
+#ifdef CORVANE_WITH_CONSOLE
+#include "tools/console_command.h"
+#endif
 
 namespace corvane::cli {
 namespace {
@@ -29,6 +32,10 @@ constexpr const char* kUsage =
     "                          import a lesson CSV file into a lesson file\n"
     "  send DROP_FOLDER --from NAME --to NAME [--cc TEXT] --subject TEXT --text TEXT\n"
     "       [--attach FILE]    write an e-mail into a drop folder\n"
+#ifdef CORVANE_WITH_CONSOLE
+    "  console STORE [--listen [ADDRESS:]PORT] [--token-file FILE]\n"
+    "                          serve the store console, without sorting\n"
+#endif
     "\n"
     "'corvane <command> --help' describes one command.\n"
     "exit codes: 0 done, 1 import answered False, 2 failed, 64 bad arguments\n";
@@ -152,6 +159,9 @@ const std::map<std::string, Command>& commands() {
         "so the sorter never sees a partial file. --attach copies FILE into the folder\n"
         "Attachments beside DROP_FOLDER and records the copy's path in the e-mail.\n",
         {"from", "to", "cc", "subject", "text", "attach"}, 1, send}},
+#ifdef CORVANE_WITH_CONSOLE
+      {"console", {kConsoleHelp, {"listen", "token-file"}, 1, run_console_command}},
+#endif
   };
   return table;
 }

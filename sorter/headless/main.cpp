@@ -1,6 +1,8 @@
 // The headless sorter for POSIX systems: the engine's start-up, load, first activation,
 // rounds every --interval seconds, and on SIGINT or SIGTERM the confirmed exit and the running
 // flag written "False". Messages go to standard error; the log goes to Error/SortErr.log.
+// With --console the store console is served from a thread of its own; a round and a console
+// action hold the same lock, so they never move the same file at once.
 
 #include <signal.h>
 #include <time.h>
@@ -9,12 +11,18 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/environment.h"
 #include "platform/instance_guard.h"
 #include "platform/utf.h"
+#include "sorter/console/console.h"
+#include "sorter/console/server.h"
 #include "sorter/engine/lifecycle.h"
 #include "sorter/headless/options.h"
 
@@ -76,6 +84,52 @@ std::u16string store_folder(const Options& options) {
   return platform::from_utf8(path == "/" ? "" : path);
 }
 
+// The store console beside the rounds: what the rounds report, the lock they share with it.
+class ConsoleHost {
+ public:
+  ConsoleHost(const Options& options, const sorter::StorePaths& paths)
+      : store_(sorter::console::open_local_store(paths.root())) {
+    log_.StartLogging(paths.log_file(), sorter::kLogModeFile);
+    sorter::console::ConsoleOptions console_options;
+    console_options.access_token = sorter::console::random_hex(16);
+    console_options.delivery = [this] {
+      std::lock_guard guard(status_lock_);
+      return status_;
+    };
+    status_.interval_seconds = options.interval_seconds;
+    console_ = std::make_unique<sorter::console::Console>(*store_, store_lock_, log_,
+                                                          console_options);
+    server_.emplace(*console_, sorter::console::parse_endpoint(*options.console));
+    const std::string token_file = options.console_token_file.value_or(
+        sorter::console::default_token_file(server_->port()));
+    sorter::console::write_token_file(token_file, console_options.access_token);
+    std::fprintf(stderr, "sorter: store console at %s (access token %s, kept in %s)\n",
+                 server_->url().c_str(), console_options.access_token.c_str(),
+                 token_file.c_str());
+  }
+
+  void tick(sorter::SorterEngine& engine) {
+    {
+      std::lock_guard guard(store_lock_);
+      engine.tick();
+    }
+    std::lock_guard guard(status_lock_);
+    status_.last_round = platform::local_now_as_oa_date();
+    status_.last_report = engine.round().last_round();
+  }
+
+  void stop() { server_.reset(); }
+
+ private:
+  std::unique_ptr<sorter::console::StoreAccess> store_;
+  sorter::EventLog log_;
+  std::mutex store_lock_;
+  std::mutex status_lock_;
+  sorter::console::DeliveryStatus status_;
+  std::unique_ptr<sorter::console::Console> console_;
+  std::optional<sorter::console::ConsoleServer> server_;
+};
+
 int run(const Options& options) {
   const std::u16string store = store_folder(options);
   const sorter::StorePaths paths(store);
@@ -88,6 +142,8 @@ int run(const Options& options) {
   sigaddset(&stop, SIGTERM);
   sigprocmask(SIG_BLOCK, &stop, nullptr);
 
+  std::optional<ConsoleHost> console;
+  if (options.console) console.emplace(options, paths);
   sorter::SorterEngine engine(paths, host, sorter::in_process_mail_reader_factory());
   try {
     if (!engine.load()) {
@@ -99,11 +155,13 @@ int run(const Options& options) {
     return 2;
   }
   engine.activate();
+  const auto tick = [&] { console ? console->tick(engine) : engine.tick(); };
   if (options.once) {
-    engine.tick();
+    tick();
   } else {
-    while (!wait_for_stop(stop, options.interval_seconds)) engine.tick();
+    while (!wait_for_stop(stop, options.interval_seconds)) tick();
   }
+  if (console) console->stop();
   engine.exit_confirmed();
   engine.terminate();
   return 0;

@@ -7,10 +7,16 @@ namespace sorter::headless {
 
 const char* const kUsage =
     "usage: sorter [--store DIR] [--interval SECONDS] [--run-anyway] [--once]\n"
+    "              [--console [ADDRESS:]PORT] [--console-token-file FILE]\n"
     "  --store DIR         the mail store (default: the program's folder)\n"
     "  --interval SECONDS  time between sorting rounds (default: 10)\n"
     "  --run-anyway        start although Sorter.ini says another sorter is running\n"
-    "  --once              run one round and stop\n";
+    "  --once              run one round and stop\n"
+    "  --console [ADDRESS:]PORT\n"
+    "                      serve the store console (address 127.0.0.1 unless given)\n"
+    "  --console-token-file FILE\n"
+    "                      keep the console's access token in FILE (default: the runtime\n"
+    "                      folder, corvane-console-PORT.token)\n";
 
 namespace {
 
@@ -44,6 +50,14 @@ Options parse_options(const std::vector<std::string>& args) {
       options.run_anyway = true;
     } else if (arg == "--once") {
       options.once = true;
+    } else if (arg == "--console") {
+      options.console = value();
+      if (options.console->empty()) throw std::invalid_argument("--console wants a port");
+    } else if (arg == "--console-token-file") {
+      options.console_token_file = value();
+      if (options.console_token_file->empty()) {
+        throw std::invalid_argument("--console-token-file wants a file");
+      }
     } else if (arg == "--help" || arg == "-h") {
       options.help = true;
     } else {

@@ -1,6 +1,7 @@
 #pragma once
 // The command line of the headless sorter:
-//   sorter [--store DIR] [--interval SECONDS] [--run-anyway] [--once] [--help]
+//   sorter [--store DIR] [--interval SECONDS] [--run-anyway] [--once]
+//          [--console [ADDRESS:]PORT] [--console-token-file FILE] [--help]
 
 #include <optional>
 #include <stdexcept>
@@ -15,6 +16,8 @@ struct Options {
   bool run_anyway = false;
   bool once = false;
   bool help = false;
+  std::optional<std::string> console;             // the store console's [ADDRESS:]PORT
+  std::optional<std::string> console_token_file;  // where its access token is kept
 };
 
 // Throws std::invalid_argument with a message for the user.

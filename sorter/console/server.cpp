@@ -1,0 +1,145 @@
+#include "sorter/console/server.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <httplib.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+namespace sorter::console {
+namespace {
+
+constexpr std::size_t kMaxRequestBytes = 16 * 1024 * 1024;
+
+Request to_request(const httplib::Request& in) {
+  Request out;
+  out.method = in.method;
+  out.path = in.path;
+  out.remote_address = in.remote_addr;
+  for (const auto& [name, value] : in.params) out.params.emplace(name, value);
+  for (const auto& [name, part] : in.files) {
+    if (part.filename.empty()) {
+      out.params.emplace(name, part.content);
+    } else {
+      out.files[name] = UploadedFile{part.filename, part.content};
+    }
+  }
+  for (const auto& [name, value] : in.headers) {
+    std::string lower = name;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    out.headers.emplace(std::move(lower), value);
+  }
+  return out;
+}
+
+}  // namespace
+
+Endpoint parse_endpoint(std::string_view text) {
+  Endpoint e;
+  std::string_view port = text;
+  if (!text.empty() && text.front() == '[') {
+    const std::size_t close = text.find("]:");
+    if (close == std::string_view::npos) throw std::invalid_argument("bad address " + std::string(text));
+    e.address = std::string(text.substr(1, close - 1));
+    port = text.substr(close + 2);
+  } else if (const std::size_t colon = text.rfind(':'); colon != std::string_view::npos) {
+    e.address = std::string(text.substr(0, colon));
+    port = text.substr(colon + 1);
+  }
+  if (e.address.empty() || port.empty() || port.size() > 5 ||
+      port.find_first_not_of("0123456789") != std::string_view::npos ||
+      std::stoi(std::string(port)) > 65535) {
+    throw std::invalid_argument("--console wants PORT or ADDRESS:PORT, not \"" + std::string(text) +
+                                "\"");
+  }
+  e.port = std::stoi(std::string(port));
+  return e;
+}
+
+struct ConsoleServer::Impl {
+  httplib::Server server;
+  std::thread thread;
+  std::string address;
+  int port = 0;
+};
+
+ConsoleServer::ConsoleServer(Console& console, const Endpoint& endpoint)
+    : impl_(std::make_unique<Impl>()) {
+  // A browser that goes away mid-answer must cost the write, not the process.
+  ::signal(SIGPIPE, SIG_IGN);
+  httplib::Server& s = impl_->server;
+  // One worker: console requests are served one at a time, beside the sorting rounds.
+  s.new_task_queue = [] { return new httplib::ThreadPool(1); };
+  s.set_payload_max_length(kMaxRequestBytes);
+  s.set_read_timeout(2, 0);
+  s.set_write_timeout(10, 0);
+  s.set_keep_alive_max_count(1);
+  const auto handler = [&console](const httplib::Request& in, httplib::Response& out) {
+    const Response r = console.handle(to_request(in));
+    out.status = r.status;
+    for (const auto& [name, value] : r.headers) out.headers.emplace(name, value);
+    out.set_content(r.body, r.content_type.c_str());
+  };
+  s.Get(".*", handler);
+  s.Post(".*", handler);
+  impl_->address = endpoint.address;
+  impl_->port = endpoint.port == 0 ? s.bind_to_any_port(endpoint.address)
+                                   : (s.bind_to_port(endpoint.address, endpoint.port) ? endpoint.port : -1);
+  if (impl_->port <= 0) {
+    throw std::runtime_error("cannot listen on " + endpoint.address + ":" +
+                             std::to_string(endpoint.port));
+  }
+  impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
+}
+
+ConsoleServer::~ConsoleServer() { stop(); }
+
+int ConsoleServer::port() const { return impl_->port; }
+
+std::string ConsoleServer::url() const {
+  const bool v6 = impl_->address.find(':') != std::string::npos;
+  return "http://" + (v6 ? "[" + impl_->address + "]" : impl_->address) + ":" +
+         std::to_string(impl_->port) + "/";
+}
+
+void ConsoleServer::stop() {
+  if (!impl_->thread.joinable()) return;
+  impl_->server.stop();
+  impl_->thread.join();
+}
+
+void write_token_file(const std::string& path, const std::string& token) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    throw std::runtime_error("cannot write the token file " + path + ": " + std::strerror(errno));
+  }
+  struct stat st {};
+  const bool ours = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+  const std::string line = token + "\n";
+  const bool written = ours && ::fchmod(fd, 0600) == 0 &&
+                       ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+  ::close(fd);
+  if (!written) throw std::runtime_error("cannot write the token file " + path);
+}
+
+std::string default_token_file(int port) {
+  const char* folder = nullptr;
+  for (const char* name : {"RUNTIME_DIRECTORY", "XDG_RUNTIME_DIR", "HOME"}) {
+    folder = std::getenv(name);
+    if (folder && *folder) break;
+    folder = nullptr;
+  }
+  std::string dir = folder ? folder : ".";
+  if (const std::size_t colon = dir.find(':'); colon != std::string::npos) dir.resize(colon);
+  return dir + "/corvane-console-" + std::to_string(port) + ".token";
+}
+
+}  // namespace sorter::console

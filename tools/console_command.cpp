@@ -1,0 +1,72 @@
+#include "tools/console_command.h"
+
+#include <signal.h>
+
+#include <filesystem>
+#include <mutex>
+
+#include "platform/instance_guard.h"
+#include "platform/utf.h"
+#include "sorter/console/console.h"
+#include "sorter/console/server.h"
+#include "sorter/engine/store_paths.h"
+#include "tools/cli.h"
+
+namespace corvane::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The store as the headless sorter names it for its instance lock.
+std::u16string store_folder(const std::string& given) {
+  std::string path = fs::weakly_canonical(fs::absolute(fs::path(given))).string();
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return platform::from_utf8(path == "/" ? "" : path);
+}
+
+}  // namespace
+
+int run_console_command(const ParsedArgs& a, std::ostream& out, std::ostream& err) {
+  const std::u16string store = store_folder(a.positional[0]);
+  if (!fs::is_directory(fs::path(platform::to_utf8(store)))) {
+    err << "corvane console: " << a.positional[0] << ": no such folder\n";
+    return kExitFailed;
+  }
+  const sorter::StorePaths paths(store);
+  const auto access = sorter::console::open_local_store(store);
+  sorter::EventLog log;
+  log.StartLogging(paths.log_file(), sorter::kLogModeFile);
+  std::mutex lock;
+
+  sorter::console::ConsoleOptions options;
+  options.access_token = sorter::console::random_hex(16);
+  // Probes a headless sorter's instance lock on this computer. The probe holds the lock for
+  // a moment only; a sorter on another computer, or the Windows sorter, is not seen.
+  options.sorter_running = [store]() -> std::optional<bool> {
+    const platform::InstanceGuard probe(u"CorvaneSorter-" + store);
+    return probe.another_copy_running();
+  };
+
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGINT);
+  sigaddset(&stop, SIGTERM);
+  sigprocmask(SIG_BLOCK, &stop, nullptr);
+
+  sorter::console::Console console(*access, lock, log, options);
+  sorter::console::ConsoleServer server(
+      console, sorter::console::parse_endpoint(a.option("listen").value_or("127.0.0.1:8080")));
+  const std::string token_file =
+      a.option("token-file").value_or(sorter::console::default_token_file(server.port()));
+  sorter::console::write_token_file(token_file, options.access_token);
+  out << "store console for " << platform::to_utf8(store) << " at " << server.url()
+      << "\naccess token " << options.access_token << " (kept in " << token_file
+      << ")\nCtrl-C stops it\n"
+      << std::flush;
+  int signal_number = 0;
+  sigwait(&stop, &signal_number);
+  server.stop();
+  return kExitOk;
+}
+
+}  // namespace corvane::cli
