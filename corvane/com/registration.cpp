@@ -7,20 +7,17 @@
 
 #include "corvane/com/com_error.h"
 #include "corvane/com/type_library.h"
+#include "corvane/com/type_library_registration.h"
 #include "corvane/com/unique_resource.h"
 
 namespace corvane::com {
 namespace {
 
 constexpr wchar_t kClsid[] = L"{979CEE9F-5A48-4170-ADF3-137DCCB79C78}";
-constexpr wchar_t kIid[] = L"{D2D9811B-E6D5-4785-A525-842CF4F07584}";
 constexpr wchar_t kLibid[] = L"{A02E87AA-BB35-4AC0-BA59-B2B975D64CEA}";
 constexpr wchar_t kProgId[] = L"Corvane.MailObjectModel";
+// The class's VERSION key names the library version in decimal, unlike the TypeLib keys.
 constexpr wchar_t kLibraryVersion[] = L"30.0";
-constexpr wchar_t kLibraryHelp[] = L"Quenby Email Object Model";
-// The system's proxy/stub for automation-compatible interfaces.
-constexpr wchar_t kAutomationMarshaler[] = L"{00020424-0000-0000-C000-000000000046}";
-constexpr const wchar_t* kPlatform = sizeof(void*) == 8 ? L"win64" : L"win32";
 
 struct Value {
   std::wstring key;   // below the classes root
@@ -28,15 +25,8 @@ struct Value {
   std::wstring data;
 };
 
-std::wstring folder_of(const std::wstring& path) {
-  const auto slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
 std::vector<Value> registry_values(const std::wstring& dll) {
   const std::wstring clsid = std::wstring(L"CLSID\\") + kClsid;
-  const std::wstring iface = std::wstring(L"Interface\\") + kIid;
-  const std::wstring lib = std::wstring(L"TypeLib\\") + kLibid + L"\\" + kLibraryVersion;
   return {
       {clsid, L"", L"MailObjectModel"},
       {clsid + L"\\InprocServer32", L"", dll},
@@ -47,23 +37,12 @@ std::vector<Value> registry_values(const std::wstring& dll) {
       {clsid + L"\\VERSION", L"", kLibraryVersion},
       {kProgId, L"", kProgId},
       {std::wstring(kProgId) + L"\\Clsid", L"", kClsid},
-      {iface, L"", L"_MailObjectModel"},
-      {iface + L"\\ProxyStubClsid", L"", kAutomationMarshaler},
-      {iface + L"\\ProxyStubClsid32", L"", kAutomationMarshaler},
-      {iface + L"\\TypeLib", L"", kLibid},
-      {iface + L"\\TypeLib", L"Version", kLibraryVersion},
-      {lib, L"", kLibraryHelp},
-      {lib + L"\\0\\" + kPlatform, L"", dll},
-      {lib + L"\\FLAGS", L"", L"0"},
-      {lib + L"\\HELPDIR", L"", folder_of(dll)},
   };
 }
 
-// The keys unregistration deletes with everything below them; the library's identifier key
-// goes too when no other version of the library is left under it.
+// The keys of the class that unregistration deletes with everything below them.
 std::vector<std::wstring> registered_trees() {
-  return {std::wstring(L"CLSID\\") + kClsid, kProgId, std::wstring(L"Interface\\") + kIid,
-          std::wstring(L"TypeLib\\") + kLibid + L"\\" + kLibraryVersion};
+  return {std::wstring(L"CLSID\\") + kClsid, kProgId};
 }
 
 unique_hkey open_classes_root(Scope scope) {
@@ -91,17 +70,6 @@ void delete_tree(HKEY root, const std::wstring& key) {
   if (status != ERROR_FILE_NOT_FOUND) throw_if_failed(HRESULT_FROM_WIN32(status), L"RegDeleteTree");
 }
 
-// Deletes the library's identifier key when no version is left below it.
-void delete_if_empty(HKEY root, const std::wstring& key) {
-  unique_hkey opened;
-  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, opened.put()) != ERROR_SUCCESS) return;
-  DWORD subkeys = 0, values = 0;
-  RegQueryInfoKeyW(opened.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
-                   nullptr, nullptr, nullptr, nullptr);
-  opened.reset();
-  if (subkeys == 0 && values == 0) RegDeleteKeyW(root, key.c_str());
-}
-
 HRESULT to_result(HRESULT hr) {
   // regsvr32 reports SELFREG_E_CLASS for any registration failure.
   return FAILED(hr) ? SELFREG_E_CLASS : hr;
@@ -113,6 +81,7 @@ HRESULT register_server(Scope scope) noexcept {
   const HRESULT hr = com_call([scope] {
     const auto root = open_classes_root(scope);
     for (const auto& value : registry_values(module_path())) write(root.get(), value);
+    register_type_library(scope);
   });
   if (FAILED(hr)) unregister_server(scope);
   return to_result(hr);
@@ -120,9 +89,9 @@ HRESULT register_server(Scope scope) noexcept {
 
 HRESULT unregister_server(Scope scope) noexcept {
   return to_result(com_call([scope] {
+    unregister_type_library(scope);
     const auto root = open_classes_root(scope);
     for (const auto& key : registered_trees()) delete_tree(root.get(), key);
-    delete_if_empty(root.get(), std::wstring(L"TypeLib\\") + kLibid);
   }));
 }
 

@@ -1,8 +1,9 @@
 #pragma once
-// Registration of the server: the class, its programmatic identifier, the apartment threading
-// model, the interface and the type library, written under HKLM\Software\Classes (all users)
-// or HKCU\Software\Classes (current user, no administrator rights needed). Unregistration
-// removes exactly the keys registration writes.
+// Registration of the server: the class, its programmatic identifier and the apartment
+// threading model, written under HKLM\Software\Classes (all users) or HKCU\Software\Classes
+// (current user, no administrator rights needed), and the type library with its interface,
+// registered by the system's own type library registration in the same scope
+// (type_library_registration.h). Unregistration removes exactly the keys registration writes.
 
 #include <windows.h>
 

@@ -304,47 +304,4 @@ TEST(TypeLibrary, RecordsWithTheirIdentifiersAndFieldsInOrder) {
   EXPECT_EQ(size, sizeof(::EmailMsg));
 }
 
-TEST(Registration, MachineAndUserRegistrationWriteAndRemoveTheirKeys) {
-  struct Case {
-    HKEY root;
-    const wchar_t* register_switches;
-    const wchar_t* unregister_switches;
-  };
-  const std::wstring clsid_key =
-      L"Software\\Classes\\CLSID\\{979CEE9F-5A48-4170-ADF3-137DCCB79C78}";
-  const std::vector<std::wstring> keys = {
-      clsid_key + L"\\InprocServer32",
-      L"Software\\Classes\\Corvane.MailObjectModel\\Clsid",
-      L"Software\\Classes\\Interface\\{D2D9811B-E6D5-4785-A525-842CF4F07584}",
-      L"Software\\Classes\\TypeLib\\{A02E87AA-BB35-4AC0-BA59-B2B975D64CEA}\\30.0",
-  };
-  auto exists = [](HKEY root, const std::wstring& key) {
-    corvane::com::unique_hkey opened;
-    return RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, opened.put()) == ERROR_SUCCESS;
-  };
-  auto value = [](HKEY root, const std::wstring& key, const wchar_t* name) {
-    wchar_t buffer[512] = {};
-    DWORD size = sizeof buffer;
-    RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size);
-    return std::wstring(buffer);
-  };
-  for (const Case& c : {Case{HKEY_LOCAL_MACHINE, L"/s", L"/s /u"},
-                        Case{HKEY_CURRENT_USER, L"/s /n /i:user", L"/s /u /n /i:user"}}) {
-    ASSERT_EQ(regsvr32(c.register_switches), 0u);
-    for (const auto& key : keys) EXPECT_TRUE(exists(c.root, key)) << std::string(key.begin(), key.end());
-    EXPECT_EQ(value(c.root, clsid_key + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
-    EXPECT_EQ(value(c.root, clsid_key + L"\\InprocServer32", nullptr), dll_path());
-    EXPECT_EQ(value(c.root, clsid_key + L"\\ProgID", nullptr), L"Corvane.MailObjectModel");
-    ASSERT_EQ(regsvr32(c.unregister_switches), 0u);
-    for (const auto& key : keys) EXPECT_FALSE(exists(c.root, key));
-    EXPECT_FALSE(exists(c.root, clsid_key));
-    EXPECT_FALSE(exists(c.root, L"Software\\Classes\\TypeLib\\{A02E87AA-BB35-4AC0-BA59-B2B975D64CEA}"));
-  }
-  // Leave the server registered for the other tests; creating by ProgID works then.
-  ASSERT_EQ(regsvr32(L"/s"), 0u);
-  CLSID clsid{};
-  ASSERT_EQ(CLSIDFromProgID(L"Corvane.MailObjectModel", &clsid), S_OK);
-  EXPECT_TRUE(IsEqualGUID(clsid, CLSID_MailObjectModel));
-}
-
 }  // namespace
