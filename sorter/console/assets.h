@@ -46,7 +46,7 @@ input[type=file]{font:inherit}
 .cut{color:#8a5a00;font-style:italic}
 pre{background:#fff;border:1px solid #dde3ea;padding:.6em;overflow:auto;max-height:30em;white-space:pre-wrap}
 .log td.type-1{color:#a12020;font-weight:600}.log td.type-2{color:#8a5a00}.log td.type-4{color:#23612f}
-.log td.text{white-space:pre-wrap}
+.log td.text,.logtext{white-space:pre-wrap}
 .filters a{margin-right:.6em}
 .filters a.here{font-weight:700;text-decoration:none;color:#1d2430}
 .lesson ul{list-style:none;padding-left:1.5em;margin:.2em 0}

@@ -47,7 +47,8 @@ void add_safety_headers(Response& r) {
                     "base-uri 'none'");
   r.headers.emplace("X-Content-Type-Options", "nosniff");
   r.headers.emplace("X-Frame-Options", "DENY");
-  r.headers.emplace("Referrer-Policy", "no-referrer");
+  // same-origin, not no-referrer: with no-referrer browsers send "Origin: null" on our own forms.
+  r.headers.emplace("Referrer-Policy", "same-origin");
   if (r.headers.find("Cache-Control") == r.headers.end()) {
     r.headers.emplace("Cache-Control", "no-store");
   }

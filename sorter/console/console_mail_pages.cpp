@@ -82,7 +82,7 @@ Response Console::Impl::buffer_page(Call& call) {
   std::size_t total = 0;
   for (const Mailbox& box : view.mailboxes()) {
     if (!box.buffer || (only && platform::from_utf8(*only) != box.name)) continue;
-    const auto files = view.files(*box.buffer);
+    const auto files = view.mails(*box.buffer);
     if (files.empty()) continue;
     total += files.size();
     body += "<section class=\"box\"><h2>" + escape(box.name) + " &middot; " +
@@ -127,7 +127,7 @@ Response Console::Impl::picture(Call& call) {
       n.find_first_not_of("0123456789") != std::string::npos) {
     return Response::text(404, "No such picture.\n");
   }
-  const auto file = view.exact(*box->buffer, field(call.request, "file"), EntryKind::file);
+  const auto file = view.mail(*box->buffer, field(call.request, "file"));
   if (!file) return Response::text(404, "No such picture.\n");
   try {
     const auto decoded = read_email(store, child(*box->buffer, file->name), file->size);
@@ -157,7 +157,7 @@ Response Console::Impl::release(Call& call) {
   if (!box || !box->buffer) {
     return done(call, back, false, "No mailbox named " + escape(quoted(name)) + " with a Buffer is in the store.");
   }
-  const auto entry = view.exact(*box->buffer, file, EntryKind::file);
+  const auto entry = view.mail(*box->buffer, file);
   if (!entry) {
     return done(call, back, false,
                 "The Buffer of " + escape(box->name) + " holds no file named " +
@@ -188,7 +188,7 @@ Response Console::Impl::release_all(Call& call) {
   std::size_t released = 0;
   std::u16string failures;
   std::string failures_html;
-  for (const StoreEntry& e : view.files(*box->buffer)) {
+  for (const StoreEntry& e : view.mails(*box->buffer)) {
     if (const auto failure = release_one(*this, *box, e.name)) {
       failures += (failures.empty() ? u"" : u"; ") + quoted(e.name) + u": " + *failure;
       failures_html += "<br>" + escape(quoted(e.name)) + ": " + escape(*failure);
@@ -268,7 +268,7 @@ Response Console::Impl::errors_page(Call& call) {
     }
     body += "<p>Log entry: ";
     body += why ? "<code>" + escape(why->stamp) + " " + event_type_name(why->type) + "</code> " +
-                      escape(why->text)
+                      "<span class=\"logtext\">" + escape(why->text) + "</span>"
                 : std::string("<span class=\"hint\">none found in the recent log</span>");
     if (dump.size() > kMaxDumpBytes) dump = dump.substr(0, kMaxDumpBytes) + "\n(cut)";
     body += "</p><details><summary>Dump</summary><pre>" + escape(dump) + "</pre></details>";

@@ -100,8 +100,8 @@ Response Console::Impl::overview(Call& call) {
   std::size_t inbox = 0, buffered = 0;
   const auto boxes = view.mailboxes();
   for (const Mailbox& box : boxes) {
-    if (box.inbox) inbox += view.files(*box.inbox).size();
-    if (box.buffer) buffered += view.files(*box.buffer).size();
+    if (box.inbox) inbox += view.mails(*box.inbox).size();
+    if (box.buffer) buffered += view.mails(*box.buffer).size();
   }
   body += "<h2>Folders</h2><div class=\"cards\">";
   body += card("waiting in MailBank", drop ? std::to_string(waiting.size()) : "missing");
@@ -186,12 +186,12 @@ Response Console::Impl::mailboxes_page(Call& call) {
         "Inbox</th><th>Last delivery to Buffer</th><th>Error flag</th></tr>";
     for (const Mailbox& box : boxes) {
       const auto count = [&](const std::optional<StorePath>& folder) -> std::string {
-        return folder ? std::to_string(view.files(*folder).size()) : "missing";
+        return folder ? std::to_string(view.mails(*folder).size()) : "missing";
       };
       const std::u16string flag = flag_of(view, box);
       body += "<tr><td>" + escape(box.name) + "</td><td class=\"num\">" + count(box.inbox) +
               "</td><td class=\"num\">";
-      body += box.buffer && !view.files(*box.buffer).empty()
+      body += box.buffer && !view.mails(*box.buffer).empty()
                   ? "<a href=\"/buffer?box=" + url_encode(box.name) + "\">" + count(box.buffer) +
                         "</a>"
                   : count(box.buffer);

@@ -10,6 +10,14 @@ namespace sorter::console {
 
 using platform::EntryKind;
 
+namespace {
+
+bool is_time_stamp(std::u16string_view name) {
+  return platform::fold_case(name) == platform::fold_case(kTimeStampName);
+}
+
+}  // namespace
+
 StorePath child(StorePath folder, std::u16string name) {
   folder.push_back(std::move(name));
   return folder;
@@ -31,6 +39,18 @@ std::vector<StoreEntry> StoreView::files(const StorePath& folder) const {
   std::sort(out.begin(), out.end(),
             [](const StoreEntry& a, const StoreEntry& b) { return a.name < b.name; });
   return out;
+}
+
+std::vector<StoreEntry> StoreView::mails(const StorePath& folder) const {
+  std::vector<StoreEntry> out = files(folder);
+  std::erase_if(out, [](const StoreEntry& e) { return is_time_stamp(e.name); });
+  return out;
+}
+
+std::optional<StoreEntry> StoreView::mail(const StorePath& folder,
+                                          std::u16string_view name) const {
+  if (is_time_stamp(name)) return std::nullopt;
+  return exact(folder, name, EntryKind::file);
 }
 
 std::optional<StorePath> StoreView::fixed(const StorePath& folder, std::u16string_view name,

@@ -27,6 +27,10 @@ class StoreView {
   std::vector<StoreEntry> entries(const StorePath& folder) const;
   // Its regular files, sorted by name.
   std::vector<StoreEntry> files(const StorePath& folder) const;
+  // The e-mails of an Inbox or Buffer: its files but the delivery stamp.
+  std::vector<StoreEntry> mails(const StorePath& folder) const;
+  // The e-mail with exactly this name in an Inbox or Buffer.
+  std::optional<StoreEntry> mail(const StorePath& folder, std::u16string_view name) const;
   // The child of the given kind named name when letter case is ignored (the exact spelling
   // first). Links never match.
   std::optional<StorePath> fixed(const StorePath& folder, std::u16string_view name,
