@@ -69,6 +69,31 @@ TEST(RecordEncoding, EmptyEmailIsTwentySixBytes) {
   EXPECT_EQ(bytes, std::vector<uint8_t>(26, 0));
 }
 
+// Other programs read these files: the four style flags must stay in their order. One box is
+// bold and italic, the other bold and underlined, so that any two flags exchanged show.
+TEST(RecordEncoding, FontStyleFlagsKeepTheirOrder) {
+  MsgText bold_italic;
+  bold_italic.Font = SaveableFont{u"Arial", u"0", kTrue, kFalse, kTrue, kFalse, 12, 700};
+  MsgText bold_underlined;
+  bold_underlined.X = 5;
+  bold_underlined.Font = SaveableFont{u"Tahoma", u"238", kTrue, kTrue, kFalse, kFalse, 9, 700};
+  bold_underlined.Value = u"x";
+  MsgContents c;
+  c.Texts = List<MsgText>::sized(0, {bold_italic, bold_underlined});
+  const std::vector<uint8_t> expected =
+      Bytes()
+          .list(2, 0)
+          .i32(0).i32(0).i16(0).i32(0)
+          .text("Arial").text("0").i16(-1).i16(0).i16(-1).i16(0).i16(12).i16(700)
+          .text("").i32(0).i32(0)
+          .i32(5).i32(0).i16(0).i32(0)
+          .text("Tahoma").text("238").i16(-1).i16(-1).i16(0).i16(0).i16(9).i16(700)
+          .text("x").i32(0).i32(0)
+          .unsized();
+  EXPECT_EQ(encode_record(c), expected);
+  EXPECT_EQ(decoded<MsgContents>(expected), c);
+}
+
 TEST(RecordEncoding, SizedEmptyListKeepsItsHeaderAndLowerBound) {
   MsgContents c;
   c.Texts = List<MsgText>::sized(3);
