@@ -103,6 +103,8 @@ TEST_F(CsvImport, FailuresRaiseAndWriteNothing) {
   EXPECT_FALSE(std::filesystem::exists(dir / "none.csv"));
   EXPECT_TRUE(import("-32768.5,a,b,c\r\n"));
   EXPECT_EQ(imported().steps.at(0).Index, -32768);
+  EXPECT_TRUE(import("32767,a,b,c\r\n"));
+  EXPECT_EQ(imported().steps.at(0).Index, 32767);
 }
 
 TEST_F(CsvImport, UnwritableLessonReportsThroughErrorString) {

@@ -68,6 +68,12 @@ TEST(SplitCSVLine, PositionsBeyond32767Overflow) {
   EXPECT_EQ(error(u"1,a," + pad + u",c"), platform::errnum::kOverflow);  // third comma
   EXPECT_EQ(error(u"1,a," + Text(32762, u'b') + u",c"), platform::errnum::kOverflow);  // column 4
   EXPECT_EQ(split(u"1,a," + Text(32760, u'b') + u",c")[3], u"c");
+  // The exact limits: column 4 may start at 32767; a comma or quote at 32768 overflows, one
+  // at 32767 does not.
+  EXPECT_EQ(split(u"1,a," + Text(32761, u'b') + u",c")[3], u"c");
+  EXPECT_EQ(error(u"1,a," + Text(32763, u'b') + u",c"), platform::errnum::kOverflow);
+  EXPECT_EQ(error(u"1,a,b," + Text(32761, u'x') + u"\""), platform::errnum::kOverflow);
+  EXPECT_EQ(split(u"1,a,b," + Text(32760, u'x') + u"\"")[3], Text(32760, u'x'));
   // Column 2's quote search reaches into column 4.
   EXPECT_EQ(error(u"1,a,b," + pad + u"\"q\""), platform::errnum::kOverflow);
   // A quoted column 3 ends the quote searches; column 4 is never searched for commas.
