@@ -105,6 +105,34 @@ TEST_F(RoundTest, MonitoringValuesFromTheSettingsFile) {
   }
 }
 
+// A round that outlasts a second stamps again for the deliveries of the later second, so that
+// a client polling timeStamp.dat does not miss them.
+TEST_F(RoundTest, RoundLongerThanASecondStampsAgainInTheLaterSecond) {
+  class Slow final : public MailReader {
+   public:
+    explicit Slow(double& now) : now_(now) {}
+    OpenedEmail open(const std::u16string& path) override {
+      now_ += 1.0 / 86400;  // every file takes a second
+      return inner_->open(path);
+    }
+
+   private:
+    double& now_;
+    std::unique_ptr<MailReader> inner_ = in_process_mail_reader_factory()();
+  };
+  round = std::make_unique<SortingRound>(
+      store.paths(), [this] { return std::make_unique<Slow>(now); }, log, [this] { return now; },
+      RoundOptions{0.0, 3600.0});
+  round->bind(u16(store.drop()));
+  const fs::path bob = store.add_mailbox("bob");
+  store.drop_mail("a.eml", u"ann", u"bob");
+  store.drop_mail("b.eml", u"ann", u"bob");
+  tick();
+  EXPECT_EQ(round->last_round().delivered, 2);
+  EXPECT_EQ(stamp_in(bob / "Inbox"), now);
+  EXPECT_GT(now, kNow + 1.5 / 86400);
+}
+
 TEST_F(RoundTest, TimeStampRewrittenInPlaceKeepsLongerTail) {
   const fs::path bob = store.add_mailbox("bob");
   write_bytes(bob / "Inbox" / "timeStamp.dat", std::vector<uint8_t>(12, 0xEE));
@@ -286,6 +314,17 @@ TEST_F(RoundTest, FreshFileWaitsUntilItHasSettled) {
   EXPECT_EQ(round->last_round().waiting, 1);
   EXPECT_EQ(factory_calls, 0);
   fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::seconds(5));
+  tick();
+  EXPECT_TRUE(fs::exists(store.root() / "MailBox" / "bob" / "Inbox" / "m1.eml"));
+}
+
+// A pupil's PC with a fast clock: its files must not wait for their date to come.
+TEST_F(RoundTest, FileDatedInTheFutureIsNotHeldBack) {
+  rebuild(RoundOptions{2.0, 3600.0});
+  store.add_mailbox("bob");
+  const fs::path file = store.drop_mail("m1.eml", u"ann", u"bob");
+  fs::last_write_time(file, fs::file_time_type::clock::now() + std::chrono::hours(1));
+  tick();
   tick();
   EXPECT_TRUE(fs::exists(store.root() / "MailBox" / "bob" / "Inbox" / "m1.eml"));
 }
