@@ -32,9 +32,16 @@ class ProfileTest : public ::testing::Test {
 };
 
 TEST_F(ProfileTest, ReadsValuesByNameWithoutRegardToCase) {
-  put("; comment\r\n[Errors]\r\n  Status =  1  \r\nQuoted=\"a b \"\r\n[Other]\r\nStatus=2\r\n");
+  put("; comment\r\n[Errors]\r\n  Status =  1  \r\nQuoted=\"a b \"\r\nSingle='x'\r\n"
+      "Mixed=\"a b'\r\nOpen='a b\r\nClose=a b\"\r\nLone=\"\r\n[Other]\r\nStatus=2\r\n");
   EXPECT_EQ(read("errors", "STATUS"), "1");
   EXPECT_EQ(read("Errors", "Quoted"), "a b ");
+  EXPECT_EQ(read("Errors", "Single"), "x");
+  // Quotes are removed only when the same mark opens and closes the value.
+  EXPECT_EQ(read("Errors", "Mixed"), "\"a b'");
+  EXPECT_EQ(read("Errors", "Open"), "'a b");
+  EXPECT_EQ(read("Errors", "Close"), "a b\"");
+  EXPECT_EQ(read("Errors", "Lone"), "\"");
   EXPECT_EQ(read("Other", "status"), "2");
   EXPECT_EQ(read("Errors", "missing"), "<none>");
   EXPECT_EQ(read("Missing", "Status"), "<none>");
@@ -70,6 +77,40 @@ TEST_F(ProfileTest, WritesKeepOtherSectionsAndKeys) {
   EXPECT_EQ(read("Profile", "Name"), "Ann");
   EXPECT_EQ(read("Profile", "Age"), "7");
   EXPECT_EQ(read("New", "key"), "v");
+}
+
+// As with the system's routines, only the first of two sections of the same name counts: a
+// key that only the second holds is not found, and writing it puts it into the first.
+TEST_F(ProfileTest, OnlyTheFirstOfTwoSectionsOfTheSameNameCounts) {
+  const std::string rest = "[Other]\r\nx=1\r\n[ERRORS]\r\nStatus=0\r\nCount=9\r\n";
+  put("[Errors]\r\nCount=3\r\n" + rest);
+  EXPECT_EQ(read("Errors", "Count"), "3");
+  EXPECT_EQ(read("Errors", "Status"), "<none>");
+  ASSERT_TRUE(write_profile_string(file, "Errors", "Status", "1"));
+  ASSERT_TRUE(write_profile_string(file, "errors", "Count", "4"));
+  EXPECT_EQ(read("Errors", "Status"), "1");
+  EXPECT_EQ(read("Errors", "Count"), "4");
+  EXPECT_EQ(read("Other", "x"), "1");
+#ifndef _WIN32
+  EXPECT_EQ(content(), "[Errors]\r\nCount=4\r\nStatus=1\r\n" + rest);
+#endif
+}
+
+// The system's routines ignore the case of A to Z only: names that differ in the case of an
+// accented letter (or of S with caron, a letter of the code page's own range) are different.
+TEST_F(ProfileTest, AccentedLettersKeepTheirCaseInNames) {
+  const std::string eleve = "\xC9l\xE8ve";
+  put("[" + eleve + "]\r\nK\x8A=2\r\n\xC6sop=1\r\n");
+  EXPECT_EQ(read("\xC9L\xE8VE", "k\x8A"), "2");
+  EXPECT_EQ(read("\xE9l\xE8ve", "\xC6sop"), "<none>");
+  EXPECT_EQ(read(eleve, "K\x9A"), "<none>");
+  EXPECT_EQ(read(eleve, "\xE6sop"), "<none>");
+  ASSERT_TRUE(write_profile_string(file, eleve, "\xE6sop", "3"));
+  EXPECT_EQ(read(eleve, "\xC6sop"), "1");
+  EXPECT_EQ(read(eleve, "\xE6sop"), "3");
+#ifndef _WIN32
+  EXPECT_EQ(content(), "[" + eleve + "]\r\nK\x8A=2\r\n\xC6sop=1\r\n\xE6sop=3\r\n");
+#endif
 }
 
 TEST_F(ProfileTest, LineBreaksInTextsAreRefused) {
@@ -109,7 +150,7 @@ TEST_F(ProfileTest, WriteAfterAFinalLineWithoutLineFeed) {
 
 TEST_F(ProfileTest, HandEditedFileWithOddLinesNeverCrashes) {
   using namespace std::string_literals;
-  std::string junk = "[Errors\n\0\0\0=\n[]\n==\n;Status=9\n"s;
+  std::string junk = "[Broken\n\0\0\0=\n[]\n==\n;Status=9\n"s;
   junk += std::string(1 << 20, 'z');  // one line of a megabyte
   junk += "\n[Errors]\nStatus=4\n";
   put(junk);

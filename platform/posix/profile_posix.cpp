@@ -1,6 +1,7 @@
 // Private-profile files on POSIX: the reader and writer of the Windows format, with its rules
-// (names without regard to case, blanks around values removed, quotes around a value removed,
-// the default's trailing blanks removed, values cut to the caller's buffer).
+// (names without regard to the case of A to Z, blanks around values removed, quotes around a
+// value removed, the default's trailing blanks removed, values cut to the caller's buffer, only
+// the first of several sections of the same name).
 //
 // A write streams the file twice with bounded memory: once to find where the key goes, once to
 // copy it into a new file beside it with that one change, which then replaces the old file.
@@ -76,9 +77,9 @@ std::string_view trim(std::string_view s) {
 }
 
 unsigned char fold(unsigned char c) {
-  // ASCII and the Latin-1 capitals of the Western code page.
-  if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 0x20;
-  return c;
+  // The system's routines ignore the case of A to Z only: accented capitals and their small
+  // letters are different characters in names.
+  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 0x20) : c;
 }
 
 bool same_name(std::string_view a, std::string_view b) {
@@ -124,6 +125,27 @@ Parsed parse(std::string_view raw) {
   return p;
 }
 
+// Of several sections of the same name only the first counts, as with the system's routines:
+// keys of a later one are neither read nor changed, and a new key goes into the first.
+class FirstSection {
+ public:
+  explicit FirstSection(std::string_view name) : name_(name) {}
+  // Whether the line p (the section header included) lies in the first section of the name.
+  bool next(const Parsed& p) {
+    if (p.kind == Kind::section) {
+      const bool match = same_name(p.name, name_);
+      inside_ = match && !seen_;
+      seen_ = seen_ || match;
+    }
+    return inside_;
+  }
+
+ private:
+  std::string_view name_;
+  bool inside_ = false;
+  bool seen_ = false;
+};
+
 std::optional<std::string> native_path(std::u16string_view file) {
   if (file.empty() || file.find(u'\0') != std::u16string_view::npos) return std::nullopt;
   std::string path = to_utf8(resolve_ignoring_case(file));
@@ -149,26 +171,19 @@ Plan plan_write(FILE* f, std::string_view section, std::string_view key) {
   Plan plan;
   LineReader reader(f);
   Line line;
-  bool in_section = false;  // in any section of the name
-  bool in_first = false;    // in the first section of the name, where a new key goes
-  bool seen = false;
+  FirstSection in_first(section);
   bool last_has_newline = true;
   while (reader.next(line)) {
     last_has_newline = line.has_newline;
     const Parsed p = parse(line.head);
-    if (p.kind == Kind::section) {
-      in_section = same_name(p.name, section);
-      in_first = in_section && !seen;
-      seen = seen || in_section;
-    }
-    if (!in_section) continue;
+    if (!in_first.next(p)) continue;
     if (p.kind == Kind::key && same_name(p.name, key) && !plan.replace_from) {
       plan.replace_from = line.start + p.value_start;
       const bool cr = !line.head.empty() && line.head.back() == '\r' &&
                       line.head.size() == line.end - line.start;
       plan.replace_to = line.end - (cr ? 1 : 0);
     }
-    if (in_first && p.kind != Kind::blank) {
+    if (p.kind != Kind::blank) {
       plan.insert_at = line.next;
       plan.insert_needs_newline = !line.has_newline;
     }
@@ -226,11 +241,10 @@ std::string read_profile_string(std::u16string_view file, std::string_view secti
     if (in.f != nullptr) {
       LineReader reader(in.f);
       Line line;
-      bool in_section = false;
+      FirstSection in_first(section);
       while (reader.next(line)) {
         const Parsed p = parse(line.head);
-        if (p.kind == Kind::section) in_section = same_name(p.name, section);
-        if (in_section && p.kind == Kind::key && same_name(p.name, key)) {
+        if (in_first.next(p) && p.kind == Kind::key && same_name(p.name, key)) {
           result = p.value;
           break;
         }

@@ -1,7 +1,9 @@
 #pragma once
 // Private-profile settings files: "[section]" lines followed by "key=value" lines. Section and
-// key names are compared without regard to letter case; values are read with the blanks around
-// them removed. All texts are 8-bit text in the system code page.
+// key names are compared without regard to the case of the letters A to Z; values are read with the blanks around
+// them removed, and with the quote marks around them when the same mark opens and closes the
+// value. Of several sections of the same name only the first is read and written. All texts
+// are 8-bit text in the system code page.
 //
 // Windows: GetPrivateProfileStringA / WritePrivateProfileStringA.
 // POSIX: a reader and writer of the same format with the same results. The file name's last
