@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 namespace platform {
 namespace {
 
@@ -14,9 +17,20 @@ TEST(CodePage, AsciiAndLatin1PassUnchanged) {
   EXPECT_EQ(from_ansi("caf\xE9"), u"caf\u00e9");
 }
 
+// Bytes 0x80..0x9F as the system's table has them; the five unassigned bytes stand for the
+// control characters of the same value.
 TEST(CodePage, MapsTheWindowsOnlyRangeBothWays) {
-  EXPECT_EQ(to_ansi(u"\u20ac\u201c\u201d\u2026\u0160"), "\x80\x93\x94\x85\x8A");
-  EXPECT_EQ(from_ansi("\x80\x93\x94"), u"\u20ac\u201c\u201d");
+  const char16_t table[32] = {
+      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80
+      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 88
+      0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90
+      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98
+  };
+  for (int b = 0x80; b < 0xA0; ++b) {
+    const std::string byte(1, static_cast<char>(b));
+    EXPECT_EQ(from_ansi(byte), std::u16string(1, table[b - 0x80])) << std::hex << b;
+    EXPECT_EQ(to_ansi(std::u16string(1, table[b - 0x80])), byte) << std::hex << b;
+  }
 }
 
 TEST(CodePage, EveryByteSurvivesARoundTrip) {
@@ -31,6 +45,16 @@ TEST(CodePage, ReplacesMissingCharactersWithSimilarOnesOrQuestionMark) {
   EXPECT_EQ(to_ansi(u"\u0101\u0151"), "ao");
   // Characters without a similar one become '?', one byte each.
   EXPECT_EQ(to_ansi(u"\u4e2d\u6587"), "??");
+  // Some of the system's own choices, which a transliteration would not make.
+  const std::pair<char16_t, char> fits[] = {
+      {0x0110, '\xD0'}, {0x0138, '?'}, {0x013F, '?'}, {0x014A, '?'},    {0x0191, '\x83'},
+      {0x01C3, '!'},    {0x03B2, '\xDF'}, {0x03C0, 'p'}, {0x2012, '?'}, {0x2017, '='},
+      {0x2024, '\xB7'}, {0x2033, '?'}, {0x2212, '-'}, {0x221E, '8'},    {0x2248, '\x98'},
+      {0x2554, '+'},    {0x2588, '\xA6'}, {0x3000, ' '}, {0xFF1F, '?'}, {0xFF21, 'A'},
+  };
+  for (const auto& [c, byte] : fits) {
+    EXPECT_EQ(to_ansi(std::u16string(1, c)), std::string(1, byte)) << std::hex << int{c};
+  }
 }
 
 TEST(CodePage, CountsBytesNotCharacters) {

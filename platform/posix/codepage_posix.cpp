@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/codepage.h"
+#include "posix/best_fit_1252.h"
 
 namespace platform {
 namespace {
@@ -24,48 +25,12 @@ constexpr std::array<char16_t, 32> kHigh1252 = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-// Base letters of Latin Extended-A (U+0100..U+017F) for characters Windows-1252 lacks, the
-// best-fit replacement the Windows conversion applies ('?' where it has none).
-constexpr char kLatinExtendedA[] =
-    "AaAaAaCcCcCcCcDdDdEeEeEeEeEeGgGgGgGgHhHhIiIiIiIiIi??JjKkkLlLlLlLlLlNnNnNnnNnOoOoOo??RrRrRrSs"
-    "SsSsSsTtTtTtUuUuUuUuUuUuWwYyYZzZzZz?";
-
 int to_1252_exact(char16_t c) {
   if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return c;
   for (std::size_t i = 0; i < kHigh1252.size(); ++i) {
     if (kHigh1252[i] == c) return static_cast<int>(0x80 + i);
   }
   return -1;
-}
-
-char best_fit_1252(char16_t c) {
-  if (c >= 0x100 && c <= 0x17F) return kLatinExtendedA[c - 0x100];
-  switch (c) {
-    case 0x2010: case 0x2011: case 0x2012: case 0x2212: return '-';
-    case 0x2032: return '\'';
-    case 0x2033: return '"';
-    case 0x2044: return '/';
-    case 0x00A0: return ' ';
-    case 0x2000: case 0x2001: case 0x2002: case 0x2003: case 0x2004: case 0x2005:
-    case 0x2006: case 0x2007: case 0x2008: case 0x2009: case 0x200A: case 0x202F:
-      return ' ';
-    case 0x01CD: return 'A';
-    case 0x01CE: return 'a';
-    case 0x0180: return 'b';
-    case 0x0191: return static_cast<char>(0x83);  // Ƒ -> ƒ
-    case 0x01C0: return '|';
-    case 0x02B9: case 0x02BC: return '\'';
-    case 0x02BA: return '"';
-    case 0x02C4: case 0x02C5: return '^';
-    case 0x02C8: return '\'';
-    case 0x02CB: return '`';
-    case 0x02CD: return '_';
-    case 0x02DA: return static_cast<char>(0xB0);
-    case 0xFF01: return '!';
-    default: break;
-  }
-  if (c >= 0xFF01 && c <= 0xFF5E) return static_cast<char>(c - 0xFF01 + 0x21);  // fullwidth ASCII
-  return '?';
 }
 
 const char* configured_code_page() {
