@@ -33,7 +33,7 @@ input[type=file]{font:inherit}
 .cards{display:flex;flex-wrap:wrap;gap:1em}
 .card{background:#fff;border-radius:8px;padding:.8em 1.1em;box-shadow:0 1px 3px #0002;min-width:14em}
 .card .big{font-size:1.8em;font-weight:700}
-.mail{background:#fff;border-radius:8px;box-shadow:0 1px 3px #0002;margin:0 0 1.2em;padding:.8em 1em;overflow:auto}
+.mail{background:#fff;border-radius:8px;box-shadow:0 1px 3px #0002;margin:0 0 1.2em;padding:.8em 1em;overflow:auto;content-visibility:auto;contain-intrinsic-size:auto 420px}
 .mail .actions{margin-bottom:.5em;color:#555}
 .mail table.headers{margin:0 0 .6em;background:none}
 .mail table.headers th{background:none;width:6em;padding:.1em .5em .1em 0;border:0;color:#555}

@@ -189,12 +189,12 @@ Response Console::Impl::mailboxes_page(Call& call) {
         return folder ? std::to_string(view.mails(*folder).size()) : "missing";
       };
       const std::u16string flag = flag_of(view, box);
+      const std::string buffered = count(box.buffer);
       body += "<tr><td>" + escape(box.name) + "</td><td class=\"num\">" + count(box.inbox) +
               "</td><td class=\"num\">";
-      body += box.buffer && !view.mails(*box.buffer).empty()
-                  ? "<a href=\"/buffer?box=" + url_encode(box.name) + "\">" + count(box.buffer) +
-                        "</a>"
-                  : count(box.buffer);
+      body += buffered != "0" && buffered != "missing"
+                  ? "<a href=\"/buffer?box=" + url_encode(box.name) + "\">" + buffered + "</a>"
+                  : buffered;
       body += "</td><td>" +
               date_text(box.inbox ? view.time_stamp(*box.inbox) : std::nullopt) + "</td><td>" +
               date_text(box.buffer ? view.time_stamp(*box.buffer) : std::nullopt) + "</td><td>";
