@@ -6,6 +6,8 @@
 //
 //   console_bench [N]
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -14,7 +16,6 @@
 #include <fstream>
 #include <mutex>
 #include <regex>
-#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -32,7 +33,8 @@ constexpr double kNow = 46365.5;
 
 void write_file(const fs::path& path, const std::vector<uint8_t>& bytes) {
   std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 corvane::EmailMsg sample_mail(int i, const std::u16string& to) {
@@ -111,9 +113,10 @@ int main(int argc, char** argv) {
   const std::string set_cookie = console.handle(login).headers.find("Set-Cookie")->second;
   const std::string cookie = set_cookie.substr(0, set_cookie.find(';'));
 
-  std::printf("store console pages, %d e-mails in 25 Buffer folders, 20 in Error, 2000 log "
-              "entries\n%-10s %12s %12s\n",
-              n, "page", "HTML bytes", "median ms");
+  std::printf(
+      "store console pages, %d e-mails in 25 Buffer folders, 20 in Error, 2000 log "
+      "entries\n%-10s %12s %12s\n",
+      n, "page", "HTML bytes", "median ms");
   std::size_t pictures = 0;
   for (const char* path : {"/", "/mailboxes", "/buffer", "/errors", "/log", "/lessons"}) {
     Request r;
@@ -124,9 +127,9 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 5; ++i) {
       const auto start = std::chrono::steady_clock::now();
       answer = console.handle(r);
-      times.push_back(std::chrono::duration<double, std::milli>(
-                          std::chrono::steady_clock::now() - start)
-                          .count());
+      times.push_back(
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+              .count());
     }
     std::printf("%-10s %12zu %12.1f\n", path, answer.body.size(), median_ms(times));
     if (std::string(path) == "/buffer") {

@@ -171,9 +171,8 @@ Response Console::Impl::logout(Call& call) {
   return r;
 }
 
-std::string Console::Impl::form(Call& call, std::string_view action,
-                                std::string_view fields_html, std::string_view button,
-                                std::string_view css_class) {
+std::string Console::Impl::form(Call& call, std::string_view action, std::string_view fields_html,
+                                std::string_view button, std::string_view css_class) {
   std::string out = "<form method=\"post\" action=\"" + std::string(action) + "\"";
   if (!css_class.empty()) out += " class=\"" + std::string(css_class) + "\"";
   out += ">" + hidden("csrf", platform::from_utf8(call.session->csrf));
@@ -185,11 +184,10 @@ std::string Console::Impl::form(Call& call, std::string_view action,
 std::string Console::Impl::page(Call& call, std::string_view title, std::string_view nav,
                                 const std::string& body) {
   static constexpr std::pair<const char*, const char*> kNav[] = {
-      {"/", "Overview"},      {"/mailboxes", "Mailboxes"}, {"/buffer", "Buffer"},
-      {"/errors", "Errors"},  {"/log", "Log"},             {"/lessons", "Lessons"}};
+      {"/", "Overview"}, {"/mailboxes", "Mailboxes"}, {"/buffer", "Buffer"}, {"/errors", "Errors"},
+      {"/log", "Log"},   {"/lessons", "Lessons"}};
   std::string out =
-      "<!DOCTYPE html><html lang=\"en\"><head><meta charset=\"utf-8\"><title>" +
-      escape(title) +
+      "<!DOCTYPE html><html lang=\"en\"><head><meta charset=\"utf-8\"><title>" + escape(title) +
       " - Store console</title><meta name=\"viewport\" content=\"width=device-width\">"
       "<link rel=\"stylesheet\" href=\"/style.css\"><script src=\"/refresh.js\" defer></script>"
       "</head><body><header><span class=\"brand\">Store console</span><nav>";
@@ -215,13 +213,11 @@ Response Console::Impl::done(Call& call, std::string location, bool ok, std::str
 }
 
 void Console::Impl::log_action(const Call& call, const std::u16string& text, int type) {
-  log.LogEvent(u"Store console (" + platform::from_utf8(call.request.remote_address) + u"): " +
-                   text,
-               type);
+  log.LogEvent(
+      u"Store console (" + platform::from_utf8(call.request.remote_address) + u"): " + text, type);
 }
 
-Console::Console(StoreAccess& store, std::mutex& store_lock, EventLog& log,
-                 ConsoleOptions options)
+Console::Console(StoreAccess& store, std::mutex& store_lock, EventLog& log, ConsoleOptions options)
     : impl_(std::make_unique<Impl>(store, store_lock, log, std::move(options))) {}
 
 Console::~Console() = default;

@@ -38,10 +38,11 @@ struct ConsoleOptions {
   std::function<std::optional<DeliveryStatus>()> delivery;
   // Whether some sorter holds the store's instance lock; empty when that cannot be told.
   std::function<std::optional<bool>()> sorter_running;
-  std::function<double()> clock;            // local time as an automation date
-  Sessions::Random random;                  // fresh secrets; the system's source by default
+  std::function<double()> clock;  // local time as an automation date
+  Sessions::Random random;        // fresh secrets; the system's source by default
 };
 
+// Serves one request at a time: the server calls handle() from its one worker thread.
 class Console {
  public:
   Console(StoreAccess& store, std::mutex& store_lock, EventLog& log, ConsoleOptions options);

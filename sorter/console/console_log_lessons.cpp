@@ -78,8 +78,7 @@ Response Console::Impl::log_page(Call& call) {
     try {
       entries = parse_log(store.read(*file, kLogTailBytes, true));
     } catch (const platform::AutomationError& e) {
-      body += "<p class=\"notice bad\">The log cannot be read: " + escape(e.description()) +
-              "</p>";
+      body += "<p class=\"notice bad\">The log cannot be read: " + escape(e.description()) + "</p>";
     }
   }
   body += "<p class=\"filters\">Show: ";
@@ -125,8 +124,8 @@ Response Console::Impl::show_lesson(Call& call) {
           std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), lesson);
       body = "<h2>" + escape(name) + "</h2>" + lesson_html(name, lesson);
     } catch (const platform::AutomationError& e) {
-      body = "<p class=\"notice bad\">" + escape(name) + " is not a lesson file: " +
-             escape(e.description()) + "</p>";
+      body = "<p class=\"notice bad\">" + escape(name) +
+             " is not a lesson file: " + escape(e.description()) + "</p>";
     }
   }
   Response r;

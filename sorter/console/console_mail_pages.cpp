@@ -32,9 +32,8 @@ std::string file_facts(const StoreEntry& e) {
 bool name_taken(const StoreView& view, const StorePath& folder, std::u16string_view name) {
   const std::u16string folded = platform::fold_case(name);
   const auto entries = view.entries(folder);
-  return std::any_of(entries.begin(), entries.end(), [&](const StoreEntry& e) {
-    return platform::fold_case(e.name) == folded;
-  });
+  return std::any_of(entries.begin(), entries.end(),
+                     [&](const StoreEntry& e) { return platform::fold_case(e.name) == folded; });
 }
 
 std::u16string reason(const AutomationError& e) {
@@ -102,10 +101,10 @@ Response Console::Impl::buffer_page(Call& call) {
             body += "<p class=\"notice bad\">This file cannot be read in full: " +
                     escape(reason(*decoded->failure)) + "</p>";
           }
-          const std::string base = "/picture?box=" + url_encode(box.name) +
-                                   "&file=" + url_encode(e.name) + "&n=";
-          body += render_email(decoded->email,
-                               [&](std::size_t n) { return base + std::to_string(n); });
+          const std::string base =
+              "/picture?box=" + url_encode(box.name) + "&file=" + url_encode(e.name) + "&n=";
+          body +=
+              render_email(decoded->email, [&](std::size_t n) { return base + std::to_string(n); });
         }
       } catch (const AutomationError& error) {
         body += "<p class=\"notice bad\">Cannot be read: " + escape(reason(error)) + "</p>";
@@ -155,7 +154,8 @@ Response Console::Impl::release(Call& call) {
   std::lock_guard guard(lock);
   const auto box = view.mailbox(name);
   if (!box || !box->buffer) {
-    return done(call, back, false, "No mailbox named " + escape(quoted(name)) + " with a Buffer is in the store.");
+    return done(call, back, false,
+                "No mailbox named " + escape(quoted(name)) + " with a Buffer is in the store.");
   }
   const auto entry = view.mail(*box->buffer, file);
   if (!entry) {
@@ -172,9 +172,9 @@ Response Console::Impl::release(Call& call) {
              u"released " + quoted(entry->name) + u" from the Buffer of " + quoted(box->name) +
                  u" into the Inbox",
              kEventInformation);
-  return done(call, back, true,
-              "Released " + escape(quoted(entry->name)) + " into the Inbox of " +
-                  escape(box->name) + ".");
+  return done(
+      call, back, true,
+      "Released " + escape(quoted(entry->name)) + " into the Inbox of " + escape(box->name) + ".");
 }
 
 Response Console::Impl::release_all(Call& call) {
@@ -213,8 +213,9 @@ Response Console::Impl::errors_page(Call& call) {
   const auto error = view.error_folder();
   std::string body;
   if (!error) {
-    body = "<p>The store has no Error folder: without it the sorter keeps undeliverable mail in "
-           "MailBank and writes no log.</p>";
+    body =
+        "<p>The store has no Error folder: without it the sorter keeps undeliverable mail in "
+        "MailBank and writes no log.</p>";
     Response r;
     r.body = page(call, "Error folder", "/errors", body);
     return r;
@@ -264,7 +265,8 @@ Response Console::Impl::errors_page(Call& call) {
     }
     if (!why) {
       const std::u16string named = quoted(e.name);
-      why = find_entry([&](const LogEntry& l) { return l.text.find(named) != std::u16string::npos; });
+      why =
+          find_entry([&](const LogEntry& l) { return l.text.find(named) != std::u16string::npos; });
     }
     body += "<p>Log entry: ";
     body += why ? "<code>" + escape(why->stamp) + " " + event_type_name(why->type) + "</code> " +
@@ -293,8 +295,8 @@ Response Console::Impl::retry(Call& call) {
   if (!drop) return done(call, "/errors", false, "The store has no MailBank folder.");
   if (name_taken(view, *drop, entry->name)) {
     return done(call, "/errors", false,
-                "Not retried: MailBank already holds a file named " +
-                    escape(quoted(entry->name)) + "; nothing was replaced.");
+                "Not retried: MailBank already holds a file named " + escape(quoted(entry->name)) +
+                    "; nothing was replaced.");
   }
   try {
     store.move(child(*error, entry->name), child(*drop, entry->name));
@@ -302,10 +304,12 @@ Response Console::Impl::retry(Call& call) {
     return done(call, "/errors", false,
                 "Not retried: " + escape(quoted(entry->name)) + ": " + escape(reason(e)) + ".");
   }
-  log_action(call, u"moved " + quoted(entry->name) + u" from Error back to MailBank for another round",
+  log_action(call,
+             u"moved " + quoted(entry->name) + u" from Error back to MailBank for another round",
              kEventInformation);
-  return done(call, "/errors", true,
-              "Moved " + escape(quoted(entry->name)) + " back to MailBank: the next round sorts it.");
+  return done(
+      call, "/errors", true,
+      "Moved " + escape(quoted(entry->name)) + " back to MailBank: the next round sorts it.");
 }
 
 Response Console::Impl::remove_error(Call& call) {

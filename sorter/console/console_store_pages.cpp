@@ -16,6 +16,8 @@ namespace {
 constexpr std::size_t kWaitingShown = 50;
 constexpr std::size_t kLogEntriesShown = 10;
 constexpr std::size_t kLogTailBytes = 64 * 1024;
+// Three rounds of the default interval and the two seconds a fresh file waits, with room.
+constexpr double kStalledSeconds = 60;
 
 std::string card(std::string_view label, std::string_view value, std::string_view href = {}) {
   std::string out = "<div class=\"card\"><div class=\"big\">";
@@ -30,8 +32,8 @@ std::string state(const char* cls, std::string_view text) {
 
 bool monitoring_on(const StoreView& view) {
   try {
-    return text_to_boolean(view.store().read_setting(view.settings_file(), u"Monitoring",
-                                                     u"value", u"False"))
+    return text_to_boolean(
+               view.store().read_setting(view.settings_file(), u"Monitoring", u"value", u"False"))
         .value_or(false);
   } catch (const platform::AutomationError&) {
     return false;
@@ -51,9 +53,9 @@ std::u16string flag_of(const StoreView& view, const Mailbox& box) {
 bool flag_set(const std::u16string& value) { return !value.empty() && value != u"0"; }
 
 std::string report_text(const RoundReport& r) {
-  return std::to_string(r.delivered) + " delivered, " + std::to_string(r.to_error) +
-         " to Error, " + std::to_string(r.deleted) + " deleted, " + std::to_string(r.waiting) +
-         " waiting, " + std::to_string(r.stuck) + " stuck";
+  return std::to_string(r.delivered) + " delivered, " + std::to_string(r.to_error) + " to Error, " +
+         std::to_string(r.deleted) + " deleted, " + std::to_string(r.waiting) + " waiting, " +
+         std::to_string(r.stuck) + " stuck";
 }
 
 }  // namespace
@@ -64,10 +66,9 @@ Response Console::Impl::overview(Call& call) {
   if (delivery) {
     body += state("on", "Delivery running") + " in this process, a round every " +
             std::to_string(static_cast<long>(delivery->interval_seconds)) + " s. ";
-    body += delivery->last_round
-                ? "Last round at " + date_text(delivery->last_round) + ": " +
-                      report_text(delivery->last_report) + "."
-                : std::string("No round yet.");
+    body += delivery->last_round ? "Last round at " + date_text(delivery->last_round) + ": " +
+                                       report_text(delivery->last_report) + "."
+                                 : std::string("No round yet.");
   } else {
     const auto running = options.sorter_running ? options.sorter_running() : std::nullopt;
     if (!running) {
@@ -111,6 +112,12 @@ Response Console::Impl::overview(Call& call) {
   body += card("mailboxes", std::to_string(boxes.size()), "/mailboxes");
   body += "</div>";
 
+  double oldest = 0;
+  for (const StoreEntry& e : waiting) oldest = std::max(oldest, e.age_seconds.value_or(0.0));
+  if (oldest > kStalledSeconds) {
+    body += "<p class=\"notice bad\">The oldest file in MailBank has waited " + age_text(oldest) +
+            ": delivery seems to have stopped, or a file cannot be moved (see the log).</p>";
+  }
   if (!waiting.empty()) {
     body += "<h2>Waiting in MailBank</h2><table><tr><th>File</th><th>Size</th><th>Age</th></tr>";
     for (std::size_t i = 0; i < waiting.size() && i < kWaitingShown; ++i) {
@@ -121,8 +128,8 @@ Response Console::Impl::overview(Call& call) {
     }
     body += "</table>";
     if (waiting.size() > kWaitingShown) {
-      body += "<p class=\"hint\">and " + std::to_string(waiting.size() - kWaitingShown) +
-              " more.</p>";
+      body +=
+          "<p class=\"hint\">and " + std::to_string(waiting.size() - kWaitingShown) + " more.</p>";
     }
   }
 
@@ -162,8 +169,7 @@ Response Console::Impl::set_monitoring(Call& call) {
     try {
       store.write_setting(view.settings_file(), u"Monitoring", u"value", on ? u"True" : u"False");
     } catch (const platform::AutomationError& e) {
-      return done(call, "/", false,
-                  "Monitoring was not changed: " + escape(e.description()));
+      return done(call, "/", false, "Monitoring was not changed: " + escape(e.description()));
     }
     log_action(call,
                on ? u"monitoring switched on: new mail is held in the Buffer folders"
@@ -195,9 +201,9 @@ Response Console::Impl::mailboxes_page(Call& call) {
       body += buffered != "0" && buffered != "missing"
                   ? "<a href=\"/buffer?box=" + url_encode(box.name) + "\">" + buffered + "</a>"
                   : buffered;
-      body += "</td><td>" +
-              date_text(box.inbox ? view.time_stamp(*box.inbox) : std::nullopt) + "</td><td>" +
-              date_text(box.buffer ? view.time_stamp(*box.buffer) : std::nullopt) + "</td><td>";
+      body += "</td><td>" + date_text(box.inbox ? view.time_stamp(*box.inbox) : std::nullopt) +
+              "</td><td>" + date_text(box.buffer ? view.time_stamp(*box.buffer) : std::nullopt) +
+              "</td><td>";
       if (flag_set(flag)) {
         body += state("off", "set (" + escape(flag) + ")") + " " +
                 form(call, "/mailboxes/clear-flag", hidden("box", box.name), "Clear");
@@ -206,8 +212,9 @@ Response Console::Impl::mailboxes_page(Call& call) {
       }
       body += "</td></tr>";
     }
-    body += "</table><p class=\"hint\">The error flag is set when this mailbox's user sent mail to "
-            "a recipient without a mailbox; the user's mail program shows it.</p>";
+    body +=
+        "</table><p class=\"hint\">The error flag is set when this mailbox's user sent mail to "
+        "a recipient without a mailbox; the user's mail program shows it.</p>";
   }
   Response r;
   r.body = page(call, "Mailboxes", "/mailboxes", body);
@@ -230,14 +237,12 @@ Response Console::Impl::clear_flag(Call& call) {
   try {
     store.write_setting(*ini, u"Errors", u"Status", u"0");
   } catch (const platform::AutomationError& e) {
-    return done(call, "/mailboxes", false,
-                "The error flag of " + escape(box->name) +
-                    " was not cleared: " + escape(e.description()));
+    return done(
+        call, "/mailboxes", false,
+        "The error flag of " + escape(box->name) + " was not cleared: " + escape(e.description()));
   }
-  log_action(call, u"cleared the error flag of mailbox \"" + box->name + u"\"",
-             kEventInformation);
-  return done(call, "/mailboxes", true,
-              "The error flag of " + escape(box->name) + " is cleared.");
+  log_action(call, u"cleared the error flag of mailbox \"" + box->name + u"\"", kEventInformation);
+  return done(call, "/mailboxes", true, "The error flag of " + escape(box->name) + " is cleared.");
 }
 
 }  // namespace sorter::console

@@ -17,11 +17,11 @@
 namespace sorter::console {
 namespace {
 
-using ::testing::HasSubstr;
-using ::testing::Not;
 using sorter::testing::file_count;
 using sorter::testing::kNow;
 using sorter::testing::TestStore;
+using ::testing::HasSubstr;
+using ::testing::Not;
 namespace fs = std::filesystem;
 
 constexpr const char* kToken = "the-access-token";
@@ -99,8 +99,7 @@ class ConsoleTest : public ::testing::Test {
     csrf = m[1];
   }
 
-  fs::path buffered(const std::string& user, const std::string& name,
-                    const corvane::EmailMsg& m) {
+  fs::path buffered(const std::string& user, const std::string& name, const corvane::EmailMsg& m) {
     const fs::path path = store.root() / "MailBox" / user / "Buffer" / name;
     write_all(path, bytes_of(m));
     return path;
@@ -216,6 +215,11 @@ TEST_F(ConsoleTest, OverviewShowsDeliveryWaitingMailCountsAndLatestLogEntries) {
   EXPECT_THAT(page, HasSubstr("no sender information! &lt;img src=x&gt;"));
   EXPECT_THAT(page, Not(HasSubstr("<img src=x>")));
   EXPECT_THAT(page, Not(HasSubstr("<b>waiting")));
+  EXPECT_THAT(page, Not(HasSubstr("delivery seems to have stopped")));
+
+  const auto old = fs::file_time_type::clock::now() - std::chrono::minutes(5);
+  fs::last_write_time(store.drop() / "<b>waiting.eml", old);
+  EXPECT_THAT(get("/").body, HasSubstr("has waited 5 min: delivery seems to have stopped"));
 }
 
 TEST_F(ConsoleTest, MonitoringSwitchWritesSorterIniAndOneLogEntry) {
@@ -238,7 +242,8 @@ TEST_F(ConsoleTest, MailboxesShowCountsLastDeliveryAndClearTheErrorFlag) {
   log_in();
   buffered("ann", "a.eml", mail(u"bob", u"ann", u"Hi"));
   updateTime(testsupport::u16(store.root() / "MailBox" / "ann" / "Inbox" / "timeStamp.dat"), kNow);
-  write_all(store.root() / "MailBox" / "bob" / "Client.ini", "[Other]\r\nkey=1\r\n[Errors]\r\nStatus=1\r\n");
+  write_all(store.root() / "MailBox" / "bob" / "Client.ini",
+            "[Other]\r\nkey=1\r\n[Errors]\r\nStatus=1\r\n");
 
   std::string page = get("/mailboxes").body;
   EXPECT_THAT(page, HasSubstr("2026-12-08 23:15:02"));
@@ -282,7 +287,8 @@ TEST_F(ConsoleTest, BufferShowsEachEmailAsTheRecipientSeesItWithStoreTextEscaped
   corvane::MsgPicture svg;
   svg.FileName = u"x.svg";
   const std::string svg_text = "<svg onload=alert(1)>";
-  svg.Value = corvane::List<uint8_t>::sized(0, std::vector<uint8_t>(svg_text.begin(), svg_text.end()));
+  svg.Value =
+      corvane::List<uint8_t>::sized(0, std::vector<uint8_t>(svg_text.begin(), svg_text.end()));
   m.emMsg.Pictures = corvane::List<corvane::MsgPicture>::sized(0, {png, svg});
   buffered("ann", "it's <1>.eml", m);
 
@@ -312,7 +318,8 @@ TEST_F(ConsoleTest, HugeTextsAreCutOnThePage) {
   corvane::EmailMsg m = mail(u"bob", u"ann", std::u16string(60000, u'S'));
   corvane::MsgText box;
   box.Value = std::u16string(25000, u'x');
-  m.emMsg.Texts = corvane::List<corvane::MsgText>::sized(0, std::vector<corvane::MsgText>(250, box));
+  m.emMsg.Texts =
+      corvane::List<corvane::MsgText>::sized(0, std::vector<corvane::MsgText>(250, box));
   buffered("ann", "big.eml", m);
   const std::string page = get("/buffer").body;
   EXPECT_THAT(page, HasSubstr("40000 more characters not shown"));
@@ -335,8 +342,9 @@ TEST_F(ConsoleTest, ReleaseMovesIntoTheInboxWithADeliveryStampAndOneLogEntry) {
   EXPECT_EQ(read_all(inbox / "timeStamp.dat"), std::string(stamp.begin(), stamp.end()));
   const auto lines = store.log_lines();
   ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0], "2026-12-08 23:15:02  Info     Store console (127.0.0.1): released "
-                      "\"a.eml\" from the Buffer of \"ann\" into the Inbox");
+  EXPECT_EQ(lines[0],
+            "2026-12-08 23:15:02  Info     Store console (127.0.0.1): released "
+            "\"a.eml\" from the Buffer of \"ann\" into the Inbox");
 }
 
 TEST_F(ConsoleTest, ReleaseNeverReplacesAFileInTheInbox) {
@@ -442,8 +450,7 @@ TEST_F(ConsoleTest, ErrorFolderShowsTheLogEntryAndDumpAndRetriesWithoutReplacing
   // Damaged: the first body list claims two dimensions.
   const std::string damaged("\0\0\0\0\0\0\0\0\0\0\0\0\2\0", 14);
   write_all(error / "bad.eml", damaged);
-  const auto failure =
-      decode_email(std::vector<uint8_t>(damaged.begin(), damaged.end())).failure;
+  const auto failure = decode_email(std::vector<uint8_t>(damaged.begin(), damaged.end())).failure;
   ASSERT_TRUE(failure);
   log.LogEvent(failure->description(), kEventError);
 
@@ -451,7 +458,8 @@ TEST_F(ConsoleTest, ErrorFolderShowsTheLogEntryAndDumpAndRetriesWithoutReplacing
   EXPECT_THAT(page, HasSubstr("Email sent to non-existant recipient!  From: bob; To: nobody"));
   EXPECT_THAT(page, HasSubstr("emSubject: Where &lt;are&gt; you"));
   EXPECT_THAT(page, HasSubstr("Cannot be read: Bad record length: a list at byte 12"));
-  EXPECT_THAT(page, HasSubstr("Error</code> <span class=\"logtext\">Bad record length: a list at byte 12"));
+  EXPECT_THAT(
+      page, HasSubstr("Error</code> <span class=\"logtext\">Bad record length: a list at byte 12"));
   EXPECT_THAT(page, Not(HasSubstr("SortErr.log")));
 
   write_all(store.drop() / "lost.eml", "someone else's");
@@ -519,8 +527,9 @@ TEST_F(ConsoleTest, LessonImportShowsTheImportersAnswerAndTheLesson) {
   EXPECT_EQ(ok.status, 200);
   EXPECT_THAT(ok.body, HasSubstr("answered <b>True</b>"));
   EXPECT_THAT(ok.body, HasSubstr("2 step(s), 3 choice(s)"));
-  EXPECT_THAT(ok.body, HasSubstr("[&lt;week&gt;.csv]\r\nSteps:\r\n\tIndex: 2\tChoices: \r\n"
-                                 "\t\tFrom: Ann\r\n\t\tSubject: Hello\r\n\t\tMessage: Hi &lt;there&gt;"));
+  EXPECT_THAT(ok.body,
+              HasSubstr("[&lt;week&gt;.csv]\r\nSteps:\r\n\tIndex: 2\tChoices: \r\n"
+                        "\t\tFrom: Ann\r\n\t\tSubject: Hello\r\n\t\tMessage: Hi &lt;there&gt;"));
 
   EXPECT_THAT(import("Step,From,Subject,Message\r\n1,a,b,c\r\n").body,
               HasSubstr("answered <b>False</b>"));

@@ -133,8 +133,8 @@ std::string render_email(const corvane::EmailMsg& email,
     if (++shown > kShownTextBoxes) break;
     width = std::max(width, twips_to_pixels(t.X) + twips_to_pixels(std::max(t.Width, 1500)));
     height = std::max(height, twips_to_pixels(t.Y) + twips_to_pixels(std::max(t.Height, 300)));
-    body += "<div class=\"tb\" style=\"" + text_box_style(t) + "\">" + shown_text(t.Value) +
-            "</div>";
+    body +=
+        "<div class=\"tb\" style=\"" + text_box_style(t) + "\">" + shown_text(t.Value) + "</div>";
   }
   const auto& pictures = email.emMsg.Pictures.items();
   for (std::size_t n = 0; n < pictures.size() && n < kShownPictures; ++n) {

@@ -14,11 +14,21 @@ std::string escape(std::string_view utf8) {
   out.reserve(utf8.size() + utf8.size() / 8);
   for (const char c : utf8) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
       default:
         if ((static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') ||
             c == 0x7F) {
@@ -38,8 +48,8 @@ std::string url_encode(std::u16string_view text) {
   std::string out;
   for (const char c : platform::to_utf8(text)) {
     const auto b = static_cast<unsigned char>(c);
-    if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') ||
-        b == '-' || b == '_' || b == '.' || b == '~') {
+    if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' ||
+        b == '_' || b == '.' || b == '~') {
       out += c;
     } else {
       out += '%';

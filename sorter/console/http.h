@@ -19,8 +19,8 @@ struct Request {
   std::string method = "GET";
   std::string path = "/";
   std::multimap<std::string, std::string> params;  // query and url-encoded form fields (UTF-8)
-  std::map<std::string, UploadedFile> files;         // multipart uploads by field name
-  std::map<std::string, std::string> headers;        // names in lower case
+  std::map<std::string, UploadedFile> files;       // multipart uploads by field name
+  std::map<std::string, std::string> headers;      // names in lower case
   std::string remote_address = "127.0.0.1";
 
   // The first value of a field, if any.

@@ -41,10 +41,14 @@ int type_of(std::string_view label) {
 
 const char* event_type_name(int type) {
   switch (type) {
-    case 1: return "Error";
-    case 2: return "Warning";
-    case 4: return "Info";
-    default: return "Other";
+    case 1:
+      return "Error";
+    case 2:
+      return "Warning";
+    case 4:
+      return "Info";
+    default:
+      return "Other";
   }
 }
 

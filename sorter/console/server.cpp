@@ -1,11 +1,10 @@
 #include "sorter/console/server.h"
 
 #include <fcntl.h>
+#include <httplib.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <httplib.h>
 
 #include <cctype>
 #include <cerrno>
@@ -45,7 +44,8 @@ Request to_request(const httplib::Request& in) {
 void offer_gzip_only(httplib::Request& request) {
   const auto accepted = request.get_header_value("Accept-Encoding");
   request.headers.erase("Accept-Encoding");
-  if (accepted.find("gzip") != std::string::npos) request.headers.emplace("Accept-Encoding", "gzip");
+  if (accepted.find("gzip") != std::string::npos)
+    request.headers.emplace("Accept-Encoding", "gzip");
 }
 
 }  // namespace
@@ -55,7 +55,8 @@ Endpoint parse_endpoint(std::string_view text) {
   std::string_view port = text;
   if (!text.empty() && text.front() == '[') {
     const std::size_t close = text.find("]:");
-    if (close == std::string_view::npos) throw std::invalid_argument("bad address " + std::string(text));
+    if (close == std::string_view::npos)
+      throw std::invalid_argument("bad address " + std::string(text));
     e.address = std::string(text.substr(1, close - 1));
     port = text.substr(close + 2);
   } else if (const std::size_t colon = text.rfind(':'); colon != std::string_view::npos) {
@@ -100,8 +101,9 @@ ConsoleServer::ConsoleServer(Console& console, const Endpoint& endpoint)
   s.Get(".*", handler);
   s.Post(".*", handler);
   impl_->address = endpoint.address;
-  impl_->port = endpoint.port == 0 ? s.bind_to_any_port(endpoint.address)
-                                   : (s.bind_to_port(endpoint.address, endpoint.port) ? endpoint.port : -1);
+  impl_->port = endpoint.port == 0
+                    ? s.bind_to_any_port(endpoint.address)
+                    : (s.bind_to_port(endpoint.address, endpoint.port) ? endpoint.port : -1);
   if (impl_->port <= 0) {
     throw std::runtime_error("cannot listen on " + endpoint.address + ":" +
                              std::to_string(endpoint.port));

@@ -17,8 +17,8 @@
 namespace sorter::console {
 namespace {
 
-using ::testing::HasSubstr;
 using sorter::testing::TestStore;
+using ::testing::HasSubstr;
 
 TEST(ConsoleEndpoint, PortAloneMeansLoopback) {
   EXPECT_EQ(parse_endpoint("8080").address, "127.0.0.1");

@@ -25,7 +25,7 @@ struct Notice {
 
 struct Session {
   std::string csrf;
-  double opened = 0;  // automation date
+  double opened = 0;             // automation date
   std::optional<Notice> notice;  // shown once by the next page
 };
 
@@ -35,7 +35,8 @@ class Sessions {
   static constexpr std::size_t kMaxSessions = 64;
   static constexpr double kLifetimeDays = 0.5;
 
-  explicit Sessions(std::string access_token, Random random = [] { return random_hex(16); });
+  explicit Sessions(
+      std::string access_token, Random random = [] { return random_hex(16); });
 
   bool token_matches(std::string_view token) const;
   // Opens a session; returns its identifier. The oldest session goes when there are too many.

@@ -81,8 +81,8 @@ class LocalStore final : public StoreAccess {
     return ReadINI(checked(file), section, key, default_value);
   }
 
-  void write_setting(const StorePath& file, std::u16string_view section,
-                     std::u16string_view key, std::u16string_view value) override {
+  void write_setting(const StorePath& file, std::u16string_view section, std::u16string_view key,
+                     std::u16string_view value) override {
     WriteINI(checked(file), section, key, value);
   }
 
@@ -105,7 +105,8 @@ class LocalStore final : public StoreAccess {
         throw AutomationError(platform::errnum::kBadFileName);
       }
       path = paths_.child(path, name);
-      const bool admin_link = i == 0 && platform::fold_case(name) == platform::fold_case(kMailBoxName);
+      const bool admin_link =
+          i == 0 && platform::fold_case(name) == platform::fold_case(kMailBoxName);
       std::error_code ec;
       if (!admin_link && fs::symlink_status(fs_path(path), ec).type() == fs::file_type::symlink) {
         throw AutomationError(platform::errnum::kPathFileAccess,

@@ -47,8 +47,7 @@ std::vector<StoreEntry> StoreView::mails(const StorePath& folder) const {
   return out;
 }
 
-std::optional<StoreEntry> StoreView::mail(const StorePath& folder,
-                                          std::u16string_view name) const {
+std::optional<StoreEntry> StoreView::mail(const StorePath& folder, std::u16string_view name) const {
   if (is_time_stamp(name)) return std::nullopt;
   return exact(folder, name, EntryKind::file);
 }
