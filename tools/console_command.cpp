@@ -27,6 +27,8 @@ std::u16string store_folder(const std::string& given) {
 }  // namespace
 
 int run_console_command(const ParsedArgs& a, std::ostream& out, std::ostream& err) {
+  const auto endpoint =
+      sorter::console::parse_endpoint(a.option("listen").value_or("127.0.0.1:8080"));
   const std::u16string store = store_folder(a.positional[0]);
   if (!fs::is_directory(fs::path(platform::to_utf8(store)))) {
     err << "corvane console: " << a.positional[0] << ": no such folder\n";
@@ -54,8 +56,7 @@ int run_console_command(const ParsedArgs& a, std::ostream& out, std::ostream& er
   sigprocmask(SIG_BLOCK, &stop, nullptr);
 
   sorter::console::Console console(*access, lock, log, options);
-  sorter::console::ConsoleServer server(
-      console, sorter::console::parse_endpoint(a.option("listen").value_or("127.0.0.1:8080")));
+  sorter::console::ConsoleServer server(console, endpoint);
   const std::string token_file =
       a.option("token-file").value_or(sorter::console::default_token_file(server.port()));
   sorter::console::write_token_file(token_file, options.access_token);

@@ -62,6 +62,20 @@ TEST(CorvaneCli, HelpForTheToolAndEachCommand) {
   }
 }
 
+#ifdef CORVANE_WITH_CONSOLE
+TEST(CorvaneCli, ConsoleRefusesAMissingStoreOrAnAddressItCannotUse) {
+  TempDir dir;
+  EXPECT_EQ(run({"console", "--help"}).code, kExitOk);
+  const Result missing = run({"console", utf8(dir / "nothing")});
+  EXPECT_EQ(missing.code, kExitFailed);
+  EXPECT_NE(missing.err.find("no such folder"), std::string::npos);
+  const Result bad = run({"console", utf8(dir.path()), "--listen", "localhost:http"});
+  EXPECT_EQ(bad.code, kExitFailed);
+  EXPECT_NE(bad.err.find("address is PORT or ADDRESS:PORT"), std::string::npos);
+  EXPECT_FALSE(fs::exists(dir / "Error"));
+}
+#endif
+
 TEST(CorvaneCli, ReadingCommandsRefuseMissingFilesWithoutCreatingThem) {
   TempDir dir;
   const std::string missing = utf8(dir / "missing.eml");

@@ -48,6 +48,11 @@ void offer_gzip_only(httplib::Request& request) {
     request.headers.emplace("Accept-Encoding", "gzip");
 }
 
+std::invalid_argument bad_endpoint(std::string_view text) {
+  return std::invalid_argument("the console's address is PORT or ADDRESS:PORT, not \"" +
+                               std::string(text) + "\"");
+}
+
 }  // namespace
 
 Endpoint parse_endpoint(std::string_view text) {
@@ -55,8 +60,7 @@ Endpoint parse_endpoint(std::string_view text) {
   std::string_view port = text;
   if (!text.empty() && text.front() == '[') {
     const std::size_t close = text.find("]:");
-    if (close == std::string_view::npos)
-      throw std::invalid_argument("bad address " + std::string(text));
+    if (close == std::string_view::npos) throw bad_endpoint(text);
     e.address = std::string(text.substr(1, close - 1));
     port = text.substr(close + 2);
   } else if (const std::size_t colon = text.rfind(':'); colon != std::string_view::npos) {
@@ -66,8 +70,7 @@ Endpoint parse_endpoint(std::string_view text) {
   if (e.address.empty() || port.empty() || port.size() > 5 ||
       port.find_first_not_of("0123456789") != std::string_view::npos ||
       std::stoi(std::string(port)) > 65535) {
-    throw std::invalid_argument("--console wants PORT or ADDRESS:PORT, not \"" + std::string(text) +
-                                "\"");
+    throw bad_endpoint(text);
   }
   e.port = std::stoi(std::string(port));
   return e;
