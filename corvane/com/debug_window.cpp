@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstring>
+#include <vector>
 #include <string>
 
 #include "corvane/com/type_library.h"
@@ -22,34 +24,16 @@ constexpr COLORREF kBackground = RGB(224, 224, 224);
 // The one window of the library; null while none is open.
 std::atomic<HWND> g_window{nullptr};
 
-LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  switch (message) {
-    case WM_LBUTTONUP:
-      // A click on the window's own surface; clicks on txtOut and Image1 go to them.
-      DestroyWindow(window);
-      return 0;
-    case WM_CTLCOLORSTATIC:
-      // Image1's background, and txtOut's when it is read-only.
-      SetBkColor(reinterpret_cast<HDC>(wparam), kBackground);
-      return static_cast<LRESULT>(GetClassLongPtrW(window, GCLP_HBRBACKGROUND));
-    case WM_DESTROY: {
-      auto picture = reinterpret_cast<HBITMAP>(
-          SendDlgItemMessageW(window, kImage1Id, STM_GETIMAGE, IMAGE_BITMAP, 0));
-      if (picture) DeleteObject(picture);
-      HWND expected = window;
-      g_window.compare_exchange_strong(expected, nullptr);
-      return 0;
-    }
-    default:
-      return DefWindowProcW(window, message, wparam, lparam);
-  }
-}
+// A dialog template's x of CW_USEDEFAULT lets the system choose the place.
+constexpr short kDefaultPosition = static_cast<short>(0x8000);
 
 void register_class() {
   static const bool registered = [] {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = window_procedure;
+    // A dialog class of its own: the system's dialog procedure, with its extra bytes.
+    wc.lpfnWndProc = DefDlgProcW;
+    wc.cbWndExtra = DLGWINDOWEXTRA;
     wc.hInstance = this_module();
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = CreateSolidBrush(kBackground);  // kept for the life of the process
@@ -102,77 +86,120 @@ HWND create_child(HWND parent, const wchar_t* cls, DWORD style, const RECT& r, i
                          nullptr);
 }
 
-HWND create_window() {
-  register_class();
-  // Created as an ordinary overlapped window so that the system chooses its place, then the
-  // caption is taken away: what is left is the sizable border around the client area.
+// The template of the frame alone, of the window's own class; the controls are created when
+// the window initialises. Created overlapped so that the system chooses its place; the caption
+// is taken away then. Kept in WORDs, which gives the template the alignment it requires.
+std::vector<WORD> window_template() {
+  DLGTEMPLATE header{};
+  header.style = WS_OVERLAPPED | WS_THICKFRAME;
+  header.x = kDefaultPosition;
+  std::vector<WORD> words(sizeof header / sizeof(WORD));
+  std::memcpy(words.data(), &header, sizeof header);
+  words.push_back(0);  // no menu
+  for (const wchar_t* text : {kDebugWindowClass, kDebugWindowTitle})
+    for (const wchar_t* c = text;; ++c) {
+      words.push_back(static_cast<WORD>(*c));
+      if (*c == 0) break;
+    }
+  return words;
+}
+
+// What is left without the caption is the sizable border around the client area.
+void remove_caption(HWND window) {
   RECT frame = {0, 0, kClientWidth, kClientHeight};
   AdjustWindowRectEx(&frame, WS_THICKFRAME, FALSE, 0);
-  HWND window = CreateWindowExW(0, kDebugWindowClass, kDebugWindowTitle,
-                                WS_OVERLAPPED | WS_THICKFRAME, CW_USEDEFAULT, CW_USEDEFAULT,
-                                frame.right - frame.left, frame.bottom - frame.top, nullptr,
-                                nullptr, this_module(), nullptr);
-  if (!window) throw_if_failed(HRESULT_FROM_WIN32(GetLastError()), L"CreateWindowEx");
   SetWindowLongPtrW(window, GWL_STYLE, WS_POPUP | WS_THICKFRAME | WS_CLIPCHILDREN);
   SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                SWP_NOMOVE | SWP_NOZORDER | SWP_FRAMECHANGED);
+}
 
+void create_controls(HWND window, const std::wstring& value) {
   HWND text = create_child(window, L"EDIT",
                            WS_TABSTOP | WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL |
                                ES_WANTRETURN,
                            kTxtOut, kTxtOutId);
   SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), 0);
   SendMessageW(text, EM_SETLIMITTEXT, 0, 0);  // the platform's maximum, not 32K
+  SetWindowTextW(text, value.c_str());
   HWND image = create_child(window, L"STATIC", SS_BITMAP | SS_NOTIFY, kImage1, kImage1Id);
   SendMessageW(image, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(draw_picture(window)));
-  return window;
 }
 
-// Runs messages until the window is gone. A WM_QUIT that arrives meanwhile ends the wait and
-// is posted again for the caller's own loop. When the window belongs to another thread (an
-// object of another apartment showed it), this thread keeps its own messages flowing and
-// looks again every tenth of a second.
-void run_until_closed(HWND window) {
-  MSG message;
-  if (GetWindowThreadProcessId(window, nullptr) != GetCurrentThreadId()) {
-    while (IsWindow(window)) {
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
-      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
-          PostQuitMessage(static_cast<int>(message.wParam));
-          return;
-        }
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-      }
+// A click on the window's own surface closes it (clicks on txtOut and Image1 go to them), and
+// so does Esc. EndDialog ends the system's modal loop however the click or command arrived.
+INT_PTR CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      g_window.store(window);
+      remove_caption(window);
+      create_controls(window, *reinterpret_cast<const std::wstring*>(lparam));
+      SetForegroundWindow(window);
+      // txtOut takes the focus with the caret at the start, nothing selected.
+      SetFocus(GetDlgItem(window, kTxtOutId));
+      SendDlgItemMessageW(window, kTxtOutId, EM_SETSEL, 0, 0);
+      return FALSE;
+    case WM_LBUTTONUP:
+      EndDialog(window, 0);
+      return TRUE;
+    case WM_COMMAND:
+      if (LOWORD(wparam) != IDCANCEL) return FALSE;
+      EndDialog(window, 0);
+      return TRUE;
+    case WM_CTLCOLORDLG:
+      return static_cast<INT_PTR>(GetClassLongPtrW(window, GCLP_HBRBACKGROUND));
+    case WM_CTLCOLORSTATIC:
+      // Image1's background, and txtOut's when it is read-only.
+      SetBkColor(reinterpret_cast<HDC>(wparam), kBackground);
+      return static_cast<INT_PTR>(GetClassLongPtrW(window, GCLP_HBRBACKGROUND));
+    case WM_DESTROY: {
+      auto picture = reinterpret_cast<HBITMAP>(
+          SendDlgItemMessageW(window, kImage1Id, STM_GETIMAGE, IMAGE_BITMAP, 0));
+      if (picture) DeleteObject(picture);
+      HWND expected = window;
+      g_window.compare_exchange_strong(expected, nullptr);
+      return TRUE;
     }
-    return;
+    default:
+      return FALSE;
   }
+}
+
+// Waits, with this thread's messages flowing, until a window shown by an earlier call closes;
+// it is looked at again every tenth of a second. A WM_QUIT that arrives meanwhile ends the
+// wait and is posted again for the caller's own loop.
+void wait_until_closed(HWND window) {
+  MSG message;
   while (IsWindow(window)) {
-    const BOOL got = GetMessageW(&message, nullptr, 0, 0);
-    if (got == 0) {
-      PostQuitMessage(static_cast<int>(message.wParam));
-      return;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        PostQuitMessage(static_cast<int>(message.wParam));
+        return;
+      }
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
     }
-    if (got < 0) return;
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
   }
 }
 
 }  // namespace
 
 void show_debug_window(std::u16string_view text) {
-  HWND window = g_window.load();
-  if (window == nullptr || !IsWindow(window)) {
-    window = create_window();
-    g_window.store(window);
-  }
   const std::wstring value(text.begin(), text.end());
-  SetDlgItemTextW(window, kTxtOutId, value.c_str());
-  ShowWindow(window, SW_SHOWNORMAL);
-  SetForegroundWindow(window);
-  run_until_closed(window);
+  // The window is the library's, not the call's: while one shows, a further call puts its
+  // text in and waits for the same window.
+  if (HWND open = g_window.load(); open != nullptr && IsWindow(open)) {
+    SetDlgItemTextW(open, kTxtOutId, value.c_str());
+    wait_until_closed(open);
+    return;
+  }
+  register_class();
+  const std::vector<WORD> layout = window_template();
+  // Modal for the caller: its active window is the owner, disabled while the window shows.
+  const INT_PTR result = DialogBoxIndirectParamW(
+      this_module(), reinterpret_cast<const DLGTEMPLATE*>(layout.data()), GetActiveWindow(),
+      window_procedure, reinterpret_cast<LPARAM>(&value));
+  if (result == -1) throw_if_failed(HRESULT_FROM_WIN32(GetLastError()), L"DialogBoxIndirectParam");
 }
 
 }  // namespace corvane::com

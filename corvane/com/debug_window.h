@@ -1,8 +1,9 @@
 #pragma once
 // frmDebug, the library's one debug window: a borderless-caption, sizable light-grey window
 // holding the multi-line text box txtOut and the picture Image1. show_debug_window() puts the
-// text in and runs the window modally (a message loop of its own, no other window disabled)
-// until the user clicks the window's surface, which closes it. A later call creates it again.
+// text in and shows the window as a modal dialog owned by the calling thread's active window,
+// which stays disabled until the user clicks the window's surface (or presses Esc); that
+// closes it. A later call creates it again.
 
 #include <string_view>
 

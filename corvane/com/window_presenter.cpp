@@ -17,8 +17,12 @@ class WindowPresenter final : public Presenter {
 
   void show_message(std::u16string_view text, std::u16string_view title,
                     MessageIcon icon) override {
-    MessageBoxW(nullptr, wide(text).c_str(), wide(title).c_str(),
-                MB_OK | MB_SETFOREGROUND | static_cast<UINT>(icon));
+    // Modal for the caller: owned by the thread's active window, which is disabled while the
+    // box shows; without one, every top-level window of the thread is.
+    HWND owner = GetActiveWindow();
+    MessageBoxW(owner, wide(text).c_str(), wide(title).c_str(),
+                MB_OK | MB_SETFOREGROUND | (owner ? MB_APPLMODAL : MB_TASKMODAL) |
+                    static_cast<UINT>(icon));
   }
 };
 

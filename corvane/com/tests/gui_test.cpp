@@ -1,6 +1,9 @@
 // The debug window and the message boxes on a real display (run under Xvfb). The test thread
-// calls the operation, which blocks in its modal window; a driver thread finds the window,
-// checks its text, title and layout, and dismisses it the way a user would.
+// owns an active caller window and calls the operation, which blocks in its modal window; a
+// driver thread finds the window, checks its text, title, layout and that the caller window is
+// disabled meanwhile, and dismisses it the way a user or an automation tool would: mouse
+// input, or messages sent to it (as another process sends them: they are handled inside the
+// modal loop's wait, and the loop must notice).
 //
 // With CORVANE_SCREENSHOT_DIR set, the driver asks for a screenshot of each window: it writes
 // <name>.ready into that folder and waits (at most 15 s) for <name>.done, which the harness
@@ -8,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -73,17 +77,21 @@ struct BoxSeen {
   bool found = false;
   std::wstring text;
   bool has_icon = false;
+  bool owned_by_caller = false;
+  bool caller_disabled = false;
 };
 
 // Drives the next message box with the title: reads it, optionally screenshots it, presses OK.
-std::future<BoxSeen> drive_message_box(const wchar_t* title, std::string shot) {
-  return std::async(std::launch::async, [title, shot] {
+std::future<BoxSeen> drive_message_box(const wchar_t* title, std::string shot, HWND caller) {
+  return std::async(std::launch::async, [title, shot, caller] {
     BoxSeen seen;
     HWND box = wait_for_window(L"#32770", title);
     if (!box) return seen;
     seen.found = true;
     seen.text = window_text(GetDlgItem(box, 0xFFFF));
     seen.has_icon = has_visible_icon(box);
+    seen.owned_by_caller = GetWindow(box, GW_OWNER) == caller;
+    seen.caller_disabled = !IsWindowEnabled(caller);
     screenshot(shot);
     HWND ok = FindWindowExW(box, nullptr, L"Button", nullptr);
     SendMessageW(ok, BM_CLICK, 0, 0);
@@ -91,23 +99,58 @@ std::future<BoxSeen> drive_message_box(const wchar_t* title, std::string shot) {
   });
 }
 
+// A click of the left button at a point of a window's client area, as mouse input.
+void click_with_mouse(HWND window, POINT at) {
+  ClientToScreen(window, &at);
+  SetCursorPos(at.x, at.y);
+  INPUT clicks[2] = {};
+  clicks[0].type = clicks[1].type = INPUT_MOUSE;
+  clicks[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  SendInput(2, clicks, sizeof(INPUT));
+}
+
+// Sends a message the way another program does, without waiting longer than five seconds.
+void send(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(window, message, wparam, lparam, SMTO_NORMAL, 5000, &ignored);
+}
+
 class Windows : public testing::Test {
  protected:
+  // The caller's own window, active on the test thread as a client's form would be.
+  void SetUp() override {
+    caller = CreateWindowExW(0, L"STATIC", L"Caller", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 600, 500,
+                             200, 120, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(caller, nullptr);
+    SetForegroundWindow(caller);
+    SetActiveWindow(caller);
+    ASSERT_EQ(GetActiveWindow(), caller);
+  }
+  void TearDown() override { DestroyWindow(caller); }
+
+  HWND caller = nullptr;
   com_ptr<_MailObjectModel> object = create_object();
   corvane::MailObjectModel core;
 };
 
+// How the driver closes the debug window in each round.
+enum class Dismissal { kMouse, kSentClick, kSentCancel };
+
 TEST_F(Windows, DebugWindowShowsTheDumpModallyAndClosesOnAClick) {
   owned_udt<::EmailMsg> email;
   corvane::com::to_udt(sample_email(), email.get());
-  for (int round = 0; round < 2; ++round) {  // closed windows are created again
-    SCOPED_TRACE(round);
-    auto driver = std::async(std::launch::async, [round] {
+  const DWORD test_thread = GetCurrentThreadId();
+  // Closed windows are created again; each round closes it another way.
+  for (const Dismissal how : {Dismissal::kMouse, Dismissal::kSentClick, Dismissal::kSentCancel}) {
+    SCOPED_TRACE(static_cast<int>(how));
+    std::atomic<bool> returned{false};
+    auto driver = std::async(std::launch::async, [&, how] {
       struct Seen {
-        bool found = false, caption = true, sizable = false;
+        bool found = false, caption = true, sizable = false, owned_by_caller = false,
+             caller_disabled = false, call_returned = false;
         RECT client{}, text_box{}, image{};
         std::wstring text;
-        COLORREF background = 0;
       } seen;
       HWND w = wait_for_window(corvane::com::kDebugWindowClass, corvane::com::kDebugWindowTitle);
       if (!w) return seen;
@@ -115,6 +158,8 @@ TEST_F(Windows, DebugWindowShowsTheDumpModallyAndClosesOnAClick) {
       const LONG_PTR style = GetWindowLongPtrW(w, GWL_STYLE);
       seen.caption = (style & WS_CAPTION) == WS_CAPTION;
       seen.sizable = (style & WS_THICKFRAME) != 0;
+      seen.owned_by_caller = GetWindow(w, GW_OWNER) == caller;
+      seen.caller_disabled = !IsWindowEnabled(caller);
       GetClientRect(w, &seen.client);
       HWND text = GetDlgItem(w, corvane::com::kTxtOutId);
       seen.text = window_text(text);
@@ -122,19 +167,38 @@ TEST_F(Windows, DebugWindowShowsTheDumpModallyAndClosesOnAClick) {
       MapWindowPoints(nullptr, w, reinterpret_cast<POINT*>(&seen.text_box), 2);
       GetWindowRect(GetDlgItem(w, corvane::com::kImage1Id), &seen.image);
       MapWindowPoints(nullptr, w, reinterpret_cast<POINT*>(&seen.image), 2);
-      if (round == 0) screenshot("debug_window");
+      if (how == Dismissal::kMouse) screenshot("debug_window");
       // A click on the picture does not close the window; one on the surface does.
       PostMessageW(GetDlgItem(w, corvane::com::kImage1Id), WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
       Sleep(200);
       seen.caption = seen.caption || !IsWindow(w);
-      PostMessageW(w, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 195));
-      PostMessageW(w, WM_LBUTTONUP, 0, MAKELPARAM(20, 195));
+      switch (how) {
+        case Dismissal::kMouse: click_with_mouse(w, {20, 195}); break;
+        case Dismissal::kSentClick:
+          send(w, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 195));
+          send(w, WM_LBUTTONUP, 0, MAKELPARAM(20, 195));
+          break;
+        case Dismissal::kSentCancel: send(w, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0); break;
+      }
+      // The call returns within a few seconds; a loop that missed the close is woken here so
+      // that the test ends either way.
+      for (int i = 0; i < 50 && !returned; ++i) Sleep(100);
+      seen.call_returned = returned;
+      if (!returned) {
+        if (IsWindow(w)) PostMessageW(w, WM_LBUTTONUP, 0, MAKELPARAM(20, 195));
+        PostThreadMessageW(test_thread, WM_NULL, 0, 0);
+      }
       return seen;
     });
     unique_bstr dump;
     ASSERT_EQ(object->DebugEmail(&email.get(), VARIANT_TRUE, dump.put()), S_OK);
+    returned = true;
     const auto seen = driver.get();
     ASSERT_TRUE(seen.found);
+    EXPECT_TRUE(seen.call_returned) << "the window closed, but the call went on waiting";
+    EXPECT_TRUE(seen.owned_by_caller);
+    EXPECT_TRUE(seen.caller_disabled) << "modal: the caller's window takes no input meanwhile";
+    EXPECT_TRUE(IsWindowEnabled(caller)) << "and takes input again afterwards";
     EXPECT_FALSE(seen.caption) << "no title bar, and still open after a click on Image1";
     EXPECT_TRUE(seen.sizable);
     EXPECT_EQ(seen.client.right, 313);
@@ -154,25 +218,31 @@ TEST_F(Windows, DisplayLessonShowsTheLessonInAnInformationBox) {
   testsupport::TempDir dir;
   const auto path = testsupport::u16(dir / "lesson.lsn");
   ASSERT_TRUE(core.SaveLesson(path, sample_lesson()));
-  auto driver = drive_message_box(L"Lesson", "display_lesson");
+  auto driver = drive_message_box(L"Lesson", "display_lesson", caller);
   VARIANT result;
   VariantInit(&result);
   ASSERT_EQ(object->DisplayLesson(bstr(path).get(), &result), S_OK);
   EXPECT_EQ(V_VT(&result), VT_EMPTY);
   const auto seen = driver.get();
   ASSERT_TRUE(seen.found);
+  EXPECT_TRUE(seen.owned_by_caller);
+  EXPECT_TRUE(seen.caller_disabled) << "modal: the caller's window takes no input meanwhile";
+  EXPECT_TRUE(IsWindowEnabled(caller));
   EXPECT_TRUE(seen.has_icon);
   EXPECT_EQ(u16(seen.text), corvane::MailObjectModel::lesson_display_text(path, sample_lesson()));
 }
 
 TEST_F(Windows, ShowTimeShowsTheTimeUnderTheLibraryTitleWithoutIcon) {
-  auto driver = drive_message_box(L"Quenby Email Object Model Library", "show_time");
+  auto driver = drive_message_box(L"Quenby Email Object Model Library", "show_time", caller);
   VARIANT result;
   VariantInit(&result);
   ASSERT_EQ(object->ShowTime(&result), S_OK);
   EXPECT_EQ(V_VT(&result), VT_EMPTY);
   const auto seen = driver.get();
   ASSERT_TRUE(seen.found);
+  EXPECT_TRUE(seen.owned_by_caller);
+  EXPECT_TRUE(seen.caller_disabled) << "modal: the caller's window takes no input meanwhile";
+  EXPECT_TRUE(IsWindowEnabled(caller));
   EXPECT_FALSE(seen.has_icon);
   EXPECT_FALSE(seen.text.empty());
   EXPECT_NE(seen.text.find(L':'), std::wstring::npos) << "a time of day is shown";
