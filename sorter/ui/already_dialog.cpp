@@ -1,25 +1,55 @@
 #include "sorter/ui/already_dialog.h"
 
+#include <cstring>
+#include <vector>
+
 #include "sorter/ui/gdi_handles.h"
 #include "sorter/ui/ui_text.h"
 
 namespace sorter::ui {
 namespace {
 
-constexpr wchar_t kClassName[] = L"SorterAlreadyRunning";
 constexpr int kClientWidth = 281;
 constexpr int kClientHeight = 177;
 constexpr int kOkId = IDOK;
 constexpr int kOverrideId = 100;
-constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
+constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
 constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME;
+// A dialog template's x of CW_USEDEFAULT lets the system choose the place.
+constexpr short kDefaultPosition = static_cast<short>(0x8000);
 
 struct DialogState {
   UniqueFont label_font = make_arial(14.25, true);
   UniqueFont button_font = make_arial(14.25, false);
-  bool run_anyway = false;
-  bool done = false;
 };
+
+// An in-memory template of the dialog frame alone (no controls, no menu, the system's dialog
+// class, the caption); the controls are created when the dialog initialises. Kept in WORDs,
+// which gives the template the alignment the system requires.
+std::vector<WORD> dialog_template() {
+  DLGTEMPLATE header{};
+  header.style = kStyle;
+  header.dwExtendedStyle = kExStyle;
+  header.x = kDefaultPosition;
+  std::vector<WORD> words(sizeof header / sizeof(WORD));
+  std::memcpy(words.data(), &header, sizeof header);
+  words.push_back(0);  // no menu
+  words.push_back(0);  // the system's dialog class
+  for (const wchar_t* c = kAlreadyCaption;; ++c) {
+    words.push_back(static_cast<WORD>(*c));
+    if (*c == 0) break;
+  }
+  return words;
+}
+
+// The dialog's exact client size, whatever the dialog units of the template would give.
+void size_client_area(HWND dialog) {
+  RECT frame{0, 0, kClientWidth, kClientHeight};
+  AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_STYLE)), FALSE,
+                     static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_EXSTYLE)));
+  SetWindowPos(dialog, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
 
 void create_controls(HWND dialog, DialogState& state) {
   const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(dialog, GWLP_HINSTANCE));
@@ -77,92 +107,55 @@ void paint(HWND dialog) {
   EndPaint(dialog, &ps);
 }
 
-void finish(HWND dialog, DialogState& state, bool run_anyway) {
-  state.run_anyway = run_anyway;
-  DestroyWindow(dialog);
-}
-
-LRESULT CALLBACK dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
-  auto* state = reinterpret_cast<DialogState*>(GetWindowLongPtrW(dialog, GWLP_USERDATA));
+// Closing with OK, Esc (IDCANCEL), the close box or the system menu gives up; only the
+// override button starts anyway. EndDialog ends the system's modal loop however the command
+// arrived: a click, a key, or BM_CLICK / WM_COMMAND sent by another program.
+INT_PTR CALLBACK dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
-    case WM_NCCREATE:
-      SetWindowLongPtrW(dialog, GWLP_USERDATA,
-                        reinterpret_cast<LONG_PTR>(
-                            reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams));
-      break;
-    case WM_CREATE:
-      create_controls(dialog, *state);
-      return 0;
+    case WM_INITDIALOG:
+      size_client_area(dialog);
+      create_controls(dialog, *reinterpret_cast<DialogState*>(lparam));
+      SetForegroundWindow(dialog);
+      return FALSE;  // the focus is set
+    case WM_CTLCOLORDLG:
+      return reinterpret_cast<INT_PTR>(GetStockObject(WHITE_BRUSH));
     case WM_CTLCOLORSTATIC:
       SetBkMode(reinterpret_cast<HDC>(wparam), TRANSPARENT);
-      return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
+      return reinterpret_cast<INT_PTR>(GetStockObject(WHITE_BRUSH));
     case WM_DRAWITEM:
       draw_button(*reinterpret_cast<const DRAWITEMSTRUCT*>(lparam));
       return TRUE;
     case WM_PAINT:
       paint(dialog);
-      return 0;
+      return TRUE;
     case WM_COMMAND:
       switch (LOWORD(wparam)) {
-        case kOkId: finish(dialog, *state, false); return 0;
-        case kOverrideId: finish(dialog, *state, true); return 0;
-        case IDCANCEL: finish(dialog, *state, false); return 0;
+        case kOkId:
+        case IDCANCEL:
+          EndDialog(dialog, 0);
+          return TRUE;
+        case kOverrideId:
+          EndDialog(dialog, 1);
+          return TRUE;
       }
       break;
-    case WM_CLOSE:
-      finish(dialog, *state, false);
-      return 0;
-    case WM_DESTROY:
-      if (state) state->done = true;
-      return 0;
   }
-  return DefWindowProcW(dialog, message, wparam, lparam);
-}
-
-void register_class(HINSTANCE instance) {
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof(wc);
-  wc.lpfnWndProc = dialog_proc;
-  wc.hInstance = instance;
-  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-  wc.lpszClassName = kClassName;
-  RegisterClassExW(&wc);
+  return FALSE;
 }
 
 }  // namespace
 
 bool ask_run_anyway(HINSTANCE instance) {
-  register_class(instance);
   DialogState state;
-  RECT frame{0, 0, kClientWidth, kClientHeight};
-  AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
+  const std::vector<WORD> layout = dialog_template();
   // An invisible owner keeps the dialog out of the taskbar.
   HWND owner = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                instance, nullptr);
-  HWND dialog = CreateWindowExW(kExStyle, kClassName, kAlreadyCaption, kStyle, CW_USEDEFAULT,
-                                CW_USEDEFAULT, frame.right - frame.left,
-                                frame.bottom - frame.top, owner, nullptr, instance, &state);
-  if (!dialog) {
-    if (owner) DestroyWindow(owner);
-    return false;
-  }
-  ShowWindow(dialog, SW_SHOWNORMAL);
-  SetForegroundWindow(dialog);
-  MSG msg;
-  while (!state.done) {
-    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-    if (got <= 0) {
-      if (got == 0) PostQuitMessage(static_cast<int>(msg.wParam));
-      break;
-    }
-    if (IsDialogMessageW(dialog, &msg)) continue;
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-  if (IsWindow(dialog)) DestroyWindow(dialog);
-  DestroyWindow(owner);
-  return state.run_anyway;
+  const INT_PTR answer = DialogBoxIndirectParamW(
+      instance, reinterpret_cast<const DLGTEMPLATE*>(layout.data()), owner, dialog_proc,
+      reinterpret_cast<LPARAM>(&state));
+  if (owner) DestroyWindow(owner);
+  return answer == 1;
 }
 
 }  // namespace sorter::ui

@@ -156,6 +156,9 @@ void MainWindow::yield() {
 
 void MainWindow::show() {
   if (!window_) return;
+  // Fitted to the picture before it first becomes visible, so that no frame of the designed
+  // size is ever seen; the size notification of the first show then finds nothing to change.
+  on_size(SIZE_RESTORED);
   RECT r;
   GetWindowRect(window_, &r);
   const int w = r.right - r.left, h = r.bottom - r.top;

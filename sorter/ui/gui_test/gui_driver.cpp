@@ -150,6 +150,29 @@ void press(HWND dialog, int button_id) {
   PostMessageW(GetDlgItem(dialog, button_id), BM_CLICK, 0, 0);
 }
 
+void send_click(HWND button) {
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_NORMAL, 5000, &ignored);
+}
+
+void send_command(HWND dialog, int control_id) {
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(dialog, WM_COMMAND, MAKEWPARAM(control_id, BN_CLICKED),
+                      reinterpret_cast<LPARAM>(GetDlgItem(dialog, control_id)), SMTO_NORMAL, 5000,
+                      &ignored);
+}
+
+void click_with_mouse(HWND window) {
+  RECT r{};
+  GetWindowRect(window, &r);
+  SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  INPUT clicks[2] = {};
+  clicks[0].type = clicks[1].type = INPUT_MOUSE;
+  clicks[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  SendInput(2, clicks, sizeof(INPUT));
+}
+
 HWND wait_popup_menu(DWORD pid, std::chrono::milliseconds limit) {
   return wait_window(pid, L"#32768", nullptr, limit);
 }

@@ -57,6 +57,14 @@ HWND wait_message_box(DWORD pid, const wchar_t* title, std::chrono::milliseconds
 std::wstring message_box_text(HWND box);
 void press(HWND dialog, int button_id);
 
+// Presses a button the way automation tools do, from this process: BM_CLICK sent to the
+// button, or the button's WM_COMMAND sent to its dialog. Each waits at most five seconds for
+// the program to take the message.
+void send_click(HWND button);
+void send_command(HWND dialog, int control_id);
+// A click of the left mouse button in the middle of a window, as mouse input.
+void click_with_mouse(HWND window);
+
 // An open popup menu (class #32768) of `pid`. Its items cannot be read from another process
 // everywhere (menus are process-local under Wine): tests choose items and watch the effect.
 HWND wait_popup_menu(DWORD pid, std::chrono::milliseconds limit = 10s);

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "corvane/model/mail_object_model.h"
 #include "corvane/model/record_codec.h"
@@ -244,7 +245,16 @@ TEST_F(RunningFlagSet, DialogShowsItsTextsAndOkGivesUp) {
   EXPECT_EQ(at.top, 80);
   HWND ok = find_child(dialog, L"Button", L"OK");
   ASSERT_NE(ok, nullptr);
-  PostMessageW(ok, BM_CLICK, 0, 0);
+  send_click(ok);
+  expect_ended_untouched(program);
+}
+
+TEST_F(RunningFlagSet, OkClickedWithTheMouseGivesUp) {
+  Program program(store_.exe());
+  HWND dialog = wait_dialog(program);
+  ASSERT_NE(dialog, nullptr);
+  std::this_thread::sleep_for(300ms);  // the dialog in front and ready for input
+  click_with_mouse(find_child(dialog, L"Button", L"OK"));
   expect_ended_untouched(program);
 }
 
@@ -260,13 +270,28 @@ TEST_F(RunningFlagSet, OverrideShowsTheMainWindow) {
   Program program(store_.exe());
   HWND dialog = wait_dialog(program);
   ASSERT_NE(dialog, nullptr);
-  PostMessageW(find_child(dialog, L"Button", L"No, you silly computer, run anyway"), BM_CLICK, 0, 0);
+  // The button's command, sent from this process as automation tools send it.
+  HWND override_button = find_child(dialog, L"Button", L"No, you silly computer, run anyway");
+  ASSERT_NE(override_button, nullptr);
+  send_command(dialog, GetDlgCtrlID(override_button));
   HWND main = wait_main_window(program);
   ASSERT_NE(main, nullptr);
   EXPECT_TRUE(fs::is_directory(store_ / "MailBank"));
   answer_exit(program, main, IDYES);
   EXPECT_EQ(program.wait_exit(10s), std::optional<DWORD>(0));
   EXPECT_NE(store_.settings().find("running=False"), std::string::npos);
+}
+
+TEST_F(RunningFlagSet, OverrideClickedWithTheMouseShowsTheMainWindow) {
+  Program program(store_.exe());
+  HWND dialog = wait_dialog(program);
+  ASSERT_NE(dialog, nullptr);
+  std::this_thread::sleep_for(300ms);
+  click_with_mouse(find_child(dialog, L"Button", L"No, you silly computer, run anyway"));
+  HWND main = wait_main_window(program);
+  ASSERT_NE(main, nullptr);
+  answer_exit(program, main, IDYES);
+  EXPECT_EQ(program.wait_exit(10s), std::optional<DWORD>(0));
 }
 
 TEST(SorterProgram, SecondCopyRefusesItselfAndLeavesTheFirstRunning) {
