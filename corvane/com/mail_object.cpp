@@ -1,10 +1,13 @@
 #include "corvane/com/mail_object.h"
 
+#include <optional>
+
 #include "corvane/com/com_error.h"
 #include "corvane/com/ole_font.h"
 #include "corvane/com/server_module.h"
 #include "corvane/com/udt_convert.h"
 #include "corvane/com/unique_resource.h"
+#include "corvane/model/error_text.h"
 
 namespace corvane::com {
 namespace {
@@ -36,6 +39,29 @@ void return_record(const Core& core, U* out) {
   owned_udt<U> result;
   to_udt(core, result.get());
   result.release_to(*out);
+}
+
+// The record argument of a catching operation, converted as part of the operation: a record
+// that cannot be converted (a list of two dimensions or of the wrong element type) fails the
+// operation like any other of its failures, with False and `message` in ErrorString, instead
+// of failing the call. Answers nothing then.
+template <class Convert>
+auto caught_record(MailObjectModel& model, Convert&& convert,
+                   std::u16string (*message)(const platform::AutomationError&))
+    -> std::optional<decltype(convert())> {
+  try {
+    return with_library_source(convert);
+  } catch (...) {
+    model.set_ErrorString(message(current_exception_error()));
+    return std::nullopt;
+  }
+}
+
+std::u16string save_email_error(const platform::AutomationError& e) {
+  return save_error_text(u"SaveEmail", e);
+}
+std::u16string save_template_error(const platform::AutomationError& e) {
+  return save_error_text(u"SaveTemplate", e);
 }
 
 }  // namespace
@@ -116,7 +142,8 @@ HRESULT MailObject::RetrieveFont(::SaveableFont* argFont, IFontDisp** Result) {
 
 HRESULT MailObject::SaveEmail(BSTR strPath, ::EmailMsg* Email, VARIANT_BOOL* Result) {
   return checked_call([&] {
-    *Result = variant_bool(model_.SaveEmail(text_of(strPath), from_udt(*Email)));
+    const auto email = caught_record(model_, [&] { return from_udt(*Email); }, save_email_error);
+    *Result = variant_bool(email && model_.SaveEmail(text_of(strPath), *email));
   }, Email, Result);
 }
 
@@ -134,17 +161,22 @@ HRESULT MailObject::OpenEmail(BSTR strPath, ::EmailMsg* Result) {
 HRESULT MailObject::AddAttachment(BSTR strOriginalPath, BSTR strNewPath, ::EmailMsg* Email,
                                   VARIANT_BOOL* Result) {
   return checked_call([&] {
-    const auto before = from_udt(*Email);
-    auto after = before;
+    const auto before =
+        caught_record(model_, [&] { return from_udt(*Email); }, attachment_error_text);
+    *Result = VARIANT_FALSE;
+    if (!before) return;
+    auto after = *before;
     const bool added = model_.AddAttachment(text_of(strOriginalPath), text_of(strNewPath), after);
-    write_back(before, after, *Email);
+    write_back(*before, after, *Email);
     *Result = variant_bool(added);
   }, Email, Result);
 }
 
 HRESULT MailObject::SaveTemplate(BSTR strPath, ::MsgContents* Template, VARIANT_BOOL* Result) {
   return checked_call([&] {
-    *Result = variant_bool(model_.SaveTemplate(text_of(strPath), from_udt(*Template)));
+    const auto contents =
+        caught_record(model_, [&] { return from_udt(*Template); }, save_template_error);
+    *Result = variant_bool(contents && model_.SaveTemplate(text_of(strPath), *contents));
   }, Template, Result);
 }
 
@@ -169,7 +201,9 @@ HRESULT MailObject::IsRead(BSTR Path, VARIANT_BOOL* Result) {
 
 HRESULT MailObject::SaveLesson(BSTR Path, ::EmailLesson* Lesson, VARIANT_BOOL* Result) {
   return checked_call([&] {
-    *Result = variant_bool(model_.SaveLesson(text_of(Path), from_udt(*Lesson)));
+    const auto lesson =
+        caught_record(model_, [&] { return from_udt(*Lesson); }, lesson_save_error_text);
+    *Result = variant_bool(lesson && model_.SaveLesson(text_of(Path), *lesson));
   }, Lesson, Result);
 }
 

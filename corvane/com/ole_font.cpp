@@ -11,7 +11,22 @@ namespace {
 constexpr DISPID kName = 0, kSize = 2, kBold = 3, kItalic = 4, kUnderline = 5,
                  kStrikethrough = 6, kWeight = 7, kCharset = 8;
 
-// Turns a failed property call into the error the font object reported.
+// The font class's programmatic identifier: the source of a failure the font reports
+// without naming one.
+constexpr char16_t kFontSource[] = u"StdFont";
+
+// The runtime's number for a failure a dispatch call reports as a result code: a value the
+// property cannot take is a type mismatch or an overflow, as for the runtime's own coercions.
+int32_t error_number_of(HRESULT hr) {
+  switch (hr) {
+    case DISP_E_TYPEMISMATCH: return platform::errnum::kTypeMismatch;
+    case DISP_E_OVERFLOW: return platform::errnum::kOverflow;
+    default: return number_of(hr);
+  }
+}
+
+// Turns a failed property call into the error the font object reported, with the font's own
+// source: the failure is the font's, not the library's.
 [[noreturn]] void throw_call_failed(HRESULT hr, EXCEPINFO& info) {
   if (hr == DISP_E_EXCEPTION && info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
   unique_bstr source(info.bstrSource);
@@ -20,7 +35,10 @@ constexpr DISPID kName = 0, kSize = 2, kBold = 3, kItalic = 4, kUnderline = 5,
   if (hr == DISP_E_EXCEPTION) hr = info.scode ? info.scode : hresult_of(info.wCode);
   std::u16string text;
   if (description) text.assign(reinterpret_cast<const char16_t*>(description.get()));
-  throw platform::AutomationError(number_of(hr), std::move(text));
+  std::u16string from = kFontSource;
+  if (source && SysStringLen(source.get()) > 0)
+    from.assign(reinterpret_cast<const char16_t*>(source.get()), SysStringLen(source.get()));
+  throw platform::AutomationError(error_number_of(hr), std::move(text), std::move(from));
 }
 
 class OleFontFactory final : public FontFactory {
@@ -138,6 +156,18 @@ int16_t OleFont::weight() const { return get_i2(kWeight); }
 void OleFont::set_weight(int16_t weight) { set(kWeight, make_i2(weight)); }
 int16_t OleFont::charset() const { return get_i2(kCharset); }
 void OleFont::set_charset(int16_t charset) { set(kCharset, make_i2(charset)); }
+
+void OleFont::set_charset_text(std::u16string_view text) {
+  // The conversion a font's property put makes of a text, done here with the system's own
+  // coercion, since not every font object converts a text given to Charset.
+  const unique_bstr value(SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()),
+                                            static_cast<UINT>(text.size())));
+  if (!value) throw platform::AutomationError(platform::errnum::kOutOfMemory);
+  SHORT number = 0;
+  const HRESULT hr = VarI2FromStr(value.get(), LOCALE_USER_DEFAULT, 0, &number);
+  if (FAILED(hr)) throw platform::AutomationError(error_number_of(hr), {}, kFontSource);
+  set_charset(number);
+}
 
 std::unique_ptr<FontObject> wrap_ole_font(IDispatch* font) {
   if (font == nullptr) return nullptr;

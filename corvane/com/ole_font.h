@@ -36,6 +36,9 @@ class OleFont final : public FontObject {
   void set_weight(int16_t weight) override;
   int16_t charset() const override;
   void set_charset(int16_t charset) override;
+  // The text is converted as the font converts a value put into a property: the system's
+  // coercion in the user's locale ("&H80" is 128); a text it refuses is the font's failure.
+  void set_charset_text(std::u16string_view text) override;
 
  private:
   // Reads a property converted to the given type; throws AutomationError on failure.

@@ -43,7 +43,6 @@ EmailLesson MailObjectModel::OpenLesson(const Text& Path) {
 Integer MailObjectModel::findLessonIndex(const EmailLesson& elePatient, Integer Key) {
   const List<LessonStep>& steps = elePatient.steps;
   if (!steps.is_sized() || steps.upper_bound() > kIntegerMax) return -1;
-  if (steps.empty()) return -1;
   if (steps.lower_bound() < kIntegerMin) {
     throw platform::AutomationError(platform::errnum::kOverflow, {}, Text(kProgId));
   }

@@ -96,6 +96,9 @@ TEST(FindLessonIndex, SixteenBitSubscriptLimits) {
   const EmailLesson last = lesson_of({{5, {}}, {7, {}}}, 32766);
   EXPECT_EQ(f.model.findLessonIndex(last, 7), 32767);
   EXPECT_EQ(error_of([&] { f.model.findLessonIndex(last, 8); }), platform::errnum::kOverflow);
+  // So does a sized list without steps whose upper bound is 32767 (lower bound 32768).
+  EXPECT_EQ(error_of([&] { f.model.findLessonIndex(lesson_of({}, 32768), 8); }),
+            platform::errnum::kOverflow);
   // A first subscript below -32768 cannot be visited.
   EXPECT_EQ(error_of([&] { f.model.findLessonIndex(lesson_of({{5, {}}}, -40000), 5); }),
             platform::errnum::kOverflow);

@@ -39,7 +39,7 @@ std::unique_ptr<FontObject> MailObjectModel::RetrieveFont(const SaveableFont& ar
     auto font = fonts().create();
     font->set_name(argFont.FontName);
     font->set_bold(argFont.Bold != kFalse);
-    font->set_charset(integer_from_text(argFont.Charset));
+    font->set_charset_text(argFont.Charset);
     font->set_italic(argFont.Italic != kFalse);
     font->set_size_cy(static_cast<int64_t>(argFont.Size) * 10000);
     font->set_strikethrough(argFont.Strikethrough != kFalse);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace corvane {
 
@@ -33,6 +34,10 @@ class FontObject {
   virtual void set_weight(int16_t weight) = 0;
   virtual int16_t charset() const = 0;
   virtual void set_charset(int16_t charset) = 0;
+  // Sets Charset from a text that the font object converts to its number. By default the text
+  // is read by the automation runtime's rule for Integers (integer_from_text); the Windows font
+  // converts it through the system's own coercion in the user's locale.
+  virtual void set_charset_text(std::u16string_view text);
 };
 
 // Creates new standard font objects (class StdFont on Windows).

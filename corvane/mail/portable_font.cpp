@@ -1,8 +1,15 @@
-// The factory of portable standard font objects.
+// The factory of portable standard font objects, and the portable reading of a Charset text.
 
 #include "corvane/mail/portable_font.h"
 
+#include "corvane/mail/integer_coercion.h"
+
 namespace corvane {
+
+void FontObject::set_charset_text(std::u16string_view text) {
+  set_charset(integer_from_text(text));
+}
+
 namespace {
 
 class PortableFontFactory final : public FontFactory {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "com_test_support.h"
 #include "corvane/com/udt_convert.h"
 #include "corvane/model/mail_object_model.h"
@@ -149,6 +151,61 @@ TEST_F(EarlyBound, CatchingOperationsReportThroughErrorString) {
   EXPECT_EQ(text(message.get()).rfind(u"SaveEmail Error: \"", 0), 0u);
 }
 
+// Records whose lists cannot be read (two dimensions, or elements of the wrong type) fail
+// the catching operations like any other failure of theirs: False, and the message in
+// ErrorString, never a failed call. The arrays are freed here, not by clear_udt.
+TEST_F(EarlyBound, CatchingOperationsReportRecordsTheyCannotReadThroughErrorString) {
+  SAFEARRAYBOUND bound{1, 0};
+  SAFEARRAYBOUND bounds[2] = {{1, 0}, {1, 0}};
+  auto error_string = [&] {
+    unique_bstr message;
+    object->get_ErrorString(message.put());
+    return text(message.get());
+  };
+  auto ends_with = [](const std::u16string& s, const std::u16string& end) {
+    return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+  };
+  VARIANT_BOOL ok = VARIANT_TRUE;
+  const auto path = u16(dir / "record.bin");
+
+  ::EmailMsg email{};
+  email.emMsg.Texts = SafeArrayCreate(VT_I4, 2, bounds);
+  ASSERT_EQ(object->SaveEmail(bstr(path).get(), &email, &ok), S_OK);
+  EXPECT_EQ(ok, VARIANT_FALSE);
+  EXPECT_EQ(error_string().rfind(u"SaveEmail Error: \"", 0), 0u);
+  EXPECT_TRUE(ends_with(error_string(), u"\" (13)"));
+  SafeArrayDestroy(email.emMsg.Texts);
+
+  email.emMsg.Texts = SafeArrayCreate(VT_BSTR, 1, &bound);
+  testsupport::write_bytes(dir / "original.txt", {'h', 'i'});
+  ok = VARIANT_TRUE;
+  ASSERT_EQ(object->AddAttachment(bstr(u16(dir / "original.txt")).get(),
+                                  bstr(u16(dir / "copy.txt")).get(), &email, &ok),
+            S_OK);
+  EXPECT_EQ(ok, VARIANT_FALSE);
+  EXPECT_EQ(error_string().rfind(u"AddAttachment Error: \"", 0), 0u);
+  EXPECT_TRUE(ends_with(error_string(), u"\" & (13)"));
+  EXPECT_EQ(email.emAttachments.FilePath, nullptr) << "the caller's record is left alone";
+  SafeArrayDestroy(email.emMsg.Texts);
+
+  ::MsgContents contents{nullptr, SafeArrayCreate(VT_I4, 2, bounds)};
+  ok = VARIANT_TRUE;
+  ASSERT_EQ(object->SaveTemplate(bstr(path).get(), &contents, &ok), S_OK);
+  EXPECT_EQ(ok, VARIANT_FALSE);
+  EXPECT_EQ(error_string().rfind(u"SaveTemplate Error: \"", 0), 0u);
+  SafeArrayDestroy(contents.Pictures);
+
+  ::EmailLesson lesson{SafeArrayCreate(VT_BSTR, 1, &bound)};
+  ok = VARIANT_TRUE;
+  ASSERT_EQ(object->SaveLesson(bstr(path).get(), &lesson, &ok), S_OK);
+  EXPECT_EQ(ok, VARIANT_FALSE);
+  EXPECT_TRUE(ends_with(error_string(), u"\r\nCorvane.MailObjectModel\r\n13"));
+  SafeArrayDestroy(lesson.steps);
+
+  EXPECT_FALSE(std::filesystem::exists(dir / "record.bin"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "copy.txt"));
+}
+
 TEST_F(EarlyBound, AddAttachmentWritesThePathBackIntoTheCallersRecord) {
   testsupport::write_bytes(dir / "original.txt", {'h', 'i'});
   owned_udt<::EmailMsg> email;
@@ -279,9 +336,37 @@ TEST_F(EarlyBound, FontsConvertThroughTheStandardFontObject) {
   owned_udt<::SaveableFont> empty;
   fill(empty, unfilled);
   com_ptr<IFontDisp> nothing;
-  EXPECT_TRUE(FAILED(object->RetrieveFont(&empty.get(), nothing.put())));
+  EXPECT_EQ(object->RetrieveFont(&empty.get(), nothing.put()), error_hresult(13));
   EXPECT_FALSE(nothing);
-  EXPECT_TRUE(take_error_info().present);
+  const auto refused = take_error_info();
+  EXPECT_TRUE(refused.present);
+  EXPECT_EQ(refused.source, u"StdFont") << "the font's failure, not the library's";
+}
+
+TEST_F(EarlyBound, RetrieveFontLetsTheSystemConvertTheCharsetText) {
+  // The system's coercion in the user's locale: hexadecimal and octal forms are numbers, a
+  // number beyond 16 bits overflows. The font's realised character set is the platform's
+  // (Wine reports the substituted face's), so what is checked is what the font took.
+  const struct {
+    std::u16string charset;
+    HRESULT result;
+  } cases[] = {{u"&H80", S_OK}, {u" 2 ", S_OK}, {u"&O12", S_OK}, {u"40000", error_hresult(6)},
+               {u"ANSI", error_hresult(13)}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.charset.begin(), c.charset.end()));
+    corvane::SaveableFont wanted;
+    wanted.FontName = u"Arial";
+    wanted.Charset = c.charset;
+    wanted.Size = 10;
+    wanted.Weight = 400;
+    owned_udt<::SaveableFont> in;
+    fill(in, wanted);
+    com_ptr<IFontDisp> made;
+    EXPECT_EQ(object->RetrieveFont(&in.get(), made.put()), c.result);
+    EXPECT_EQ(static_cast<bool>(made), c.result == S_OK);
+    const auto error = take_error_info();
+    if (c.result != S_OK) EXPECT_EQ(error.source, u"StdFont");
+  }
 }
 
 TEST_F(EarlyBound, ArraysOfTheWrongKindAreATypeMismatch) {
