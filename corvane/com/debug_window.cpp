@@ -4,8 +4,8 @@
 
 #include <atomic>
 #include <cstring>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "corvane/com/type_library.h"
 #include "corvane/com/unique_resource.h"
