@@ -321,6 +321,11 @@ Response Console::Impl::remove_error(Call& call) {
     return done(call, "/errors", false,
                 "The Error folder holds no e-mail named " + escape(quoted(file)) + ".");
   }
+  if (!log.ready()) {
+    return done(call, "/errors", false,
+                "Not deleted: the log cannot be written, and no file is deleted without its log "
+                "entry.");
+  }
   try {
     store.remove(child(*error, entry->name));
   } catch (const AutomationError& e) {

@@ -488,6 +488,14 @@ TEST_F(ConsoleTest, DeleteRemovesAnErrorFileAndSaysWhoDidIt) {
   EXPECT_THAT(after(post("/errors/delete", {{"file", "bad.eml"}})),
               HasSubstr("holds no e-mail named"));
   EXPECT_EQ(store.log_lines().size(), 1u);
+
+  // No file goes without its log entry.
+  write_all(store.root() / "Error" / "kept.eml", "junk");
+  fs::remove(store.root() / "Error" / "SortErr.log");
+  fs::create_directory(store.root() / "Error" / "SortErr.log");
+  EXPECT_THAT(after(post("/errors/delete", {{"file", "kept.eml"}})),
+              HasSubstr("the log cannot be written"));
+  EXPECT_TRUE(fs::exists(store.root() / "Error" / "kept.eml"));
 }
 
 // ---- log ----
