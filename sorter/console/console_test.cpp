@@ -421,6 +421,17 @@ TEST_F(ConsoleTest, NamesFromRequestsAreOnlyMatchedAgainstListedNames) {
   EXPECT_EQ(log_text(), "");
 }
 
+TEST_F(ConsoleTest, MailBoxMayBeALinkTheAdministratorMade) {
+  log_in();
+  testsupport::TempDir elsewhere;
+  fs::rename(store.root() / "MailBox", elsewhere / "boxes");
+  fs::create_directory_symlink(elsewhere / "boxes", store.root() / "MailBox");
+  buffered("ann", "a.eml", mail(u"bob", u"ann", u"Through the link"));
+  EXPECT_THAT(get("/buffer").body, HasSubstr("Through the link"));
+  after(post("/buffer/release", {{"box", "ann"}, {"file", "a.eml"}}));
+  EXPECT_TRUE(fs::exists(elsewhere / "boxes" / "ann" / "Inbox" / "a.eml"));
+}
+
 TEST_F(ConsoleTest, LinksInMailboxesAreNeitherShownNorFollowed) {
   log_in();
   testsupport::TempDir outside;

@@ -91,6 +91,16 @@ StorePath StoreView::settings_file() const {
   return {u"Sorter.ini"};
 }
 
+// MailBox itself may be a link the administrator made: any entry of that name but a file.
+std::optional<StorePath> StoreView::mailbox_root() const {
+  if (auto folder = fixed({}, kMailBoxName, EntryKind::folder)) return folder;
+  const std::u16string folded = platform::fold_case(kMailBoxName);
+  for (const StoreEntry& e : entries({})) {
+    if (e.kind != EntryKind::file && platform::fold_case(e.name) == folded) return StorePath{e.name};
+  }
+  return std::nullopt;
+}
+
 Mailbox StoreView::describe(const StorePath& mailbox_root, const std::u16string& name) const {
   Mailbox box{name, child(mailbox_root, name), std::nullopt, std::nullopt};
   box.inbox = fixed(box.path, kInboxName, EntryKind::folder);
@@ -100,9 +110,7 @@ Mailbox StoreView::describe(const StorePath& mailbox_root, const std::u16string&
 
 std::vector<Mailbox> StoreView::mailboxes() const {
   std::vector<Mailbox> boxes;
-  // MailBox itself may be a link the administrator made.
-  auto root = fixed({}, kMailBoxName, EntryKind::folder);
-  if (!root) root = fixed({}, kMailBoxName, EntryKind::other);
+  const auto root = mailbox_root();
   if (!root) return boxes;
   for (const StoreEntry& e : entries(*root)) {
     if (e.kind == EntryKind::folder) boxes.push_back(describe(*root, e.name));
@@ -113,8 +121,7 @@ std::vector<Mailbox> StoreView::mailboxes() const {
 }
 
 std::optional<Mailbox> StoreView::mailbox(std::u16string_view listed_name) const {
-  auto root = fixed({}, kMailBoxName, EntryKind::folder);
-  if (!root) root = fixed({}, kMailBoxName, EntryKind::other);
+  const auto root = mailbox_root();
   if (!root || !exact(*root, listed_name, EntryKind::folder)) return std::nullopt;
   return describe(*root, std::u16string(listed_name));
 }

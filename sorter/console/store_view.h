@@ -55,6 +55,7 @@ class StoreView {
 
  private:
   Mailbox describe(const StorePath& mailbox_root, const std::u16string& name) const;
+  std::optional<StorePath> mailbox_root() const;
   const StoreAccess& store_;
 };
 
