@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <set>
 
 #include "platform/automation_error.h"
+#include "platform/confined_folder.h"
 #include "platform/environment.h"
+#include "platform/utf.h"
 #include "platform/instance_guard.h"
 #include "tests/support/temp_dir.h"
 
@@ -16,6 +20,8 @@ namespace fs = std::filesystem;
 using testsupport::read_bytes;
 using testsupport::u16;
 using testsupport::write_bytes;
+
+std::string utf8(std::u16string_view s) { return to_utf8(s); }
 
 int error_of(const std::function<void()>& f) {
   try {
@@ -103,6 +109,163 @@ TEST(Files, AppendAndAge) {
   EXPECT_GT(*seconds_since_last_write(u16(dir / "log")), 3600.0);
   EXPECT_FALSE(seconds_since_last_write(u16(dir / "missing")).has_value());
   EXPECT_NE(error_of([&] { append_to_file(u16(dir / "no" / "log"), "x"); }), 0);
+}
+
+// Links below a confined folder are refused; the folder's own path may hold links.
+TEST(ConfinedFolder, NeverGoesThroughALinkBelowIt) {
+  testsupport::TempDir dir;
+  fs::create_directories(dir / "store" / "sub");
+  fs::create_directories(dir / "outside");
+  write_bytes(dir / "outside" / "secret", {7});
+#ifdef _WIN32
+  // A junction, made by the system's shell. Wine 8 can make none (and shows links on the host
+  // as plain folders): the link cases then run on Windows only.
+  const std::string cmd = "cmd /c mklink /J \"" + (dir / "store" / "jump").string() + "\" \"" +
+                          (dir / "outside").string() + "\" >NUL 2>NUL";
+  std::system(cmd.c_str());
+  const bool have_link = fs::exists(dir / "store" / "jump");
+#else
+  const bool have_link = true;
+  fs::create_directory_symlink(dir / "outside", dir / "store" / "jump");
+  fs::create_symlink(dir / "outside" / "secret", dir / "store" / "file");
+  fs::create_directory_symlink(dir / "store", dir / "admin-link");
+#endif
+  const auto store = ConfinedFolder::open(u16(dir / "store"));
+  const auto link_error = [&](const std::function<void()>& f) {
+    try {
+      f();
+    } catch (const AutomationError& e) {
+      return e.number() == errnum::kPathFileAccess && e.description() == kLinkRefusedText;
+    }
+    return false;
+  };
+  if (have_link) {
+    ASSERT_TRUE(store.find(u"JUMP").has_value());
+    EXPECT_EQ(store.find(u"JUMP")->kind, EntryKind::link);
+    EXPECT_EQ(store.find(u"JUMP")->name, u"jump");
+    EXPECT_TRUE(link_error([&] { store.folder(u"jump"); }));
+    write_bytes(dir / "store" / "m.eml", {1});
+    EXPECT_TRUE(link_error([&] { store.move_file(u"m.eml", store.folder(u"jump"), u"m.eml"); }));
+    EXPECT_FALSE(fs::exists(dir / "outside" / "m.eml"));
+  }
+  EXPECT_EQ(store.find(u"SUB")->kind, EntryKind::folder);
+  const auto sub = store.folder(u"SUB");
+  EXPECT_EQ(sub.path(), store.child_path(u"sub"));
+  EXPECT_EQ(error_of([&] { store.folder(u"none"); }), errnum::kPathNotFound);
+  for (const std::u16string bad : {u"", u".", u"..", u"a/b"}) {
+    EXPECT_EQ(error_of([&] { store.find(bad); }), errnum::kBadFileName);
+  }
+#ifndef _WIN32
+  EXPECT_TRUE(link_error([&] { store.open_file(u"file"); }));
+  EXPECT_EQ(read_bytes(dir / "outside" / "secret"), (std::vector<uint8_t>{7}));
+  const auto through_admin_link = ConfinedFolder::open(u16(dir / "admin-link"));
+  EXPECT_EQ(through_admin_link.find(u"sub")->kind, EntryKind::folder);
+  EXPECT_EQ(error_of([&] { store.move_file(u"m.eml", store, u"file"); }), errnum::kFileExists);
+  store.delete_file(u"file");  // the link goes, not what it names
+  EXPECT_FALSE(fs::is_symlink(dir / "store" / "file"));
+  EXPECT_TRUE(fs::exists(dir / "outside" / "secret"));
+#endif
+  auto file = sub.open_file(u"stamp.dat");  // created when missing
+  file.write_at_start(std::vector<uint8_t>{1, 2});
+  file.close();
+  EXPECT_EQ(read_bytes(dir / "store" / "sub" / "stamp.dat"), (std::vector<uint8_t>{1, 2}));
+}
+
+// Both ways of moving: the rename, and the copy that moves across file systems, forced here.
+TEST(ConfinedFolder, MovesNeverReplaceAnyLetterCaseAndLeaveOneCopy) {
+  for (const MoveMethod method : {MoveMethod::automatic, MoveMethod::copy}) {
+    SCOPED_TRACE(method == MoveMethod::copy ? "copy" : "automatic");
+    testsupport::TempDir dir;
+    fs::create_directories(dir / "drop");
+    fs::create_directories(dir / "to");
+    const auto drop = ConfinedFolder::open(u16(dir / "drop"));
+    const auto to = ConfinedFolder::open(u16(dir / "to"));
+    std::vector<uint8_t> big(200000);
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 7);
+    write_bytes(dir / "drop" / "a.eml", big);
+    write_bytes(dir / "drop" / "b.eml", {2});
+    write_bytes(dir / "to" / "B.EML", {9});
+
+    drop.move_file(u"a.eml", to, u"a.eml", method);
+    EXPECT_FALSE(fs::exists(dir / "drop" / "a.eml")) << "the source is left behind";
+    EXPECT_EQ(read_bytes(dir / "to" / "a.eml"), big);
+    EXPECT_EQ(error_of([&] { drop.move_file(u"b.eml", to, u"b.eml", method); }),
+              errnum::kFileExists);
+    EXPECT_EQ(read_bytes(dir / "drop" / "b.eml"), (std::vector<uint8_t>{2}));
+    EXPECT_EQ(read_bytes(dir / "to" / "B.EML"), (std::vector<uint8_t>{9}));
+    EXPECT_EQ(error_of([&] { drop.move_file(u"gone.eml", to, u"gone.eml", method); }),
+              errnum::kFileNotFound);
+    EXPECT_EQ(error_of([&] {
+                drop.move_file(u"b.eml", to, std::u16string(kTemporaryPrefix) + u"x", method);
+              }),
+              errnum::kBadFileName);
+    std::size_t entries = 0;
+    for (const auto& e : fs::directory_iterator(dir / "to")) {
+      ++entries;
+      EXPECT_FALSE(is_temporary_name(u16(e.path().filename()))) << "a temporary file is left";
+    }
+    EXPECT_EQ(entries, 2u);
+  }
+}
+
+#ifndef _WIN32
+// What a crash leaves at each step of a copying move, and the next start cleaning it up.
+TEST(ConfinedFolder, LeftoversOfInterruptedMovesAreRemovedOrFinished) {
+  testsupport::TempDir dir;
+  fs::create_directories(dir / "drop");
+  fs::create_directories(dir / "to");
+  const std::string tmp = utf8(kTemporaryPrefix);
+  // Killed while copying: a partial copy, the source whole.
+  write_bytes(dir / "drop" / "a.eml", {1, 2, 3});
+  write_bytes(dir / "to" / (tmp + "1"), {1});
+  // Killed after linking the copy to its name: the source still in the drop folder.
+  write_bytes(dir / "drop" / "b.eml", {4, 5});
+  write_bytes(dir / "to" / (tmp + "2"), {4, 5});
+  fs::create_hard_link(dir / "to" / (tmp + "2"), dir / "to" / "b.eml");
+  // Killed after removing the source: only the temporary name is left over.
+  write_bytes(dir / "to" / (tmp + "3"), {6});
+  fs::create_hard_link(dir / "to" / (tmp + "3"), dir / "to" / "c.eml");
+  // A different file under the delivered name in the drop folder is somebody else's.
+  write_bytes(dir / "to" / (tmp + "4"), {7});
+  fs::create_hard_link(dir / "to" / (tmp + "4"), dir / "to" / "d.eml");
+  write_bytes(dir / "drop" / "d.eml", {8});
+
+  const auto drop = ConfinedFolder::open(u16(dir / "drop"));
+  const auto to = ConfinedFolder::open(u16(dir / "to"));
+  EXPECT_EQ(to.remove_leftovers(&drop), 4);
+  std::set<std::string> left;
+  for (const auto& e : fs::directory_iterator(dir / "to")) left.insert(e.path().filename());
+  EXPECT_EQ(left, (std::set<std::string>{"b.eml", "c.eml", "d.eml"}));
+  EXPECT_TRUE(fs::exists(dir / "drop" / "a.eml"));
+  EXPECT_FALSE(fs::exists(dir / "drop" / "b.eml"));
+  EXPECT_EQ(read_bytes(dir / "to" / "b.eml"), (std::vector<uint8_t>{4, 5}));
+  EXPECT_EQ(read_bytes(dir / "drop" / "d.eml"), (std::vector<uint8_t>{8}));
+  EXPECT_EQ(to.remove_leftovers(&drop), 0);
+}
+#endif
+
+// One guard per folder, whatever path names it; folders whose names differ only in
+// punctuation are two; nothing is left in the folder or anywhere else.
+TEST(Process, FolderGuardIsPerFolderAndLeavesNothing) {
+  testsupport::TempDir dir;
+  fs::create_directories(dir / "store.a");
+  fs::create_directories(dir / "store-a");
+  {
+    auto first = InstanceGuard::for_folder(u16(dir / "store.a"));
+    EXPECT_FALSE(first.another_copy_running());
+    auto other_store = InstanceGuard::for_folder(u16(dir / "store-a"));
+    EXPECT_FALSE(other_store.another_copy_running());
+    auto again = InstanceGuard::for_folder(u16(dir / "store.a" / ".." / "store.a"));
+    EXPECT_TRUE(again.another_copy_running());
+#ifndef _WIN32
+    fs::create_directory_symlink(dir / "store.a", dir / "linked");
+    EXPECT_TRUE(InstanceGuard::for_folder(u16(dir / "linked")).another_copy_running());
+    fs::remove(dir / "linked");
+#endif
+  }
+  EXPECT_FALSE(InstanceGuard::for_folder(u16(dir / "store.a")).another_copy_running());
+  EXPECT_TRUE(fs::is_empty(dir / "store.a"));
+  EXPECT_TRUE(fs::is_empty(dir / "store-a"));
 }
 
 TEST(Process, InstanceGuardAndEnvironment) {

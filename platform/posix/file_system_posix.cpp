@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/confined_folder.h"
 #include "platform/file_system.h"
 #include "platform/utf.h"
 #include "posix/errno_error.h"
@@ -29,56 +30,6 @@ std::string native(std::u16string_view path) {
     throw AutomationError(errnum::kBadFileName);
   }
   return to_utf8(path);
-}
-
-// Copies source to a target that must not exist yet; a partial target is removed on failure.
-void copy_to_new_file(const std::string& from, const std::string& to) {
-  Fd in;
-  in.fd = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in.fd < 0) throw_errno(errno);
-  struct stat st {};
-  if (::fstat(in.fd, &st) != 0) throw_errno(errno);
-  Fd out;
-  out.fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777);
-  if (out.fd < 0) {
-    if (errno == EEXIST) throw AutomationError(errnum::kFileExists);
-    throw_errno(errno);
-  }
-  try {
-    copy_contents(in.fd, out.fd);
-    if (::fsync(out.fd) != 0 && errno != EINVAL) throw_errno(errno);
-  } catch (...) {
-    ::unlink(to.c_str());
-    throw;
-  }
-}
-
-// The move of last resort for file systems without hard links: copy, then remove the source.
-void move_by_copy(const std::string& from, const std::string& to) {
-  copy_to_new_file(from, to);
-  if (::unlink(from.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(to.c_str());  // keep exactly one copy: the source stays
-    throw_errno(error);
-  }
-}
-
-void move_by_link(const std::string& from, const std::string& to) {
-  if (::link(from.c_str(), to.c_str()) != 0) {
-    const int error = errno;
-    if (error == EEXIST) throw AutomationError(errnum::kFileExists);
-    if (error == EPERM || error == EOPNOTSUPP || error == EXDEV || error == EMLINK) {
-      move_by_copy(from, to);
-      return;
-    }
-    if (error == ENOENT && !exists(from)) throw_missing(from);
-    throw_errno(error);
-  }
-  if (::unlink(from.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(to.c_str());
-    throw_errno(error);
-  }
 }
 
 // The entry of folder whose name matches name when case is ignored.
@@ -123,18 +74,17 @@ void create_folder(std::u16string_view path) {
 void move_file_no_replace(std::u16string_view source, std::u16string_view target) {
   const std::string from = native(source);
   const std::string to = native(target);
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
-  const int error = errno;
-  switch (error) {
-    case EEXIST: throw AutomationError(errnum::kFileExists);
-    case ENOENT:
-      if (!exists(from)) throw_missing(from);
-      throw AutomationError(errnum::kPathNotFound);  // the target folder is missing
-    case EINVAL:
-    case ENOSYS:
-    case EXDEV: move_by_link(from, to); return;  // no RENAME_NOREPLACE here, or another device
-    default: throw_errno(error);
-  }
+  const auto split = [](const std::string& p) {
+    const auto slash = p.find_last_of('/');
+    if (slash == std::string::npos) return std::pair<std::string, std::string>(".", p);
+    return std::pair<std::string, std::string>(slash == 0 ? "/" : p.substr(0, slash),
+                                               p.substr(slash + 1));
+  };
+  const auto [from_folder, from_name] = split(from);
+  const auto [to_folder, to_name] = split(to);
+  const ConfinedFolder source_folder = ConfinedFolder::open(from_utf8(from_folder));
+  const ConfinedFolder target_folder = ConfinedFolder::open(from_utf8(to_folder));
+  source_folder.move_file(from_utf8(from_name), target_folder, from_utf8(to_name));
 }
 
 void delete_file_forced(std::u16string_view path) {

@@ -1,11 +1,13 @@
 // The single-instance test on POSIX: an exclusive advisory lock on a file named after the
-// guard in $XDG_RUNTIME_DIR (else /tmp). The lock ends with the process, also after a crash.
+// guard in $XDG_RUNTIME_DIR (else /tmp), or on the guarded folder itself. The lock ends with
+// the process, also after a crash.
 
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
 
 #include "platform/instance_guard.h"
@@ -40,6 +42,19 @@ InstanceGuard::InstanceGuard(std::u16string_view name) : impl_(std::make_unique<
   impl_->fd = ::open(lock_path(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   // Without a lock file the test cannot be made; the copy then counts as the only one.
   if (impl_->fd >= 0 && ::flock(impl_->fd, LOCK_EX | LOCK_NB) != 0) impl_->other = true;
+}
+
+InstanceGuard InstanceGuard::for_folder(std::u16string_view path) {
+  InstanceGuard guard;
+  guard.impl_ = std::make_unique<Impl>();
+  if (path.empty() || path.find(u'\0') != std::u16string_view::npos) return guard;
+  // A descriptor of the folder itself: no file to create, pre-create or plant a link as, and
+  // the lock is the folder's whatever path led to it.
+  guard.impl_->fd = ::open(to_utf8(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (guard.impl_->fd >= 0 && ::flock(guard.impl_->fd, LOCK_EX | LOCK_NB) != 0) {
+    guard.impl_->other = errno == EWOULDBLOCK;
+  }
+  return guard;
 }
 
 InstanceGuard::InstanceGuard(InstanceGuard&&) noexcept = default;

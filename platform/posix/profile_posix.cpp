@@ -4,9 +4,11 @@
 // the first of several sections of the same name).
 //
 // A write streams the file twice with bounded memory: once to find where the key goes, once to
-// copy it into a new file beside it with that one change, which then replaces the old file.
-// Every other byte, odd lines included, is copied unchanged.
+// copy it into a new file beside it with that one change, which is flushed to disk and then
+// replaces the old file. Every other byte, odd lines included, is copied unchanged. The new
+// file's temporary name marks it as a leftover should the process die before the rename.
 
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -16,9 +18,12 @@
 #include <cstdint>
 #include <optional>
 
+#include "platform/automation_error.h"
+#include "platform/confined_folder.h"
 #include "platform/file_system.h"
 #include "platform/profile.h"
 #include "platform/utf.h"
+#include "posix/temporary_name.h"
 
 namespace platform {
 namespace {
@@ -258,35 +263,73 @@ std::string read_profile_string(std::u16string_view file, std::string_view secti
 
 bool write_profile_string(std::u16string_view file, std::string_view section,
                           std::string_view key, std::string_view value) {
+  const auto path = native_path(file);
+  if (!path) return false;
+  // The file's own folder, where its new content is written beside it before it takes the
+  // name; a link given as the file (the administrator's) was resolved above.
+  const auto slash = path->find_last_of('/');
+  try {
+    const ConfinedFolder folder =
+        ConfinedFolder::open(from_utf8(slash == 0 ? "/" : path->substr(0, slash)));
+    return write_profile_string(folder, from_utf8(path->substr(slash + 1)), section, key, value);
+  } catch (const AutomationError&) {
+    return false;  // the folder is missing: the write is lost without a report
+  }
+}
+
+bool write_profile_string(const ConfinedFolder& folder, std::u16string_view name,
+                          std::string_view section, std::string_view key, std::string_view value) {
   // A line break in a name or value would forge further lines; a ']' would end the header.
   if (has_line_break(section) || has_line_break(key) || has_line_break(value) ||
       section.find(']') != section.npos || key.find('=') != key.npos || trim(key).empty()) {
     return false;
   }
-  const auto path = native_path(file);
-  if (!path) return false;
+  std::optional<ConfinedFolder::Entry> entry;
+  try {
+    entry = folder.find(name);
+  } catch (const AutomationError&) {
+    return false;
+  }
+  if (entry && entry->kind != EntryKind::file) return false;  // never through a link
+  const std::string file = to_utf8(entry ? entry->name : std::u16string(name));
+  const int dir = static_cast<int>(folder.native_handle());
   File in;
-  in.f = ::fopen(path->c_str(), "rb");
-  if (in.f == nullptr && errno != ENOENT) return false;
+  const int in_fd = ::openat(dir, file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (in_fd < 0 && errno != ENOENT) return false;
+  if (in_fd >= 0 && (in.f = ::fdopen(in_fd, "rb")) == nullptr) {
+    ::close(in_fd);
+    return false;
+  }
   Plan plan;
   if (in.f != nullptr) plan = plan_write(in.f, section, key);
   struct stat st {};
   const bool keep_mode = in.f != nullptr && ::fstat(::fileno(in.f), &st) == 0;
 
-  const std::string temp = *path + ".~" + std::to_string(::getpid());
-  File out;
-  out.f = ::fopen(temp.c_str(), "wbx");
-  if (out.f == nullptr && errno == EEXIST && ::unlink(temp.c_str()) == 0) {
-    out.f = ::fopen(temp.c_str(), "wbx");  // a leftover of an earlier process with our id
+  std::string temp;
+  int out_fd = -1;
+  for (int attempt = 0; attempt < 100 && out_fd < 0; ++attempt) {
+    temp = temporary_name();
+    out_fd = ::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                      0666);
+    if (out_fd < 0 && errno != EEXIST) return false;
   }
-  if (out.f == nullptr) return false;
+  if (out_fd < 0) return false;
+  File out;
+  out.f = ::fdopen(out_fd, "wb");
+  if (out.f == nullptr) {
+    ::close(out_fd);
+    ::unlinkat(dir, temp.c_str(), 0);
+    return false;
+  }
   bool ok = write_changed(in.f, out.f, plan, section, key, value);
   ok = ::fflush(out.f) == 0 && ok;
   if (keep_mode) ok = ::fchmod(::fileno(out.f), st.st_mode & 07777) == 0 && ok;
+  ok = ok && ::fsync(::fileno(out.f)) == 0;  // whole on disk before it takes the name
   ok = ::fclose(out.f) == 0 && ok;
   out.f = nullptr;
-  if (ok && ::rename(temp.c_str(), path->c_str()) == 0) return true;
-  ::unlink(temp.c_str());
+  // The rename replaces the name itself: were it swapped for a link meanwhile, the link goes.
+  if (ok && ::renameat(dir, temp.c_str(), dir, file.c_str()) == 0) return true;
+  ::unlinkat(dir, temp.c_str(), 0);
   return false;
 }
 

@@ -5,7 +5,9 @@
 
 #include <vector>
 
+#include "platform/automation_error.h"
 #include "platform/codepage.h"
+#include "platform/confined_folder.h"
 #include "platform/profile.h"
 
 namespace platform {
@@ -33,6 +35,19 @@ bool write_profile_string(std::u16string_view file, std::string_view section,
   const std::string path = to_ansi(file);
   const std::string s(section), k(key), v(value);
   return WritePrivateProfileStringA(s.c_str(), k.c_str(), v.c_str(), path.c_str()) != FALSE;
+}
+
+bool write_profile_string(const ConfinedFolder& folder, std::u16string_view name,
+                          std::string_view section, std::string_view key, std::string_view value) {
+  std::optional<ConfinedFolder::Entry> entry;
+  try {
+    entry = folder.find(name);
+  } catch (const AutomationError&) {
+    return false;
+  }
+  if (entry && entry->kind != EntryKind::file) return false;  // never through a reparse point
+  return write_profile_string(folder.child_path(entry ? entry->name : std::u16string(name)),
+                              section, key, value);
 }
 
 }  // namespace platform

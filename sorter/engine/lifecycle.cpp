@@ -7,6 +7,7 @@
 #include "platform/file_system.h"
 #include "platform/utf.h"
 #include "sorter/engine/settings.h"
+#include "sorter/engine/store_folders.h"
 
 namespace sorter {
 
@@ -64,6 +65,7 @@ bool SorterEngine::load() {
   } else {
     platform::create_folder(drop_folder_);
   }
+  remove_store_leftovers(paths_);  // of moves and rewrites a crash interrupted
   round_.bind(drop_folder_);
   host_.add_tray_icon();
   return true;

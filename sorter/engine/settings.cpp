@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "platform/codepage.h"
+#include "platform/confined_folder.h"
 #include "platform/file_system.h"
 #include "platform/locale_text.h"
 #include "platform/profile.h"
@@ -22,6 +23,16 @@ bool WriteINI(std::u16string_view file, std::u16string_view section, std::u16str
     platform::write_profile_string(file, platform::to_ansi(section), platform::to_ansi(key),
                                    platform::to_ansi(value));
     return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool WriteINI(const platform::ConfinedFolder& folder, std::u16string_view name,
+              std::u16string_view section, std::u16string_view key, std::u16string_view value) {
+  try {
+    return platform::write_profile_string(folder, name, platform::to_ansi(section),
+                                          platform::to_ansi(key), platform::to_ansi(value));
   } catch (const std::exception&) {
     return false;
   }

@@ -5,6 +5,10 @@
 #include <string>
 #include <string_view>
 
+namespace platform {
+class ConfinedFolder;
+}
+
 namespace sorter {
 
 // Values are read through a buffer of this many characters: at most 499 come back.
@@ -19,6 +23,11 @@ std::u16string ReadINI(std::u16string_view file, std::u16string_view section,
 // missing folder is lost without a report), False only when a failure interrupted it.
 bool WriteINI(std::u16string_view file, std::u16string_view section, std::u16string_view key,
               std::u16string_view value);
+
+// The same write into the file name directly in folder, never through a link: a link there
+// is not written (False then).
+bool WriteINI(const platform::ConfinedFolder& folder, std::u16string_view name,
+              std::u16string_view section, std::u16string_view key, std::u16string_view value);
 
 // "True" or "False" in any letter case, or a number (0 false, any other true); no value for
 // any other text.

@@ -40,10 +40,11 @@ void SortingRound::CheckMonitoring() {
 
 void SortingRound::DoRounds(const std::function<void()>& yield) {
   report_ = {};
-  paths_seen_.clear();
+  folders_.clear();
   stamped_.clear();
   repeats_.begin_round();
   if (drop_folder_) {
+    drop_ = folders_.top(*drop_folder_).folder;
     try {
       platform::FolderReader files(*drop_folder_);
       while (auto entry = files.next()) {
@@ -56,6 +57,8 @@ void SortingRound::DoRounds(const std::function<void()>& yield) {
   }
   repeats_.end_round();
   current_file_.clear();
+  drop_ = nullptr;
+  folders_.clear();
   if (yield) yield();
 }
 
@@ -88,24 +91,53 @@ bool SortingRound::handle(const std::u16string& name) {
   const std::u16string& from = mail.email.emFrom;
   const std::u16string& to = mail.email.emTo;
   if (mail.failure) {
-    to_error(name, source, mail.failure->description(), kEventError);
+    to_error(name, mail.failure->description(), kEventError);
   } else if (from.empty()) {
-    remove(name, source, u"Email sent with no sender information!");
+    remove(name, u"Email sent with no sender information!");
   } else if (to.empty()) {
-    remove(name, source, u"Email sent with no recipient information!  From: " + from);
-  } else if (!is_mailbox_name(to) ||
-             paths_seen_.lookup(paths_.mailbox(to)).kind != EntryKind::folder) {
-    if (is_mailbox_name(from)) {
-      const std::u16string sender_box = paths_seen_.lookup(paths_.mailbox(from)).path;
-      WriteINI(paths_.child(sender_box, kClientIniName), u"Errors", u"Status", u"1");
-    }
-    to_error(name, source,
+    remove(name, u"Email sent with no recipient information!  From: " + from);
+  } else if (!is_mailbox_name(to) || !usable_mailbox(to)) {
+    if (is_mailbox_name(from)) bounce(from);
+    to_error(name,
              u"Email sent to non-existant recipient!  From: " + from + u"; To: " + to,
              kEventWarning);
   } else {
-    deliver(name, source, to);
+    deliver(name, to);
   }
   return true;
+}
+
+// Whether the user's mailbox folder exists; one behind a link counts as missing.
+bool SortingRound::usable_mailbox(const std::u16string& user) {
+  const auto box = folders_.mailbox(user);
+  if (box.failure) refused_if_link(paths_.mailbox(user), *box.failure);
+  return box.folder != nullptr;
+}
+
+// Sets the bounce flag in the sender's Client.ini, when there is one to reach without a link.
+void SortingRound::bounce(const std::u16string& from) {
+  const auto box = folders_.mailbox(from);
+  if (!box.folder) {
+    if (box.failure) refused_if_link(paths_.mailbox(from), *box.failure);
+    return;  // no mailbox: the write is lost without a report
+  }
+  try {
+    const auto entry = box.folder->find(kClientIniName);
+    if (entry && entry->kind == EntryKind::link) {
+      refused_if_link(box.folder->child_path(entry->name),
+                      platform::AutomationError(platform::errnum::kPathFileAccess,
+                                                std::u16string(platform::kLinkRefusedText)));
+      return;
+    }
+  } catch (const platform::AutomationError&) {
+    return;
+  }
+  WriteINI(*box.folder, kClientIniName, u"Errors", u"Status", u"1");
+}
+
+// A link where the store holds a folder or file of its own is reported, once per reason.
+void SortingRound::refused_if_link(const std::u16string& path, const platform::AutomationError& e) {
+  if (is_link_refused(e)) problem(u"link:" + path, u"Could not use " + quoted(path) + u": " + reason_text(e));
 }
 
 bool SortingRound::ensure_reader() {
@@ -123,24 +155,22 @@ bool SortingRound::ensure_reader() {
   return false;
 }
 
-void SortingRound::to_error(const std::u16string& name, const std::u16string& source,
-                            const std::u16string& text, int event_type) {
-  const std::u16string folder = paths_seen_.lookup(paths_.error_folder()).path;
-  if (!move(name, source, paths_.child(folder, name))) return;
+void SortingRound::to_error(const std::u16string& name, const std::u16string& text, int event_type) {
+  if (!move(name, folders_.error(), paths_.error_folder())) return;
   ++report_.to_error;
   log_.LogEvent(text, event_type);
 }
 
-void SortingRound::remove(const std::u16string& name, const std::u16string& source,
-                          const std::u16string& text) {
+void SortingRound::remove(const std::u16string& name, const std::u16string& text) {
   if (!log_.ready()) {
     ++report_.waiting;  // no file is deleted without its log entry
     return;
   }
   try {
-    platform::delete_file_forced(source);
+    if (!drop_) throw platform::AutomationError(platform::errnum::kPathNotFound);
+    drop_->delete_file(name);
   } catch (const platform::AutomationError& e) {
-    if (platform::entry_kind(source) == EntryKind::none) return;  // taken away meanwhile
+    if (!still_there(name)) return;  // taken away meanwhile
     ++report_.stuck;
     problem(u"file:" + name, u"Could not delete " + quoted(name) + u": " + reason_text(e));
     return;
@@ -150,20 +180,32 @@ void SortingRound::remove(const std::u16string& name, const std::u16string& sour
   log_.LogEvent(text, kEventWarning);
 }
 
-void SortingRound::deliver(const std::u16string& name, const std::u16string& source,
-                           const std::u16string& to) {
-  const std::u16string folder = paths_seen_.lookup(paths_.delivery_folder(to, monitoring_)).path;
-  stamp(folder);
-  if (move(name, source, paths_.child(folder, name))) ++report_.delivered;
+void SortingRound::deliver(const std::u16string& name, const std::u16string& to) {
+  const auto box = folders_.box(to, monitoring_);
+  if (box.folder) stamp(*box.folder);  // else the failed move names the reason
+  if (move(name, box, paths_.delivery_folder(to, monitoring_))) ++report_.delivered;
+}
+
+bool SortingRound::still_there(const std::u16string& name) const {
+  try {
+    return drop_ == nullptr || drop_->find(name).has_value();
+  } catch (const platform::AutomationError&) {
+    return true;
+  }
 }
 
 // Moves without replacing; a failure leaves the file where it is and is reported.
-bool SortingRound::move(const std::u16string& name, const std::u16string& source,
-                        const std::u16string& target) {
+// The target is the folder as looked up, and its path as built for messages when it is missing.
+bool SortingRound::move(const std::u16string& name, StoreFolders::Lookup folder,
+                        const std::u16string& folder_path) {
+  const std::u16string target =
+      folder.folder ? folder.folder->child_path(name) : paths_.child(folder_path, name);
   try {
-    platform::move_file_no_replace(source, target);
+    if (!drop_) throw platform::AutomationError(platform::errnum::kPathNotFound);
+    if (!folder.folder) throw *folder.failure;
+    drop_->move_file(name, *folder.folder, name);
   } catch (const platform::AutomationError& e) {
-    if (platform::entry_kind(source) == EntryKind::none) return false;  // taken away meanwhile
+    if (!still_there(name)) return false;  // taken away meanwhile
     ++report_.stuck;
     problem(u"file:" + name, u"Could not move " + quoted(name) + u" to " + quoted(target) + u": " +
                       reason_text(e));
@@ -190,15 +232,25 @@ std::optional<double> SortingRound::now() const noexcept {
 }
 
 // Writes the delivery time into the folder's timeStamp.dat, once per second and folder.
-void SortingRound::stamp(const std::u16string& folder) {
-  const std::u16string file =
-      paths_seen_.lookup(paths_.child(folder, kTimeStampName)).path;
+// A timeStamp.dat that is a link is not written through (and is reported once).
+void SortingRound::stamp(const platform::ConfinedFolder& folder) {
   const auto time = now();
   if (!time) return;
-  auto [it, added] = stamped_.try_emplace(file, *time);
+  auto [it, added] = stamped_.try_emplace(folder.path(), *time);
   if (!added && it->second == *time) return;  // the file already holds this very second
   it->second = *time;
-  updateTime(file, *time);
+  try {
+    const auto entry = folder.find(kTimeStampName);
+    if (entry && entry->kind == EntryKind::link) {
+      refused_if_link(folder.child_path(entry->name),
+                      platform::AutomationError(platform::errnum::kPathFileAccess,
+                                                std::u16string(platform::kLinkRefusedText)));
+      return;
+    }
+  } catch (const platform::AutomationError&) {
+    return;
+  }
+  updateTime(folder, kTimeStampName, *time);
 }
 
 }  // namespace sorter

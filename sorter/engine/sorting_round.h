@@ -11,6 +11,12 @@
 //    a file still being written is never delivered half written;
 //  - a recipient or sender name that could leave MailBox names no mailbox (see
 //    is_mailbox_name): the mail goes to Error and no Client.ini is written for it;
+//  - below MailBox, Error and the drop folder nothing is written, created or moved through a
+//    link: a mailbox folder that is a link counts as missing, an Inbox or Buffer that is one
+//    as a missing folder, a timeStamp.dat or Client.ini that is one is not written, each
+//    with one error entry naming the link;
+//  - a target that exists under another letter case is taken (a mail named TIMESTAMP.DAT
+//    stays in the drop folder rather than land beside the real one);
 //  - when the reader cannot be created, the round logs it (as above) and leaves every file;
 //  - while the log is on but cannot be written, files due for deletion wait, so that no file
 //    is deleted without its log entry.
@@ -23,8 +29,8 @@
 
 #include "sorter/engine/event_log.h"
 #include "sorter/engine/mail_reader.h"
-#include "sorter/engine/path_cache.h"
 #include "sorter/engine/repeat_filter.h"
+#include "sorter/engine/store_folders.h"
 #include "sorter/engine/store_paths.h"
 
 namespace sorter {
@@ -68,16 +74,17 @@ class SortingRound {
  private:
   bool handle(const std::u16string& name);
   bool ensure_reader();
-  void to_error(const std::u16string& name, const std::u16string& source,
-                const std::u16string& text, int event_type);
-  void remove(const std::u16string& name, const std::u16string& source,
-              const std::u16string& text);
-  void deliver(const std::u16string& name, const std::u16string& source,
-               const std::u16string& to);
-  bool move(const std::u16string& name, const std::u16string& source,
-            const std::u16string& target);
+  void to_error(const std::u16string& name, const std::u16string& text, int event_type);
+  void remove(const std::u16string& name, const std::u16string& text);
+  void deliver(const std::u16string& name, const std::u16string& to);
+  bool move(const std::u16string& name, StoreFolders::Lookup folder,
+            const std::u16string& folder_path);
+  bool still_there(const std::u16string& name) const;
+  bool usable_mailbox(const std::u16string& user);
+  void bounce(const std::u16string& from);
+  void refused_if_link(const std::u16string& path, const platform::AutomationError& e);
   void problem(const std::u16string& subject, const std::u16string& text);
-  void stamp(const std::u16string& folder);
+  void stamp(const platform::ConfinedFolder& folder);
   std::optional<double> now() const noexcept;
 
   StorePaths paths_;
@@ -89,7 +96,8 @@ class SortingRound {
   std::u16string current_file_;                // filMail
   std::unique_ptr<MailReader> reader_;         // objMailModel
   bool monitoring_ = false;
-  PathCache paths_seen_;
+  StoreFolders folders_{paths_};                // this round's folders
+  const platform::ConfinedFolder* drop_ = nullptr;  // the drop folder, during a round
   RepeatFilter repeats_;
   std::unordered_map<std::u16string, double> stamped_;  // this round's stamps by file
   RoundReport report_;

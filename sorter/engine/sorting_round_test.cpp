@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "sorter/engine/settings.h"
@@ -369,6 +370,115 @@ TEST_F(RoundTest, FolderNamesMatchWithoutRegardToCase) {
   tick();
   EXPECT_TRUE(fs::exists(box / "inbox" / "m1.eml"));
   EXPECT_TRUE(fs::exists(box / "inbox" / "timeStamp.dat"));
+}
+
+#ifndef _WIN32
+// A mailbox owner replaces parts of the mailbox with links to places outside the store.
+TEST_F(RoundTest, LinksBelowMailBoxAreNeverFollowed) {
+  testsupport::TempDir outside;
+  fs::create_directories(outside / "carl" / "Inbox");
+  fs::create_directories(outside / "Inbox");
+  write_bytes(outside / "victim.ini", {'[', 'x', ']'});
+  write_bytes(outside / "victim.dat", {1, 2, 3, 4, 5, 6, 7, 8, 9});
+  const fs::path ann = store.add_mailbox("ann");
+  fs::create_symlink(outside / "victim.ini", ann / "Client.ini");
+  const fs::path bob = store.root() / "MailBox" / "bob";
+  fs::create_directories(bob);
+  fs::create_directory_symlink(outside / "Inbox", bob / "Inbox");
+  fs::create_directory_symlink(outside / "carl", store.root() / "MailBox" / "carl");
+  const fs::path dave = store.add_mailbox("dave");
+  fs::create_symlink(outside / "victim.dat", dave / "Inbox" / "timeStamp.dat");
+
+  store.drop_mail("to-bob.eml", u"ann", u"bob");      // Inbox is a link: waits
+  store.drop_mail("to-carl.eml", u"ann", u"carl");    // mailbox is a link: as if missing
+  store.drop_mail("to-dave.eml", u"ann", u"dave");    // stamp is a link: delivered unstamped
+  tick();
+  tick();
+  EXPECT_TRUE(fs::exists(store.drop() / "to-bob.eml"));
+  EXPECT_TRUE(fs::is_empty(outside / "Inbox"));
+  EXPECT_TRUE(fs::exists(store.root() / "Error" / "to-carl.eml"));
+  EXPECT_TRUE(fs::is_empty(outside / "carl" / "Inbox"));
+  EXPECT_TRUE(fs::exists(dave / "Inbox" / "to-dave.eml"));
+  EXPECT_TRUE(fs::is_symlink(dave / "Inbox" / "timeStamp.dat"));
+  EXPECT_EQ(read_bytes(outside / "victim.dat"), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
+  EXPECT_EQ(read_bytes(outside / "victim.ini"), (std::vector<uint8_t>{'[', 'x', ']'}));
+  EXPECT_TRUE(fs::is_symlink(ann / "Client.ini"));
+
+  auto entries = store.log_entries();
+  std::sort(entries.begin(), entries.end());
+  const std::string link = "\": Link not followed (75)";
+  const std::string box = utf8(store.paths().child(u16(store.root()), u"MailBox"));
+  EXPECT_EQ(entries, (std::vector<std::string>{
+                         "Error    Could not move \"to-bob.eml\" to \"" + box +
+                             "/bob/Inbox/to-bob.eml" + link,
+                         "Error    Could not use \"" + box + "/ann/Client.ini" + link,
+                         "Error    Could not use \"" + box + "/carl" + link,
+                         "Error    Could not use \"" + box + "/dave/Inbox/timeStamp.dat" + link,
+                         "Warning  Email sent to non-existant recipient!  From: ann; To: carl",
+                     }));
+}
+
+// The administrator may make the store's own folders links; those are followed.
+TEST_F(RoundTest, LinkedMailBoxFolderOfTheAdministratorIsFollowed) {
+  testsupport::TempDir elsewhere;
+  fs::create_directories(elsewhere / "boxes" / "bob" / "Inbox");
+  fs::remove_all(store.root() / "MailBox");
+  fs::create_directory_symlink(elsewhere / "boxes", store.root() / "MailBox");
+  store.drop_mail("m1.eml", u"ann", u"bob");
+  tick();
+  EXPECT_TRUE(fs::exists(elsewhere / "boxes" / "bob" / "Inbox" / "m1.eml"));
+  EXPECT_TRUE(fs::exists(elsewhere / "boxes" / "bob" / "Inbox" / "timeStamp.dat"));
+  EXPECT_TRUE(store.log_lines().empty());
+}
+#else
+// A junction in a mailbox. Wine 8 can make no junction (and shows links of the host as plain
+// folders), so this runs on Windows only.
+TEST_F(RoundTest, JunctionInAMailboxIsNeverFollowed) {
+  testsupport::TempDir outside;
+  fs::create_directories(outside / "Inbox");
+  const fs::path bob = store.root() / "MailBox" / "bob";
+  fs::create_directories(bob);
+  const std::string cmd = "cmd /c mklink /J \"" + (bob / "Inbox").string() + "\" \"" +
+                          (outside / "Inbox").string() + "\" >NUL 2>NUL";
+  std::system(cmd.c_str());
+  if (!fs::exists(bob / "Inbox")) GTEST_SKIP() << "no junctions here";
+  store.drop_mail("to-bob.eml", u"ann", u"bob");
+  tick();
+  EXPECT_TRUE(fs::exists(store.drop() / "to-bob.eml"));
+  EXPECT_TRUE(fs::is_empty(outside / "Inbox"));
+  ASSERT_EQ(store.log_entries().size(), 1u);
+  EXPECT_NE(store.log_entries()[0].find("Link not followed (75)"), std::string::npos);
+}
+#endif
+
+// The store ignores letter case: a name taken in another case is a collision, so a mail can
+// never land beside the stamp or the log and be overwritten or appended to later.
+TEST_F(RoundTest, TargetTakenInAnotherLetterCaseIsACollision) {
+  const fs::path bob = store.add_mailbox("bob");
+  store.drop_mail("first.eml", u"ann", u"bob");
+  tick();  // creates timeStamp.dat and the log file
+  ASSERT_TRUE(fs::exists(bob / "Inbox" / "timeStamp.dat"));
+  log.LogEvent(u"started", kEventWarning);
+  write_bytes(bob / "Inbox" / "Note.eml", {'o', 'l', 'd'});
+  store.drop_mail("TIMESTAMP.DAT", u"ann", u"bob");
+  store.drop_mail("note.EML", u"ann", u"bob");
+  store.drop_mail("SORTERR.LOG", u"ann", u"nobody");
+  const auto stamp = read_bytes(bob / "Inbox" / "timeStamp.dat");
+  tick();
+  for (const char* name : {"TIMESTAMP.DAT", "note.EML", "SORTERR.LOG"}) {
+    EXPECT_TRUE(fs::exists(store.drop() / name)) << name;
+  }
+  EXPECT_EQ(file_count(bob / "Inbox"), 3u);  // first.eml, timeStamp.dat, Note.eml
+  EXPECT_EQ(file_count(store.root() / "Error"), 1u);
+  EXPECT_EQ(read_bytes(bob / "Inbox" / "timeStamp.dat"), stamp);
+  EXPECT_EQ(read_bytes(bob / "Inbox" / "Note.eml"), (std::vector<uint8_t>{'o', 'l', 'd'}));
+  EXPECT_EQ(round->last_round().stuck, 3);
+  const auto entries = store.log_entries();
+  EXPECT_EQ(std::count_if(entries.begin(), entries.end(),
+                          [](const std::string& e) {
+                            return e.find("File already exists (58)") != std::string::npos;
+                          }),
+            3);
 }
 
 TEST_F(RoundTest, ReleasedRoundTouchesNothing) {

@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <string_view>
 
+namespace platform {
+class ConfinedFolder;
+}
+
 namespace sorter {
 
 std::array<uint8_t, 8> time_stamp_bytes(double oa_date);
@@ -13,5 +17,9 @@ std::array<uint8_t, 8> time_stamp_bytes(double oa_date);
 // Writes the stamp, creating the file when missing and leaving any longer tail in place. Any
 // failure (missing folder, file in use) is skipped without a report.
 void updateTime(std::u16string_view path, double oa_date) noexcept;
+
+// The same for the file name directly in folder, never through a link (a link is skipped).
+void updateTime(const platform::ConfinedFolder& folder, std::u16string_view name,
+                double oa_date) noexcept;
 
 }  // namespace sorter

@@ -45,7 +45,7 @@ class HeadlessHost final : public sorter::EngineHost {
     return false;
   }
   bool another_copy_running() override {
-    guard_.emplace(u"CorvaneSorter-" + store_);
+    guard_.emplace(platform::InstanceGuard::for_folder(store_));
     return guard_->another_copy_running();
   }
   void unload_main_window() override {

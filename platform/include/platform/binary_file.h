@@ -38,6 +38,7 @@ class BinaryFile {
   void close();
 
  private:
+  friend class ConfinedFolder;  // opens files beneath a folder handle
   explicit BinaryFile(intptr_t handle, bool writable) : handle_(handle), writable_(writable) {}
   intptr_t handle_;
   bool writable_;

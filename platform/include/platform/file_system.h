@@ -15,7 +15,8 @@ namespace platform {
 // The separator of path components: '\' on Windows, '/' elsewhere.
 char16_t path_separator();
 
-enum class EntryKind { none, file, folder, other };
+// link: a symbolic link or other reparse point, reported only where links are not followed.
+enum class EntryKind { none, file, folder, other, link };
 
 // What path names, following symbolic links; none when nothing is there.
 EntryKind entry_kind(std::u16string_view path);
@@ -27,7 +28,8 @@ inline bool folder_exists(std::u16string_view path) {
 void create_folder(std::u16string_view path);
 
 // Moves (renames) a file. An existing file at target is never replaced: the move then fails
-// with 58. Across file systems the file is copied to a new target and the source removed.
+// with 58. Across file systems the file is copied as ConfinedFolder::move_file does (POSIX:
+// the same move, which also takes a name in another letter case as taken).
 void move_file_no_replace(std::u16string_view source, std::u16string_view target);
 
 // Deletes a file, also one marked read-only.

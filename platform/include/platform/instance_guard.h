@@ -5,6 +5,11 @@
 //
 // Windows: a named mutex in the session. POSIX: an advisory lock on a file in the runtime or
 // temporary folder, released by the system when the process ends, however it ends.
+//
+// for_folder() claims a folder instead of a name: one guard per folder however its path is
+// spelt or linked to, with nothing created anywhere. POSIX: an exclusive flock on a descriptor
+// of the folder itself (released with the process); Windows: a named mutex named after the
+// folder's final path.
 
 #include <memory>
 #include <string_view>
@@ -14,6 +19,9 @@ namespace platform {
 class InstanceGuard {
  public:
   explicit InstanceGuard(std::u16string_view name);
+  // Claims the folder at path; when the folder cannot be opened the test cannot be made and
+  // the guard counts as the only one.
+  static InstanceGuard for_folder(std::u16string_view path);
   InstanceGuard(InstanceGuard&&) noexcept;
   InstanceGuard& operator=(InstanceGuard&&) noexcept;
   ~InstanceGuard();
@@ -22,6 +30,7 @@ class InstanceGuard {
   bool another_copy_running() const;
 
  private:
+  InstanceGuard() = default;
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

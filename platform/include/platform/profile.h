@@ -17,6 +17,8 @@
 
 namespace platform {
 
+class ConfinedFolder;
+
 // The value of key in section, else default_value with its trailing blanks removed; the
 // result is cut to buffer_size - 1 bytes, as a NUL-terminated buffer of buffer_size bytes
 // would hold it. A missing file, section or key yields the default.
@@ -29,5 +31,11 @@ std::string read_profile_string(std::u16string_view file, std::string_view secti
 // be written (for instance its folder does not exist); nothing is changed then.
 bool write_profile_string(std::u16string_view file, std::string_view section,
                           std::string_view key, std::string_view value);
+
+// The same write into the file name directly in folder (any letter case), never through a
+// link: false, nothing written, when name is a link. The new content is written beside the
+// file under a temporary name (see ConfinedFolder) and flushed before it replaces the file.
+bool write_profile_string(const ConfinedFolder& folder, std::u16string_view name,
+                          std::string_view section, std::string_view key, std::string_view value);
 
 }  // namespace platform

@@ -1,0 +1,110 @@
+#pragma once
+// Confined access to a folder tree that other people write into.
+//
+// A ConfinedFolder is an open handle of one folder. Every name given to it is a single
+// component, looked up directly in that folder: never through a symbolic link (on Windows:
+// never through a reparse point, junctions included), and without regard to letter case. So
+// whatever the folder's users plant below it, nothing created, written, moved or deleted
+// through a ConfinedFolder reaches outside it, and a name that exists in another letter case
+// counts as taken.
+//
+//   auto box = ConfinedFolder::open(u"/srv/store/MailBox");   // the given path may hold links
+//   auto inbox = box.folder(u"bob").folder(u"Inbox");         // refuses links below
+//   drop.move_file(u"m1.eml", inbox, u"m1.eml");              // never replaces, crash-safe
+//
+// Only open() follows links: the folder it is given is trusted (an administrator may well have
+// made the store or one of its folders a link). Names are refused (52) when empty, ".", "..",
+// or when they hold a separator or a NUL.
+//
+// Failures throw AutomationError with the classic numbers: 53 file not found, 76 path not
+// found, 58 file already exists (also under another letter case), 52 bad file name, and 75
+// with the description kLinkRefusedText when the name is a link.
+//
+// Linux: openat2(RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS) from the folder's descriptor, falling
+// back to openat(O_NOFOLLOW) where openat2 is missing. Windows: each folder handle is held
+// open without delete sharing (its path can then be neither renamed nor replaced while the
+// handle lives) and opened with FILE_FLAG_OPEN_REPARSE_POINT, its attributes checked.
+//
+// A handle remembers the folder's names, for lookups in another letter case, from its first
+// such lookup on: names that someone else adds later in another case may go unseen. Keep
+// handles short-lived (the sorter opens them afresh for every round).
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/binary_file.h"
+#include "platform/file_system.h"
+
+namespace platform {
+
+// The description of the failure for a name that is a link (error number 75).
+inline constexpr std::u16string_view kLinkRefusedText = u"Link not followed";
+
+// The prefix of the names of temporary files (moves across file systems, profile rewrites).
+// Names with this prefix are refused as move targets, so that no delivered file can be taken
+// for a leftover.
+inline constexpr std::u16string_view kTemporaryPrefix = u".~corvane-part-";
+bool is_temporary_name(std::u16string_view name);
+
+// How move_file moves: automatic renames where it can and copies across file systems;
+// copy always takes the crash-safe copy path (for tests, without a second file system).
+enum class MoveMethod { automatic, copy };
+
+class ConfinedFolder {
+ public:
+  struct Entry {
+    std::u16string name;  // the spelling found in the folder
+    EntryKind kind;       // EntryKind::link for any link
+  };
+
+  // Opens the folder at path (links in path are followed). 76 when it is missing.
+  static ConfinedFolder open(std::u16string_view path);
+
+  ConfinedFolder(ConfinedFolder&&) noexcept;
+  ConfinedFolder& operator=(ConfinedFolder&&) noexcept;
+  ~ConfinedFolder();
+
+  // The path this handle was reached by, for messages and for building paths of files in it.
+  const std::u16string& path() const;
+  // path() + separator + name.
+  std::u16string child_path(std::u16string_view name) const;
+
+  // The entry named name in exactly this spelling, else in another letter case; none when
+  // there is no such entry.
+  std::optional<Entry> find(std::u16string_view name) const;
+
+  // Opens the sub-folder name (any letter case). 76 when missing, 75 when a link or no folder.
+  ConfinedFolder folder(std::u16string_view name) const;
+
+  // Opens the file name (any letter case) for reading and writing, creating it when missing
+  // and never truncating it; 75 when it is a link or a folder.
+  BinaryFile open_file(std::u16string_view name) const;
+
+  // Moves the file name out of this folder into target as target_name. Fails with 58 when
+  // target holds target_name in any letter case, never replacing anything. Across file
+  // systems the file is copied into a temporary name in target, flushed to disk, linked to
+  // target_name, and only then removed here; remove_leftovers() cleans up after a crash.
+  void move_file(std::u16string_view name, const ConfinedFolder& target,
+                 std::u16string_view target_name, MoveMethod method = MoveMethod::automatic) const;
+
+  // Deletes the file name, also one marked read-only; a link is removed, not what it names.
+  void delete_file(std::u16string_view name) const;
+
+  // After a crash: removes temporary files of interrupted moves and rewrites in this folder.
+  // A move whose copy already holds its final name is finished: its source in source_folder
+  // is removed when it is still there with the same content. Returns how many were found.
+  int remove_leftovers(const ConfinedFolder* source_folder = nullptr) const;
+
+  // The native handle (POSIX descriptor, Win32 HANDLE), for the platform's own use.
+  intptr_t native_handle() const;
+
+ private:
+  struct Impl;
+  explicit ConfinedFolder(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace platform

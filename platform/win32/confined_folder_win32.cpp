@@ -1,0 +1,334 @@
+// Confined folder access on Windows. The file system ignores letter case itself. Each folder
+// handle is held without delete sharing, so the folder can be neither renamed nor replaced
+// while it is in use, and every folder and file below it is opened with
+// FILE_FLAG_OPEN_REPARSE_POINT and refused when its attributes show a reparse point (a
+// symbolic link or a junction).
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "platform/confined_folder.h"
+#include "win32/win32_error.h"
+
+namespace platform {
+
+struct ConfinedFolder::Impl {
+  HANDLE h = INVALID_HANDLE_VALUE;
+  std::u16string path;
+  ~Impl() {
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  }
+};
+
+namespace {
+
+std::wstring wide(std::u16string_view s) { return std::wstring(s.begin(), s.end()); }
+
+[[noreturn]] void throw_link() {
+  throw AutomationError(errnum::kPathFileAccess, std::u16string(kLinkRefusedText));
+}
+
+void check_component(std::u16string_view name) {
+  if (name.empty() || name == u"." || name == u".." ||
+      name.find_first_of(u"\\/:*?\0", 0, 6) != std::u16string_view::npos) {
+    throw AutomationError(errnum::kBadFileName);
+  }
+}
+
+struct Handle {
+  HANDLE h = INVALID_HANDLE_VALUE;
+  explicit Handle(HANDLE handle) : h(handle) {}
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() {
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  }
+  HANDLE release() {
+    HANDLE r = h;
+    h = INVALID_HANDLE_VALUE;
+    return r;
+  }
+};
+
+HANDLE open_folder_handle(const std::wstring& path, bool follow_links) {
+  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  return CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr);
+}
+
+DWORD attributes_of(HANDLE h) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(h, &info)) throw_win32(GetLastError());
+  return info.dwFileAttributes;
+}
+
+std::wstring temporary_name() {
+  static std::atomic<unsigned> counter{0};
+  wchar_t buffer[64];
+  std::swprintf(buffer, 64, L"%lx-%x-%lx", GetCurrentProcessId(), counter.fetch_add(1),
+                GetTickCount());
+  return wide(kTemporaryPrefix) + buffer;
+}
+
+bool same_content(HANDLE a, HANDLE b) {
+  LARGE_INTEGER sa{}, sb{};
+  if (!GetFileSizeEx(a, &sa) || !GetFileSizeEx(b, &sb) || sa.QuadPart != sb.QuadPart) return false;
+  std::vector<char> x(1 << 16), y(1 << 16);
+  for (;;) {
+    DWORD na = 0, nb = 0;
+    if (!ReadFile(a, x.data(), static_cast<DWORD>(x.size()), &na, nullptr) ||
+        !ReadFile(b, y.data(), na, &nb, nullptr) || na != nb ||
+        std::memcmp(x.data(), y.data(), na) != 0) {
+      return false;
+    }
+    if (na == 0) return true;
+  }
+}
+
+}  // namespace
+
+bool is_temporary_name(std::u16string_view name) {
+  return name.substr(0, kTemporaryPrefix.size()) == kTemporaryPrefix;
+}
+
+ConfinedFolder::ConfinedFolder(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+ConfinedFolder::ConfinedFolder(ConfinedFolder&&) noexcept = default;
+ConfinedFolder& ConfinedFolder::operator=(ConfinedFolder&&) noexcept = default;
+ConfinedFolder::~ConfinedFolder() = default;
+
+ConfinedFolder ConfinedFolder::open(std::u16string_view path) {
+  if (path.empty() || path.find(u'\0') != std::u16string_view::npos) {
+    throw AutomationError(errnum::kBadFileName);
+  }
+  Handle h(open_folder_handle(wide(path), true));
+  if (h.h == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    throw_win32(error == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : error);
+  }
+  if (!(attributes_of(h.h) & FILE_ATTRIBUTE_DIRECTORY)) throw AutomationError(errnum::kPathNotFound);
+  auto impl = std::make_unique<Impl>();
+  impl->h = h.release();
+  impl->path = std::u16string(path);
+  while (impl->path.size() > 3 && impl->path.back() == u'\\') impl->path.pop_back();
+  return ConfinedFolder(std::move(impl));
+}
+
+const std::u16string& ConfinedFolder::path() const { return impl_->path; }
+
+std::u16string ConfinedFolder::child_path(std::u16string_view name) const {
+  std::u16string p = impl_->path;
+  if (p.empty() || p.back() != u'\\') p += u'\\';
+  p += name;
+  return p;
+}
+
+intptr_t ConfinedFolder::native_handle() const { return reinterpret_cast<intptr_t>(impl_->h); }
+
+std::optional<ConfinedFolder::Entry> ConfinedFolder::find(std::u16string_view name) const {
+  check_component(name);
+  WIN32_FIND_DATAW data{};
+  HANDLE f = FindFirstFileExW(wide(child_path(name)).c_str(), FindExInfoBasic, &data,
+                              FindExSearchNameMatch, nullptr, 0);
+  if (f == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::nullopt;
+    throw_win32(error);
+  }
+  FindClose(f);
+  EntryKind kind = EntryKind::file;
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    kind = EntryKind::link;
+  } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    kind = EntryKind::folder;
+  }
+  return Entry{std::u16string(data.cFileName, data.cFileName + wcslen(data.cFileName)), kind};
+}
+
+ConfinedFolder ConfinedFolder::folder(std::u16string_view name) const {
+  const auto entry = find(name);
+  if (!entry) throw AutomationError(errnum::kPathNotFound);
+  if (entry->kind == EntryKind::link) throw_link();
+  if (entry->kind != EntryKind::folder) throw AutomationError(errnum::kPathFileAccess);
+  const std::u16string path = child_path(entry->name);
+  Handle h(open_folder_handle(wide(path), false));
+  if (h.h == INVALID_HANDLE_VALUE) throw_win32(GetLastError());
+  const DWORD a = attributes_of(h.h);
+  if (a & FILE_ATTRIBUTE_REPARSE_POINT) throw_link();  // swapped since the lookup
+  if (!(a & FILE_ATTRIBUTE_DIRECTORY)) throw AutomationError(errnum::kPathFileAccess);
+  auto impl = std::make_unique<Impl>();
+  impl->h = h.release();
+  impl->path = path;
+  return ConfinedFolder(std::move(impl));
+}
+
+BinaryFile ConfinedFolder::open_file(std::u16string_view name) const {
+  const auto entry = find(name);
+  if (entry && entry->kind == EntryKind::link) throw_link();
+  if (entry && entry->kind == EntryKind::folder) throw AutomationError(errnum::kPathFileAccess);
+  const std::wstring path = wide(child_path(entry ? entry->name : std::u16string(name)));
+  const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                         OPEN_ALWAYS, flags, nullptr);
+  bool writable = true;
+  if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+    h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags,
+                    nullptr);
+    writable = false;
+    if (h == INVALID_HANDLE_VALUE) throw_win32(ERROR_ACCESS_DENIED);
+  }
+  if (h == INVALID_HANDLE_VALUE) throw_win32(GetLastError());
+  Handle owned(h);
+  const DWORD a = attributes_of(h);
+  if (a & FILE_ATTRIBUTE_REPARSE_POINT) throw_link();
+  if (a & FILE_ATTRIBUTE_DIRECTORY) throw AutomationError(errnum::kPathFileAccess);
+  return BinaryFile(reinterpret_cast<intptr_t>(owned.release()), writable);
+}
+
+void ConfinedFolder::delete_file(std::u16string_view name) const {
+  check_component(name);
+  delete_file_forced(child_path(name));  // a symbolic link is removed, not what it names
+}
+
+namespace {
+
+// The crash-safe move across volumes: a temporary copy in the target folder, flushed, linked
+// to its final name (never replacing), then the source removed, then the temporary name.
+void move_by_copy(const std::wstring& source, const ConfinedFolder& target,
+                  const std::wstring& final_path) {
+  std::wstring temp;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp = wide(target.child_path(u"")) + temporary_name();
+    if (CopyFileW(source.c_str(), temp.c_str(), TRUE)) break;
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) throw_win32(error);
+    temp.clear();
+  }
+  if (temp.empty()) throw AutomationError(errnum::kFileExists);
+  try {
+    {
+      Handle flush(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (flush.h == INVALID_HANDLE_VALUE || !FlushFileBuffers(flush.h)) {
+        throw_win32(GetLastError());
+      }
+    }
+    if (!CreateHardLinkW(final_path.c_str(), temp.c_str(), nullptr)) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+        throw AutomationError(errnum::kFileExists);
+      }
+      // No hard links on this volume: a move that never replaces.
+      if (!MoveFileExW(temp.c_str(), final_path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        const DWORD move_error = GetLastError();
+        if (move_error == ERROR_ALREADY_EXISTS || move_error == ERROR_FILE_EXISTS) {
+          throw AutomationError(errnum::kFileExists);
+        }
+        throw_win32(move_error);
+      }
+      temp.clear();
+    }
+  } catch (...) {
+    if (!temp.empty()) DeleteFileW(temp.c_str());
+    throw;
+  }
+  try {
+    delete_file_forced(std::u16string(source.begin(), source.end()));
+  } catch (...) {
+    DeleteFileW(final_path.c_str());  // keep exactly one copy: the source stays
+    if (!temp.empty()) DeleteFileW(temp.c_str());
+    throw;
+  }
+  if (!temp.empty()) DeleteFileW(temp.c_str());
+}
+
+}  // namespace
+
+void ConfinedFolder::move_file(std::u16string_view name, const ConfinedFolder& target,
+                               std::u16string_view target_name, MoveMethod method) const {
+  check_component(name);
+  check_component(target_name);
+  if (is_temporary_name(target_name)) throw AutomationError(errnum::kBadFileName);
+  if (target.find(target_name)) throw AutomationError(errnum::kFileExists);
+  const auto source = find(name);
+  if (!source) throw AutomationError(errnum::kFileNotFound);
+  const std::wstring from = wide(child_path(source->name));
+  const std::wstring to = wide(target.child_path(target_name));
+  if (method == MoveMethod::copy) {
+    if (source->kind != EntryKind::file) throw AutomationError(errnum::kPathFileAccess);
+    move_by_copy(from, target, to);
+    return;
+  }
+  if (MoveFileExW(from.c_str(), to.c_str(), 0)) return;
+  const DWORD error = GetLastError();
+  if (error == ERROR_NOT_SAME_DEVICE && source->kind == EntryKind::file) {
+    move_by_copy(from, target, to);
+    return;
+  }
+  if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+    throw AutomationError(errnum::kFileExists);
+  }
+  throw_win32(error);
+}
+
+int ConfinedFolder::remove_leftovers(const ConfinedFolder* source_folder) const {
+  std::vector<std::wstring> temps;
+  WIN32_FIND_DATAW data{};
+  HANDLE f = FindFirstFileW(wide(child_path(std::u16string(kTemporaryPrefix) + u"*")).c_str(), &data);
+  if (f == INVALID_HANDLE_VALUE) return 0;
+  do {
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) temps.emplace_back(data.cFileName);
+  } while (FindNextFileW(f, &data));
+  FindClose(f);
+  const auto open_read = [](const std::wstring& path) {
+    return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  };
+  for (const auto& temp : temps) {
+    const std::wstring temp_path = wide(child_path(u"")) + temp;
+    BY_HANDLE_FILE_INFORMATION info{};
+    bool linked = false;
+    {
+      Handle h(open_read(temp_path));
+      linked = h.h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h.h, &info) &&
+               info.nNumberOfLinks > 1 && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    }
+    if (linked && source_folder != nullptr) {
+      // The copy holds its final name: find that name, then the source it came from.
+      HANDLE all = FindFirstFileW(wide(child_path(u"*")).c_str(), &data);
+      while (all != INVALID_HANDLE_VALUE) {
+        const std::u16string n(data.cFileName, data.cFileName + wcslen(data.cFileName));
+        if (!is_temporary_name(n) && !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+          Handle candidate(open_read(wide(child_path(n))));
+          BY_HANDLE_FILE_INFORMATION ci{};
+          if (candidate.h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(candidate.h, &ci) &&
+              ci.nFileIndexHigh == info.nFileIndexHigh && ci.nFileIndexLow == info.nFileIndexLow &&
+              ci.dwVolumeSerialNumber == info.dwVolumeSerialNumber) {
+            const std::wstring source = wide(source_folder->child_path(n));
+            bool same = false;
+            {
+              Handle s(open_read(source));
+              same = s.h != INVALID_HANDLE_VALUE && same_content(candidate.h, s.h);
+            }
+            if (same) {
+              try {
+                delete_file_forced(std::u16string(source.begin(), source.end()));
+              } catch (const AutomationError&) {
+              }
+            }
+            break;
+          }
+        }
+        if (!FindNextFileW(all, &data)) break;
+      }
+      if (all != INVALID_HANDLE_VALUE) FindClose(all);
+    }
+    DeleteFileW(temp_path.c_str());
+  }
+  return static_cast<int>(temps.size());
+}
+
+}  // namespace platform

@@ -1,0 +1,57 @@
+#pragma once
+// The store's folders as one round reaches them. The top folders (the drop folder, Error and
+// MailBox) are opened by path: they belong to the administrator, who may have made them
+// links. Everything below MailBox, each mailbox and its Inbox and Buffer, is opened beneath
+// MailBox without following any link: a mailbox whose path holds a link counts as missing,
+// and the failure says why. Folders are opened once per round and matched without regard to
+// letter case.
+
+#include <map>
+#include <optional>
+#include <string>
+
+#include "platform/automation_error.h"
+#include "platform/confined_folder.h"
+#include "sorter/engine/store_paths.h"
+
+namespace sorter {
+
+class StoreFolders {
+ public:
+  // A folder, or why it cannot be used (76 missing, 75 "Link not followed", ...).
+  struct Lookup {
+    const platform::ConfinedFolder* folder = nullptr;
+    const platform::AutomationError* failure = nullptr;
+  };
+
+  explicit StoreFolders(const StorePaths& paths) : paths_(paths) {}
+
+  // Forgets every folder: the next lookups open them afresh.
+  void clear() { slots_.clear(); }
+
+  Lookup top(const std::u16string& path);  // MailBank, Error or MailBox by its path
+  Lookup error() { return top(paths_.error_folder()); }
+  Lookup mailbox(const std::u16string& user);
+  Lookup box(const std::u16string& user, bool monitoring);  // Buffer when monitoring, else Inbox
+
+ private:
+  struct Slot {
+    std::optional<platform::ConfinedFolder> folder;
+    std::optional<platform::AutomationError> failure;
+  };
+  Lookup lookup(const std::u16string& key, Lookup parent, std::u16string_view name);
+  static Lookup view(const Slot& slot);
+
+  const StorePaths& paths_;
+  std::map<std::u16string, Slot> slots_;  // by path as built
+};
+
+// True when a failure means a link was refused.
+bool is_link_refused(const platform::AutomationError& e);
+
+// Removes what an interrupted move or settings rewrite left in the store (see
+// platform::ConfinedFolder::remove_leftovers), finishing moves out of the drop folder whose
+// copy was complete. Returns how many leftovers were found.
+int remove_store_leftovers(const StorePaths& paths);
+
+}  // namespace sorter
