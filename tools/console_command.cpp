@@ -17,7 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The store as the headless sorter names it for its instance lock.
+// The store folder as an absolute path without a trailing separator.
 std::u16string store_folder(const std::string& given) {
   std::string path = fs::weakly_canonical(fs::absolute(fs::path(given))).string();
   while (path.size() > 1 && path.back() == '/') path.pop_back();
@@ -42,10 +42,10 @@ int run_console_command(const ParsedArgs& a, std::ostream& out, std::ostream& er
 
   sorter::console::ConsoleOptions options;
   options.access_token = sorter::console::random_hex(16);
-  // Probes a headless sorter's instance lock on this computer. The probe holds the lock for
-  // a moment only; a sorter on another computer, or the Windows sorter, is not seen.
+  // Probes the lock a headless sorter holds on the store folder. The probe holds it for a
+  // moment only; the Windows sorter's lock is not seen.
   options.sorter_running = [store]() -> std::optional<bool> {
-    const platform::InstanceGuard probe(u"CorvaneSorter-" + store);
+    const auto probe = platform::InstanceGuard::for_folder(store);
     return probe.another_copy_running();
   };
 

@@ -62,6 +62,7 @@ class ConsoleTest : public ::testing::Test {
     o.clock = [] { return kNow; };
     o.random = [this] { return "secret" + std::to_string(++secrets); };
     o.delivery = [this] { return delivery; };
+    o.sorter_running = [this] { return sorter_running; };
     return o;
   }
 
@@ -120,6 +121,7 @@ class ConsoleTest : public ::testing::Test {
   EventLog log{[] { return kNow; }};
   int secrets = 0;
   std::optional<DeliveryStatus> delivery;
+  std::optional<bool> sorter_running;
   Console console{*access, lock, log, options()};
   std::string cookie;
   std::string csrf;
@@ -220,6 +222,15 @@ TEST_F(ConsoleTest, OverviewShowsDeliveryWaitingMailCountsAndLatestLogEntries) {
   const auto old = fs::file_time_type::clock::now() - std::chrono::minutes(5);
   fs::last_write_time(store.drop() / "<b>waiting.eml", old);
   EXPECT_THAT(get("/").body, HasSubstr("has waited 5 min: delivery seems to have stopped"));
+}
+
+TEST_F(ConsoleTest, WithoutASorterInProcessTheOverviewTellsWhatTheStoreLockSays) {
+  log_in();
+  EXPECT_THAT(get("/").body, HasSubstr("Delivery unknown"));
+  sorter_running = true;
+  EXPECT_THAT(get("/").body, HasSubstr("A sorter holds the store's lock"));
+  sorter_running = false;
+  EXPECT_THAT(get("/").body, HasSubstr("Delivery stopped"));
 }
 
 TEST_F(ConsoleTest, MonitoringSwitchWritesSorterIniAndOneLogEntry) {

@@ -1,11 +1,15 @@
-// The interim store access: the engine's platform functions, each path checked component by
-// component for links right before use.
+// The store through the platform's confined folder access: the store folder and its top
+// folders (MailBank, Error, MailBox) are opened by path, as the administrator may have made
+// them links; every folder and file below them is reached beneath a folder handle without
+// following links. Listings and reads check each component below the top folders for links
+// right before use.
 
 #include <filesystem>
 #include <fstream>
 #include <system_error>
 
 #include "platform/automation_error.h"
+#include "platform/confined_folder.h"
 #include "platform/utf.h"
 #include "sorter/console/store_access.h"
 #include "sorter/engine/settings.h"
@@ -17,6 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using platform::AutomationError;
+using platform::ConfinedFolder;
 using platform::EntryKind;
 
 class LocalStore final : public StoreAccess {
@@ -32,7 +37,7 @@ class LocalStore final : public StoreAccess {
       if (e->kind == EntryKind::file) {
         const std::u16string file = paths_.child(path, e->name);
         std::error_code ec;
-        entry.size = fs::file_size(fs_path(file), ec);
+        entry.size = fs::file_size(fs::path(file), ec);
         if (ec) entry.size = 0;
         entry.age_seconds = platform::seconds_since_last_write(file);
       }
@@ -45,7 +50,7 @@ class LocalStore final : public StoreAccess {
                                  bool tail) const override {
     const std::u16string path = checked(file);
     if (!is_regular(path)) throw AutomationError(platform::errnum::kFileNotFound);
-    std::ifstream in(fs_path(path), std::ios::binary);
+    std::ifstream in(fs::path(path), std::ios::binary);
     if (!in) throw AutomationError(platform::errnum::kPermissionDenied);
     in.seekg(0, std::ios::end);
     const auto size = static_cast<std::uint64_t>(in.tellg());
@@ -60,19 +65,20 @@ class LocalStore final : public StoreAccess {
   }
 
   void move(const StorePath& from, const StorePath& to) override {
-    const std::u16string source = checked(from);
-    if (!is_regular(source)) throw AutomationError(platform::errnum::kFileNotFound);
-    platform::move_file_no_replace(source, checked(to));
+    folder_of(from).move_file(from.back(), folder_of(to), to.back());
   }
 
   void remove(const StorePath& file) override {
-    const std::u16string path = checked(file);
-    if (!is_regular(path)) throw AutomationError(platform::errnum::kFileNotFound);
-    platform::delete_file_forced(path);
+    const ConfinedFolder folder = folder_of(file);
+    const auto entry = folder.find(file.back());
+    if (!entry || entry->kind != EntryKind::file) {
+      throw AutomationError(platform::errnum::kFileNotFound);
+    }
+    folder.delete_file(entry->name);
   }
 
   void write_time_stamp(const StorePath& file, double oa_date) override {
-    updateTime(checked(file), oa_date);
+    updateTime(folder_of(file), file.back(), oa_date);
   }
 
   std::u16string read_setting(const StorePath& file, std::u16string_view section,
@@ -83,34 +89,46 @@ class LocalStore final : public StoreAccess {
 
   void write_setting(const StorePath& file, std::u16string_view section, std::u16string_view key,
                      std::u16string_view value) override {
-    WriteINI(checked(file), section, key, value);
+    if (!WriteINI(folder_of(file), file.back(), section, key, value)) {
+      throw AutomationError(platform::errnum::kPathFileAccess,
+                            u"The settings file was not written");
+    }
   }
 
  private:
-  static fs::path fs_path(const std::u16string& path) { return fs::path(path); }
-
   static bool is_regular(const std::u16string& path) {
     std::error_code ec;
-    return fs::symlink_status(fs_path(path), ec).type() == fs::file_type::regular;
+    return fs::symlink_status(fs::path(path), ec).type() == fs::file_type::regular;
   }
 
-  // The full path of a place; throws 75 when a component below the store folder is a link
-  // (MailBox itself excepted) and 52 for a component that is no plain name.
+  static void check_name(const std::u16string& name) {
+    if (name.empty() || name == u"." || name == u".." ||
+        name.find_first_of(u"/\\") != std::u16string::npos) {
+      throw AutomationError(platform::errnum::kBadFileName);
+    }
+  }
+
+  // The folder that holds the last component of place, opened confined below the top folder.
+  ConfinedFolder folder_of(const StorePath& place) const {
+    if (place.empty()) throw AutomationError(platform::errnum::kBadFileName);
+    for (const auto& name : place) check_name(name);
+    if (place.size() == 1) return ConfinedFolder::open(paths_.root());
+    ConfinedFolder folder = ConfinedFolder::open(paths_.child(paths_.root(), place[0]));
+    for (std::size_t i = 1; i + 1 < place.size(); ++i) folder = folder.folder(place[i]);
+    return folder;
+  }
+
+  // The full path of a place; 75 when a component below a top folder is a link, 52 for a
+  // component that is no plain name.
   std::u16string checked(const StorePath& place) const {
     std::u16string path = paths_.root();
     for (std::size_t i = 0; i < place.size(); ++i) {
-      const std::u16string& name = place[i];
-      if (name.empty() || name == u"." || name == u".." ||
-          name.find_first_of(u"/\\") != std::u16string::npos) {
-        throw AutomationError(platform::errnum::kBadFileName);
-      }
-      path = paths_.child(path, name);
-      const bool admin_link =
-          i == 0 && platform::fold_case(name) == platform::fold_case(kMailBoxName);
+      check_name(place[i]);
+      path = paths_.child(path, place[i]);
       std::error_code ec;
-      if (!admin_link && fs::symlink_status(fs_path(path), ec).type() == fs::file_type::symlink) {
+      if (i > 0 && fs::symlink_status(fs::path(path), ec).type() == fs::file_type::symlink) {
         throw AutomationError(platform::errnum::kPathFileAccess,
-                              u"\"" + name + u"\" is a link; the console does not follow it");
+                              std::u16string(platform::kLinkRefusedText));
       }
     }
     return path;
