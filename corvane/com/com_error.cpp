@@ -9,14 +9,6 @@
 #include "platform/utf.h"
 
 namespace corvane::com {
-namespace {
-
-unique_bstr bstr_of(const std::u16string& text) {
-  return unique_bstr(SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()),
-                                       static_cast<UINT>(text.size())));
-}
-
-}  // namespace
 
 HRESULT hresult_of(int32_t number) noexcept {
   if (number < 0) return static_cast<HRESULT>(number);
@@ -33,8 +25,8 @@ IErrorInfo* make_error_info(const platform::AutomationError& error) noexcept {
   com_ptr<ICreateErrorInfo> create;
   if (FAILED(CreateErrorInfo(create.put()))) return nullptr;
   create->SetGUID(IID__MailObjectModel);
-  create->SetSource(bstr_of(error.source()).get());
-  create->SetDescription(bstr_of(error.description()).get());
+  create->SetSource(make_bstr_nothrow(error.source()).get());
+  create->SetDescription(make_bstr_nothrow(error.description()).get());
   create->SetHelpContext(static_cast<DWORD>(error.number()));
   return create.query<IErrorInfo>(IID_IErrorInfo).release();
 }

@@ -12,18 +12,6 @@
 namespace corvane::com {
 namespace {
 
-Text text_of(BSTR value) {
-  return Text(value ? reinterpret_cast<const char16_t*>(value) : u"",
-              value ? SysStringLen(value) : 0);
-}
-
-BSTR bstr_of(const Text& text) {
-  BSTR out = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()),
-                               static_cast<UINT>(text.size()));
-  if (out == nullptr) throw platform::AutomationError(platform::errnum::kOutOfMemory);
-  return out;
-}
-
 VARIANT_BOOL variant_bool(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
 
 // Runs body for a method with required pointer arguments: E_POINTER when one is null.
@@ -97,22 +85,22 @@ HRESULT MailObject::InterfaceSupportsErrorInfo(REFIID iid) {
 }
 
 HRESULT MailObject::get_ErrorString(BSTR* ErrorString) {
-  return checked_call([&] { *ErrorString = bstr_of(model_.ErrorString()); }, ErrorString);
+  return checked_call([&] { *ErrorString = make_bstr(model_.ErrorString()).release(); }, ErrorString);
 }
 
 HRESULT MailObject::put_ErrorString(BSTR ErrorString) {
-  return com_call([&] { model_.set_ErrorString(text_of(ErrorString)); });
+  return com_call([&] { model_.set_ErrorString(bstr_text(ErrorString)); });
 }
 
 HRESULT MailObject::ConvertLesson2CSV(BSTR LessonPath, BSTR CSVPath, VARIANT_BOOL* Result) {
   return checked_call([&] {
-    *Result = variant_bool(model_.ConvertLesson2CSV(text_of(LessonPath), text_of(CSVPath)));
+    *Result = variant_bool(model_.ConvertLesson2CSV(bstr_text(LessonPath), bstr_text(CSVPath)));
   }, Result);
 }
 
 HRESULT MailObject::ConvertCSV2Lesson(BSTR CSVPath, BSTR LessonPath, VARIANT_BOOL* Result) {
   return checked_call([&] {
-    *Result = variant_bool(model_.ConvertCSV2Lesson(text_of(CSVPath), text_of(LessonPath)));
+    *Result = variant_bool(model_.ConvertCSV2Lesson(bstr_text(CSVPath), bstr_text(LessonPath)));
   }, Result);
 }
 
@@ -122,7 +110,7 @@ HRESULT MailObject::findLessonIndex(::EmailLesson* elePatient, short Key, short*
 }
 
 HRESULT MailObject::SplitCSVLine(BSTR strLine, SAFEARRAY** Result) {
-  return checked_call([&] { *Result = to_safearray(model_.SplitCSVLine(text_of(strLine))); },
+  return checked_call([&] { *Result = to_safearray(model_.SplitCSVLine(bstr_text(strLine))); },
                       Result);
 }
 
@@ -143,13 +131,13 @@ HRESULT MailObject::RetrieveFont(::SaveableFont* argFont, IFontDisp** Result) {
 HRESULT MailObject::SaveEmail(BSTR strPath, ::EmailMsg* Email, VARIANT_BOOL* Result) {
   return checked_call([&] {
     const auto email = caught_record(model_, [&] { return from_udt(*Email); }, save_email_error);
-    *Result = variant_bool(email && model_.SaveEmail(text_of(strPath), *email));
+    *Result = variant_bool(email && model_.SaveEmail(bstr_text(strPath), *email));
   }, Email, Result);
 }
 
 HRESULT MailObject::OpenEmail(BSTR strPath, ::EmailMsg* Result) {
   return checked_call([&] {
-    const auto email = model_.OpenEmail(text_of(strPath));
+    const auto email = model_.OpenEmail(bstr_text(strPath));
     const auto failure = take_pending_open_failure();
     return_record(email, Result);
     // The failure stays pending for the caller as the thread's error information.
@@ -166,7 +154,7 @@ HRESULT MailObject::AddAttachment(BSTR strOriginalPath, BSTR strNewPath, ::Email
     *Result = VARIANT_FALSE;
     if (!before) return;
     auto after = *before;
-    const bool added = model_.AddAttachment(text_of(strOriginalPath), text_of(strNewPath), after);
+    const bool added = model_.AddAttachment(bstr_text(strOriginalPath), bstr_text(strNewPath), after);
     write_back(*before, after, *Email);
     *Result = variant_bool(added);
   }, Email, Result);
@@ -176,44 +164,44 @@ HRESULT MailObject::SaveTemplate(BSTR strPath, ::MsgContents* Template, VARIANT_
   return checked_call([&] {
     const auto contents =
         caught_record(model_, [&] { return from_udt(*Template); }, save_template_error);
-    *Result = variant_bool(contents && model_.SaveTemplate(text_of(strPath), *contents));
+    *Result = variant_bool(contents && model_.SaveTemplate(bstr_text(strPath), *contents));
   }, Template, Result);
 }
 
 HRESULT MailObject::OpenTemplate(BSTR strPath, ::MsgContents* Result) {
-  return checked_call([&] { return_record(model_.OpenTemplate(text_of(strPath)), Result); },
+  return checked_call([&] { return_record(model_.OpenTemplate(bstr_text(strPath)), Result); },
                       Result);
 }
 
 HRESULT MailObject::DebugTemplate(::MsgContents* argValue, VARIANT_BOOL blShow, BSTR* Result) {
-  return checked_call([&] { *Result = bstr_of(model_.DebugTemplate(from_udt(*argValue), blShow)); },
+  return checked_call([&] { *Result = make_bstr(model_.DebugTemplate(from_udt(*argValue), blShow)).release(); },
                       argValue, Result);
 }
 
 HRESULT MailObject::DebugEmail(::EmailMsg* argValue, VARIANT_BOOL blShow, BSTR* Result) {
-  return checked_call([&] { *Result = bstr_of(model_.DebugEmail(from_udt(*argValue), blShow)); },
+  return checked_call([&] { *Result = make_bstr(model_.DebugEmail(from_udt(*argValue), blShow)).release(); },
                       argValue, Result);
 }
 
 HRESULT MailObject::IsRead(BSTR Path, VARIANT_BOOL* Result) {
-  return checked_call([&] { *Result = variant_bool(model_.IsRead(text_of(Path))); }, Result);
+  return checked_call([&] { *Result = variant_bool(model_.IsRead(bstr_text(Path))); }, Result);
 }
 
 HRESULT MailObject::SaveLesson(BSTR Path, ::EmailLesson* Lesson, VARIANT_BOOL* Result) {
   return checked_call([&] {
     const auto lesson =
         caught_record(model_, [&] { return from_udt(*Lesson); }, lesson_save_error_text);
-    *Result = variant_bool(lesson && model_.SaveLesson(text_of(Path), *lesson));
+    *Result = variant_bool(lesson && model_.SaveLesson(bstr_text(Path), *lesson));
   }, Lesson, Result);
 }
 
 HRESULT MailObject::OpenLesson(BSTR Path, ::EmailLesson* Result) {
-  return checked_call([&] { return_record(model_.OpenLesson(text_of(Path)), Result); }, Result);
+  return checked_call([&] { return_record(model_.OpenLesson(bstr_text(Path)), Result); }, Result);
 }
 
 HRESULT MailObject::DisplayLesson(BSTR Path, VARIANT* Result) {
   return checked_call([&] {
-    model_.DisplayLesson(text_of(Path));
+    model_.DisplayLesson(bstr_text(Path));
     VariantInit(Result);
   }, Result);
 }

@@ -33,12 +33,10 @@ int32_t error_number_of(HRESULT hr) {
   unique_bstr description(info.bstrDescription);
   unique_bstr help(info.bstrHelpFile);
   if (hr == DISP_E_EXCEPTION) hr = info.scode ? info.scode : hresult_of(info.wCode);
-  std::u16string text;
-  if (description) text.assign(reinterpret_cast<const char16_t*>(description.get()));
-  std::u16string from = kFontSource;
-  if (source && SysStringLen(source.get()) > 0)
-    from.assign(reinterpret_cast<const char16_t*>(source.get()), SysStringLen(source.get()));
-  throw platform::AutomationError(error_number_of(hr), std::move(text), std::move(from));
+  std::u16string from = bstr_text(source.get());
+  if (from.empty()) from = kFontSource;
+  throw platform::AutomationError(error_number_of(hr), bstr_text(description.get()),
+                                  std::move(from));
 }
 
 class OleFontFactory final : public FontFactory {
@@ -104,18 +102,15 @@ VARIANT make_i2(int16_t value) {
 
 std::u16string OleFont::name() const {
   VARIANT v = get(kName, VT_BSTR);
-  unique_bstr text(V_BSTR(&v));
-  return std::u16string(reinterpret_cast<const char16_t*>(text ? text.get() : L""),
-                        text ? SysStringLen(text.get()) : 0);
+  const unique_bstr text(V_BSTR(&v));
+  return bstr_text(text.get());
 }
 
 void OleFont::set_name(const std::u16string& name) {
   VARIANT v;
   VariantInit(&v);
   V_VT(&v) = VT_BSTR;
-  V_BSTR(&v) = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(name.data()),
-                                 static_cast<UINT>(name.size()));
-  if (V_BSTR(&v) == nullptr) throw platform::AutomationError(platform::errnum::kOutOfMemory);
+  V_BSTR(&v) = make_bstr(name).release();
   set(kName, v);
 }
 
@@ -160,9 +155,7 @@ void OleFont::set_charset(int16_t charset) { set(kCharset, make_i2(charset)); }
 void OleFont::set_charset_text(std::u16string_view text) {
   // The conversion a font's property put makes of a text, done here with the system's own
   // coercion, since not every font object converts a text given to Charset.
-  const unique_bstr value(SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()),
-                                            static_cast<UINT>(text.size())));
-  if (!value) throw platform::AutomationError(platform::errnum::kOutOfMemory);
+  const unique_bstr value = make_bstr(text);
   SHORT number = 0;
   const HRESULT hr = VarI2FromStr(value.get(), LOCALE_USER_DEFAULT, 0, &number);
   if (FAILED(hr)) throw platform::AutomationError(error_number_of(hr), {}, kFontSource);

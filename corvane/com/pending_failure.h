@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 
+#include "corvane/com/unique_resource.h"
 #include "platform/automation_error.h"
 
 namespace corvane::com {
@@ -27,24 +28,15 @@ namespace corvane::com {
 // The failure left by the OpenEmail call that just returned on this thread, taken and cleared.
 // Empty when that call read its file.
 inline std::optional<platform::AutomationError> take_pending_failure() {
-  IErrorInfo* raw = nullptr;
-  if (GetErrorInfo(0, &raw) != S_OK || raw == nullptr) return std::nullopt;
-  auto text = [](BSTR b) {
-    std::u16string out(b ? reinterpret_cast<const char16_t*>(b) : u"", b ? SysStringLen(b) : 0);
-    SysFreeString(b);
-    return out;
-  };
-  BSTR source = nullptr;
-  BSTR description = nullptr;
+  com_ptr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.put()) != S_OK || !info) return std::nullopt;
+  unique_bstr source, description;
   DWORD number = 0;
-  raw->GetSource(&source);
-  raw->GetDescription(&description);
-  raw->GetHelpContext(&number);
-  raw->Release();
-  auto source_text = text(source);
-  auto description_text = text(description);
-  return platform::AutomationError(static_cast<int32_t>(number), std::move(description_text),
-                                   std::move(source_text));
+  info->GetSource(source.put());
+  info->GetDescription(description.put());
+  info->GetHelpContext(&number);
+  return platform::AutomationError(static_cast<int32_t>(number), bstr_text(description.get()),
+                                   bstr_text(source.get()));
 }
 
 }  // namespace corvane::com

@@ -165,7 +165,7 @@ void clear_as(C*, udt_t<C>& u) noexcept;
 // ---- automation to core ---------------------------------------------------------------------
 
 void get(const BSTR& u, Text& c) {
-  c.assign(u ? reinterpret_cast<const char16_t*>(u) : u"", u ? SysStringLen(u) : 0);
+  c = bstr_text(u);
 }
 
 void get(const unsigned char (&u)[3], Signature& c) {
@@ -201,8 +201,7 @@ void get(const udt_t<C>& u, C& c) {
 // ---- core to automation ---------------------------------------------------------------------
 
 void put(const Text& c, BSTR& u) {
-  u = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(c.data()), static_cast<UINT>(c.size()));
-  if (u == nullptr) throw AutomationError(errnum::kOutOfMemory);
+  u = make_bstr(c).release();
 }
 
 void put(const Signature& c, unsigned char (&u)[3]) {

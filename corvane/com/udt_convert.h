@@ -5,7 +5,8 @@
 //
 // Automation records are freed field by field with clear_udt() and never with the system's
 // IRecordInfo::RecordClear/RecordCopy, which mishandle records holding SAFEARRAY fields on
-// some platforms. Arrays of records are freed with destroy_record_array() for the same reason.
+// some platforms. Arrays of records inside a record are freed by clear_udt() too, element by
+// element, for the same reason.
 
 #include <windows.h>
 #include <ole2.h>
@@ -38,8 +39,9 @@ void clear_udt(::MsgContents& u) noexcept;
 void clear_udt(::EmailMsg& u) noexcept;
 void clear_udt(::EmailLesson& u) noexcept;
 
-// Writes into a caller's in/out e-mail record the fields in which `after` differs from
-// `before`, freeing the replaced values.
+// Replaces a caller's in/out e-mail record with `after` when it differs from `before`; the
+// new record is built first, so a failure leaves the caller's record as it was. When the two
+// are equal the caller's record is not touched.
 void write_back(const corvane::EmailMsg& before, const corvane::EmailMsg& after, ::EmailMsg& u);
 
 // The record type GUID of an automation record type.

@@ -7,7 +7,11 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include <string>
+#include <string_view>
 #include <utility>
+
+#include "platform/automation_error.h"
 
 namespace corvane::com {
 
@@ -43,12 +47,32 @@ class unique_any {
 };
 
 using unique_bstr = unique_any<BSTR, &::SysFreeString>;
+
+// A new BSTR holding the text; empty when it cannot be made (out of memory).
+inline unique_bstr make_bstr_nothrow(std::u16string_view text) noexcept {
+  return unique_bstr(SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()),
+                                       static_cast<UINT>(text.size())));
+}
+
+// A new BSTR holding the text. Throws AutomationError (out of memory) when it cannot be made.
+inline unique_bstr make_bstr(std::u16string_view text) {
+  unique_bstr out = make_bstr_nothrow(text);
+  if (!out) throw platform::AutomationError(platform::errnum::kOutOfMemory);
+  return out;
+}
+
+// The text a BSTR holds, embedded NULs included; a null BSTR is the empty text.
+inline std::u16string bstr_text(BSTR value) {
+  return value ? std::u16string(reinterpret_cast<const char16_t*>(value), SysStringLen(value))
+               : std::u16string();
+}
 using unique_hkey = unique_any<HKEY, &::RegCloseKey>;
 using unique_hmodule = unique_any<HMODULE, &::FreeLibrary>;
 using unique_hbitmap = unique_any<HBITMAP, &::DeleteObject>;
 
-// A SAFEARRAY of plain elements (bytes, BSTRs). Arrays of our records are released with
-// destroy_record_array (udt_convert.h), which clears the records with our own code.
+// A SAFEARRAY of plain elements (bytes, BSTRs). Arrays of our records are released by
+// clear_udt (udt_convert.h) with the record that holds them, which clears each element with
+// our own code.
 using unique_safearray = unique_any<SAFEARRAY*, &::SafeArrayDestroy>;
 
 // Clears a VARIANT that holds no record.

@@ -6,12 +6,12 @@
 // shows its heading and nothing else, exactly like a sized list without elements. The text is
 // built in one growing buffer, so a body of 100,000 text boxes costs linear time.
 
-#include <charconv>
 #include <exception>
 #include <optional>
 
 #include "corvane/model/error_text.h"
 #include "corvane/model/mail_object_model.h"
+#include "platform/decimal_text.h"
 #include "platform/locale_text.h"
 
 namespace corvane {
@@ -22,12 +22,7 @@ constexpr std::u16string_view kTab = u"\t";
 constexpr std::size_t kPictureChars = 96;
 constexpr std::size_t kTextChars = 256;
 
-// Appends a number in plain decimal, minus sign when negative, without a temporary string.
-void append_decimal(std::u16string& out, int64_t value) {
-  char digits[24];
-  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  out.append(digits, end);
-}
+using platform::append_decimal;
 
 // The locale's Boolean words, looked up once per dump: the lookup is a system call on Windows
 // and a large body has hundreds of thousands of Boolean fields.

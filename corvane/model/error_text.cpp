@@ -4,11 +4,6 @@
 
 namespace corvane {
 
-std::u16string decimal_text(int64_t value) {
-  const std::string s = std::to_string(value);
-  return std::u16string(s.begin(), s.end());
-}
-
 std::u16string save_error_text(std::u16string_view operation, const platform::AutomationError& e) {
   return std::u16string(operation) + u" Error: \"" + e.description() + u"\" (" +
          decimal_text(e.number()) + u")";

@@ -7,13 +7,13 @@
 #include <string_view>
 
 #include "platform/automation_error.h"
+#include "platform/decimal_text.h"
 
 namespace corvane {
 
-inline constexpr std::u16string_view kCrLf = u"\r\n";
+using platform::decimal_text;
 
-// Plain decimal with a minus sign when negative.
-std::u16string decimal_text(int64_t value);
+inline constexpr std::u16string_view kCrLf = u"\r\n";
 
 // `<operation> Error: "<description>" (<number>)`, the form of SaveEmail and SaveTemplate.
 std::u16string save_error_text(std::u16string_view operation, const platform::AutomationError& e);

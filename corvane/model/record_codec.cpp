@@ -8,22 +8,19 @@
 
 #include "platform/automation_error.h"
 #include "platform/codepage.h"
+#include "platform/decimal_text.h"
 
 namespace corvane {
 namespace {
 
 using platform::AutomationError;
 namespace errnum = platform::errnum;
+using platform::decimal_text;
 
 template <class T>
 struct IsList : std::false_type {};
 template <class T>
 struct IsList<List<T>> : std::true_type {};
-
-std::u16string decimal(uint64_t n) {
-  const std::string s = std::to_string(n);
-  return std::u16string(s.begin(), s.end());
-}
 
 class Encoder {
  public:
@@ -57,7 +54,7 @@ class Encoder {
     const std::string bytes = platform::to_ansi(value);
     if (bytes.size() > kMaxCountedTextBytes) {
       throw AutomationError(errnum::kBadRecordLength,
-                            u"Bad record length: a text of " + decimal(bytes.size()) + u" bytes is longer than the 65535 bytes a record file can hold");
+                            u"Bad record length: a text of " + decimal_text(bytes.size()) + u" bytes is longer than the 65535 bytes a record file can hold");
     }
     number(static_cast<uint16_t>(bytes.size()));
     out_.insert(out_.end(), bytes.begin(), bytes.end());
@@ -148,8 +145,8 @@ class Decoder {
     const uint64_t bytes = elements * element_size;
     if (elements != 0 && (bytes / elements != element_size || bytes > padding_limit_ - padding_)) {
       throw AutomationError(errnum::kOutOfMemory,
-                            u"Out of memory: a list at byte " + decimal(at) + u" claims " +
-                                decimal(elements) + u" more elements than the file holds");
+                            u"Out of memory: a list at byte " + decimal_text(at) + u" claims " +
+                                decimal_text(elements) + u" more elements than the file holds");
     }
     padding_ += static_cast<std::size_t>(bytes);
   }
@@ -164,8 +161,8 @@ class Decoder {
     }
     if (dimensions != 1) {
       throw AutomationError(errnum::kBadRecordLength,
-                            u"Bad record length: a list at byte " + decimal(header_at) +
-                                u" has " + decimal(dimensions) +
+                            u"Bad record length: a list at byte " + decimal_text(header_at) +
+                                u" has " + decimal_text(dimensions) +
                                 u" dimensions; record files hold one-dimensional lists only");
     }
     const uint32_t count = number<uint32_t>();

@@ -3,9 +3,9 @@
 #include <exception>
 
 #include "platform/clock.h"
+#include "platform/decimal_text.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"
-#include "platform/utf.h"
 #include "sorter/engine/settings.h"
 #include "sorter/engine/store_folders.h"
 
@@ -35,7 +35,7 @@ bool start_up(const StorePaths& paths, EngineHost& host) {
 }
 
 std::u16string load_failure_text(const platform::AutomationError& e) {
-  return u"Error: " + platform::from_utf8(std::to_string(e.number())) + u" - " + e.description();
+  return u"Error: " + platform::decimal_text(e.number()) + u" - " + e.description();
 }
 
 SorterEngine::SorterEngine(StorePaths paths, EngineHost& host, MailReaderFactory factory)

@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "platform/decimal_text.h"
 #include "platform/file_system.h"
 #include "platform/utf.h"
 #include "sorter/engine/settings.h"
@@ -13,7 +14,7 @@ namespace {
 using platform::EntryKind;
 
 std::u16string reason_text(const platform::AutomationError& e) {
-  return e.description() + u" (" + platform::from_utf8(std::to_string(e.number())) + u")";
+  return e.description() + u" (" + platform::decimal_text(e.number()) + u")";
 }
 
 std::u16string quoted(std::u16string_view s) { return u"\"" + std::u16string(s) + u"\""; }

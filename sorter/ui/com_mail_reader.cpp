@@ -6,13 +6,10 @@
 #include "corvane/com/corvane_idl.h"
 #include "corvane/com/pending_failure.h"
 #include "corvane/com/udt_convert.h"
+#include "corvane/com/unique_resource.h"
 
 namespace sorter::ui {
 namespace {
-
-struct BstrDeleter {
-  void operator()(BSTR b) const { SysFreeString(b); }
-};
 
 // The automation error of a failed call: 0x800A0000 + n carries error number n.
 platform::AutomationError failure_of_call(HRESULT hr) {
@@ -30,10 +27,7 @@ class ComMailReader final : public MailReader {
   ComMailReader& operator=(const ComMailReader&) = delete;
 
   OpenedEmail open(const std::u16string& path) override {
-    std::unique_ptr<OLECHAR, BstrDeleter> name(
-        SysAllocStringLen(reinterpret_cast<const OLECHAR*>(path.data()),
-                          static_cast<UINT>(path.size())));
-    if (!name) throw platform::AutomationError(platform::errnum::kOutOfMemory);
+    const auto name = corvane::com::make_bstr(path);
     ::EmailMsg record{};
     const HRESULT hr = object_->OpenEmail(name.get(), &record);
     // Taken at once, before any other call can replace the thread's error information.

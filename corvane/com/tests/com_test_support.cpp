@@ -51,16 +51,6 @@ com_ptr<_MailObjectModel> create_object() {
   return object;
 }
 
-unique_bstr bstr(std::u16string_view text) {
-  return unique_bstr(SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()),
-                                       static_cast<UINT>(text.size())));
-}
-
-std::u16string text(BSTR value) {
-  return value ? std::u16string(reinterpret_cast<const char16_t*>(value), SysStringLen(value))
-               : std::u16string();
-}
-
 ErrorInfo take_error_info() {
   ErrorInfo out;
   IErrorInfo* raw = nullptr;

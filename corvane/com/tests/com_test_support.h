@@ -26,8 +26,8 @@ DWORD regsvr32(const std::wstring& switches);
 // A new object of class MailObjectModel, created through the registry (CoCreateInstance).
 com_ptr<_MailObjectModel> create_object();
 
-unique_bstr bstr(std::u16string_view text);
-std::u16string text(BSTR value);
+inline unique_bstr bstr(std::u16string_view text) { return corvane::com::make_bstr(text); }
+inline std::u16string text(BSTR value) { return corvane::com::bstr_text(value); }
 
 // The thread's error information, taken: number (help context), source and description.
 struct ErrorInfo {
