@@ -1,10 +1,13 @@
 // Walks the type library embedded in Corvane.dll and checks it against the interface that
 // existing clients are bound to: identities, flags, members in function-table order with their
 // dispatch identifiers, parameter names and directions, and every record's identifier and
-// fields.
+// fields against the core's field lists.
 
 #include <gtest/gtest.h>
 
+#include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "com_test_support.h"
@@ -242,66 +245,82 @@ TEST(TypeLibrary, ParameterAndResultTypes) {
   EXPECT_EQ(param(18, 1), std::tuple(VARTYPE(VT_PTR), VARTYPE(VT_VARIANT), std::u16string()));
 }
 
-struct Field {
-  std::u16string name;
-  VARTYPE vt;  // VT_USERDEFINED for nested records, VT_SAFEARRAY for lists
-};
+template <class T>
+struct IsList : std::false_type {};
+template <class T>
+struct IsList<corvane::List<T>> : std::true_type {};
 
-struct RecordType {
-  const GUID* guid;
-  std::u16string name;
-  std::vector<Field> fields;
-};
+// A 16-bit field is a Boolean or an Integer, which the core's types do not tell apart; the
+// Boolean fields are the ones with these names.
+bool is_boolean_field(std::string_view name) {
+  return name == "Bold" || name == "Underline" || name == "Italic" || name == "Strikethrough" ||
+         name == "Editable";
+}
 
-TEST(TypeLibrary, RecordsWithTheirIdentifiersAndFieldsInOrder) {
-  const std::vector<RecordType> records = {
-      {&GUID_SaveableFont, u"SaveableFont",
-       {{u"FontName", VT_BSTR}, {u"Charset", VT_BSTR}, {u"Bold", VT_BOOL}, {u"Underline", VT_BOOL},
-        {u"Italic", VT_BOOL}, {u"Strikethrough", VT_BOOL}, {u"Size", VT_I2}, {u"Weight", VT_I2}}},
-      {&GUID_MsgAttachment, u"MsgAttachment", {{u"FilePath", VT_BSTR}}},
-      {&GUID_MsgText, u"MsgText",
-       {{u"X", VT_I4}, {u"Y", VT_I4}, {u"Editable", VT_BOOL}, {u"Colour", VT_I4},
-        {u"Font", VT_USERDEFINED}, {u"Value", VT_BSTR}, {u"Width", VT_I4}, {u"Height", VT_I4}}},
-      {&GUID_MsgPicture, u"MsgPicture",
-       {{u"FileName", VT_BSTR}, {u"X", VT_I4}, {u"Y", VT_I4}, {u"Editable", VT_BOOL},
-        {u"Borders", VT_UI1}, {u"Value", VT_SAFEARRAY}}},
-      {&GUID_MsgContents, u"MsgContents", {{u"Texts", VT_SAFEARRAY}, {u"Pictures", VT_SAFEARRAY}}},
-      {&GUID_EmailMsg, u"EmailMsg",
-       {{u"emSignature", VT_CARRAY}, {u"emRead", VT_UI1}, {u"emTo", VT_BSTR}, {u"emFrom", VT_BSTR},
-        {u"emCC", VT_BSTR}, {u"emSubject", VT_BSTR}, {u"emMsg", VT_USERDEFINED},
-        {u"emAttachments", VT_USERDEFINED}, {u"emDate", VT_DATE}}},
-      {&GUID_LessonChoice, u"LessonChoice",
-       {{u"choMessage", VT_BSTR}, {u"choSubject", VT_BSTR}, {u"choFrom", VT_BSTR}}},
-      {&GUID_LessonStep, u"LessonStep", {{u"Choices", VT_SAFEARRAY}, {u"Index", VT_I2}}},
-      {&GUID_EmailLesson, u"EmailLesson", {{u"steps", VT_SAFEARRAY}}},
-  };
-  auto lib = load_library();
-  for (const auto& record : records) {
-    SCOPED_TRACE(testing::Message() << std::string(record.name.begin(), record.name.end()));
-    com_ptr<ITypeInfo> info;
-    ASSERT_EQ(lib->GetTypeInfoOfGuid(*record.guid, info.put()), S_OK);
-    EXPECT_EQ(name_of(info.get()), record.name);
-    TYPEATTR* attr = nullptr;
-    info->GetTypeAttr(&attr);
-    EXPECT_EQ(attr->typekind, TKIND_RECORD);
-    ASSERT_EQ(attr->cVars, record.fields.size());
-    info->ReleaseTypeAttr(attr);
-    for (UINT v = 0; v < record.fields.size(); ++v) {
-      VARDESC* var = nullptr;
-      info->GetVarDesc(v, &var);
-      EXPECT_EQ(name_of(info.get(), var->memid), record.fields[v].name);
-      EXPECT_EQ(var->elemdescVar.tdesc.vt, record.fields[v].vt) << v;
-      info->ReleaseVarDesc(var);
-    }
+// The type a core record field has in the type library: VT_USERDEFINED for nested records,
+// VT_SAFEARRAY for lists.
+template <class T>
+VARTYPE automation_type(std::string_view name) {
+  if constexpr (std::is_same_v<T, corvane::Text>) return VT_BSTR;
+  else if constexpr (std::is_same_v<T, corvane::Signature>) return VT_CARRAY;
+  else if constexpr (IsList<T>::value) return VT_SAFEARRAY;
+  else if constexpr (std::is_same_v<T, corvane::Byte>) return VT_UI1;
+  else if constexpr (std::is_same_v<T, corvane::Long>) return VT_I4;
+  else if constexpr (std::is_same_v<T, corvane::Date>) return VT_DATE;
+  else if constexpr (std::is_same_v<T, int16_t>) return is_boolean_field(name) ? VT_BOOL : VT_I2;
+  else {
+    static_assert(std::is_class_v<T>, "a field type without an automation type");
+    return VT_USERDEFINED;
   }
-  // The records have the layout the server is compiled with.
-  com_ptr<IRecordInfo> email;
-  com_ptr<ITypeInfo> email_type;
-  lib->GetTypeInfoOfGuid(GUID_EmailMsg, email_type.put());
-  ASSERT_EQ(GetRecordInfoFromTypeInfo(email_type.get(), email.put()), S_OK);
+}
+
+// Compares one record of the type library with the core's field list of the same record:
+// identifier, name, fields in order with their types, and the size the server is built with.
+template <class Core, class Automation>
+void expect_record(ITypeLib& lib, const GUID& guid, std::string_view name) {
+  SCOPED_TRACE(testing::Message() << name);
+  std::vector<std::pair<std::u16string, VARTYPE>> fields;
+  Core record{};
+  Core::for_each_field(record, [&](std::string_view field, const auto& value) {
+    fields.emplace_back(std::u16string(field.begin(), field.end()),
+                        automation_type<std::remove_cvref_t<decltype(value)>>(field));
+  });
+  com_ptr<ITypeInfo> info;
+  ASSERT_EQ(lib.GetTypeInfoOfGuid(guid, info.put()), S_OK);
+  EXPECT_EQ(name_of(info.get()), std::u16string(name.begin(), name.end()));
+  TYPEATTR* attr = nullptr;
+  info->GetTypeAttr(&attr);
+  EXPECT_EQ(attr->typekind, TKIND_RECORD);
+  ASSERT_EQ(attr->cVars, fields.size());
+  info->ReleaseTypeAttr(attr);
+  for (UINT v = 0; v < fields.size(); ++v) {
+    VARDESC* var = nullptr;
+    info->GetVarDesc(v, &var);
+    EXPECT_EQ(name_of(info.get(), var->memid), fields[v].first);
+    EXPECT_EQ(var->elemdescVar.tdesc.vt, fields[v].second) << v;
+    info->ReleaseVarDesc(var);
+  }
+  com_ptr<IRecordInfo> record_info;
+  ASSERT_EQ(GetRecordInfoFromTypeInfo(info.get(), record_info.put()), S_OK);
   ULONG size = 0;
-  email->GetSize(&size);
-  EXPECT_EQ(size, sizeof(::EmailMsg));
+  record_info->GetSize(&size);
+  EXPECT_EQ(size, sizeof(Automation));
+}
+
+TEST(TypeLibrary, RecordsMatchTheCoreFieldListsAndTheServerLayout) {
+  auto lib = load_library();
+  ASSERT_TRUE(lib);
+#define CORVANE_EXPECT_RECORD(R) expect_record<corvane::R, ::R>(*lib.get(), GUID_##R, #R)
+  CORVANE_EXPECT_RECORD(SaveableFont);
+  CORVANE_EXPECT_RECORD(MsgAttachment);
+  CORVANE_EXPECT_RECORD(MsgText);
+  CORVANE_EXPECT_RECORD(MsgPicture);
+  CORVANE_EXPECT_RECORD(MsgContents);
+  CORVANE_EXPECT_RECORD(EmailMsg);
+  CORVANE_EXPECT_RECORD(LessonChoice);
+  CORVANE_EXPECT_RECORD(LessonStep);
+  CORVANE_EXPECT_RECORD(EmailLesson);
+#undef CORVANE_EXPECT_RECORD
 }
 
 }  // namespace
