@@ -8,6 +8,9 @@ NATIVE_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libb
 TEST_PACKAGES=("${NATIVE_PACKAGES[@]}" clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix
                g++-mingw-w64-i686-posix mingw-w64-tools libwine-dev wine wine64 xvfb xauth
                imagemagick x11-utils qemu-user)
+# The packages tier: Windows Installer packages (wixl, msitools), the Debian package (CPack with
+# dpkg-shlibdeps, manual pages by help2man, lintian) and its checks (systemd-analyze, man).
+PACKAGING_PACKAGES=(wixl msitools dpkg-dev help2man lintian systemd man-db adduser)
 
 log() { printf '==> %s\n' "$*"; }
 

@@ -75,6 +75,13 @@ void EventLog::StartLogging(std::u16string_view path, int mode) {
 
 bool EventLog::LogEvent(std::u16string_view text, int event_type) noexcept {
   if (!on_) return false;
+  if (echo_) {
+    try {
+      echo_(text, event_type);
+    } catch (...) {
+      // a copy that fails costs nothing: the file is the log
+    }
+  }
   try {
     double now = 0;
     try {

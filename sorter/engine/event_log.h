@@ -41,11 +41,17 @@ class EventLog {
   // False only while logging to a file that cannot be written: an entry would be lost.
   bool ready() const noexcept;
 
+  // Also hands every entry to echo while logging is on, whether or not the file took it (the
+  // headless sorter copies entries to the service manager's journal this way).
+  using Echo = std::function<void(std::u16string_view text, int event_type)>;
+  void set_echo(Echo echo) { echo_ = std::move(echo); }
+
   bool logging() const { return on_; }
   const std::u16string& path() const { return path_; }
 
  private:
   Clock clock_;
+  Echo echo_;
   std::u16string path_;
   bool on_ = false;
 };

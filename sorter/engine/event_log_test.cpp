@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+#include <string>
+#include <vector>
+
 #include "sorter/engine/test_store.h"
 
 namespace sorter {
@@ -37,8 +41,12 @@ TEST(LogEntry, TextInTheSystemCodePage) {
 TEST(EventLogFile, AppendsAcrossStartsAndDropsEntriesWhenOff) {
   TestStore store;
   const std::u16string path = u16(store.root() / "Error" / "SortErr.log");
+  std::vector<std::u16string> echoed;
   {
     EventLog log([] { return kNow; });
+    log.set_echo([&](std::u16string_view text, int type) {
+      echoed.push_back(std::u16string(text) + u"/" + static_cast<char16_t>(u'0' + type));
+    });
     log.LogEvent(u"before start", kEventError);
     log.StartLogging(path, kLogModeFile);
     log.LogEvent(u"first run", kEventError);
@@ -50,14 +58,21 @@ TEST(EventLogFile, AppendsAcrossStartsAndDropsEntriesWhenOff) {
   again.LogEvent(u"second run", kEventWarning);
   EXPECT_EQ(store.log_entries(),
             (std::vector<std::string>{"Error    first run", "Warning  second run"}));
+  EXPECT_EQ(echoed, (std::vector<std::u16string>{u"first run/1"}));
 }
 
 TEST(EventLogFile, UnwritableLogNeverStopsTheCaller) {
   TestStore store;
   fs::remove_all(store.root() / "Error");
   EventLog log([] { return kNow; });
+  std::u16string echoed;
+  log.set_echo([&](std::u16string_view text, int) {
+    echoed = text;
+    throw std::runtime_error("no standard error");
+  });
   log.StartLogging(u16(store.root() / "Error" / "SortErr.log"), kLogModeFile);
   EXPECT_NO_THROW(log.LogEvent(u"lost", kEventError));
+  EXPECT_EQ(echoed, u"lost");  // the copy still goes out while the file refuses the entry
   EventLog broken_clock([]() -> double { throw std::runtime_error("no clock"); });
   fs::create_directories(store.root() / "Error");
   broken_clock.StartLogging(u16(store.root() / "Error" / "SortErr.log"), kLogModeFile);

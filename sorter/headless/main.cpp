@@ -1,6 +1,7 @@
 // The headless sorter for POSIX systems: the engine's start-up, load, first activation,
 // rounds every --interval seconds, and on SIGINT or SIGTERM the confirmed exit and the running
-// flag written "False". Messages go to standard error; the log goes to Error/SortErr.log.
+// flag written "False". Messages go to standard error; the log goes to Error/SortErr.log, and
+// under the service manager also to standard error with the journal's priority prefixes.
 // With --console the store console is served from a thread of its own; a round and a console
 // action hold the same lock, so they never move the same file at once.
 
@@ -15,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/clock.h"
@@ -24,24 +26,27 @@
 #include "sorter/console/console.h"
 #include "sorter/console/server.h"
 #include "sorter/engine/lifecycle.h"
+#include "sorter/headless/journal.h"
 #include "sorter/headless/options.h"
 
 namespace {
 
+using sorter::headless::Messages;
 using sorter::headless::Options;
+using sorter::headless::Priority;
 
 class HeadlessHost final : public sorter::EngineHost {
  public:
-  HeadlessHost(const Options& options, std::u16string store)
-      : options_(options), store_(std::move(store)) {}
+  HeadlessHost(const Options& options, std::u16string store, const Messages& messages)
+      : options_(options), store_(std::move(store)), messages_(messages) {}
 
   bool ask_run_anyway() override {
     if (options_.run_anyway) return true;
-    std::fprintf(stderr,
-                 "sorter: Sorter.ini says a sorter is already running on %s "
-                 "([Persistance] running=True).\n"
-                 "sorter: not started; use --run-anyway to start all the same.\n",
-                 platform::to_utf8(store_).c_str());
+    messages_.write(Priority::kError,
+                    "sorter: Sorter.ini says a sorter is already running on " +
+                        platform::to_utf8(store_) +
+                        " ([Persistance] running=True).\n"
+                        "sorter: not started; use --run-anyway to start all the same.");
     return false;
   }
   bool another_copy_running() override {
@@ -49,21 +54,26 @@ class HeadlessHost final : public sorter::EngineHost {
     return guard_->another_copy_running();
   }
   void unload_main_window() override {
-    std::fprintf(stderr, "sorter: another sorter already runs on this store here; stopping.\n");
+    messages_.write(Priority::kError,
+                    "sorter: another sorter already runs on this store here; stopping.");
   }
   void set_developer_item_visible(bool) override {}
   void set_busy_pointer(bool) override {}
   void add_tray_icon() override {
-    std::fprintf(stderr, "sorter: sorting %s every %g s (Ctrl-C stops)\n",
-                 platform::to_utf8(store_).c_str(), options_.interval_seconds);
+    char every[32];
+    std::snprintf(every, sizeof every, "%g", options_.interval_seconds);
+    messages_.write(Priority::kInfo, "sorter: sorting " + platform::to_utf8(store_) + " every " +
+                                         every + " s" +
+                                         (messages_.for_journal() ? "" : " (Ctrl-C stops)"));
   }
-  void remove_tray_icon() override { std::fprintf(stderr, "sorter: stopped\n"); }
+  void remove_tray_icon() override { messages_.write(Priority::kInfo, "sorter: stopped"); }
   void disable_check_timer() override {}
   void yield() override {}
 
  private:
   const Options& options_;
   std::u16string store_;
+  const Messages& messages_;
   std::optional<platform::InstanceGuard> guard_;
 };
 
@@ -130,10 +140,10 @@ class ConsoleHost {
   std::optional<sorter::console::ConsoleServer> server_;
 };
 
-int run(const Options& options) {
+int run(const Options& options, const Messages& messages) {
   const std::u16string store = store_folder(options);
   const sorter::StorePaths paths(store);
-  HeadlessHost host(options, store);
+  HeadlessHost host(options, store, messages);
   if (!sorter::start_up(paths, host)) return 3;
 
   sigset_t stop;
@@ -145,13 +155,18 @@ int run(const Options& options) {
   std::optional<ConsoleHost> console;
   if (options.console) console.emplace(options, paths);
   sorter::SorterEngine engine(paths, host, sorter::in_process_mail_reader_factory());
+  if (messages.for_journal()) {
+    engine.log().set_echo([&messages](std::u16string_view text, int event_type) {
+      messages.write(sorter::headless::priority_of_event(event_type), platform::to_utf8(text));
+    });
+  }
   try {
     if (!engine.load()) {
       engine.terminate();
       return 4;
     }
   } catch (const platform::AutomationError& e) {
-    std::fprintf(stderr, "sorter: %s\n", platform::to_utf8(sorter::load_failure_text(e)).c_str());
+    messages.write(Priority::kError, "sorter: " + platform::to_utf8(sorter::load_failure_text(e)));
     return 2;
   }
   engine.activate();
@@ -170,21 +185,25 @@ int run(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::string program =
+      argc > 0 ? std::filesystem::path(argv[0]).filename().string() : std::string("sorter");
+  const Messages messages(sorter::headless::stderr_is_journal());
   Options options;
   try {
     options = sorter::headless::parse_options(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const std::invalid_argument& e) {
-    std::fprintf(stderr, "sorter: %s\n%s", e.what(), sorter::headless::kUsage);
+    messages.write(Priority::kError, "sorter: " + std::string(e.what()));
+    std::fputs(sorter::headless::usage(program).c_str(), stderr);
     return 1;
   }
   if (options.help) {
-    std::fputs(sorter::headless::kUsage, stdout);
+    std::fputs(sorter::headless::usage(program).c_str(), stdout);
     return 0;
   }
   try {
-    return run(options);
+    return run(options, messages);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "sorter: %s\n", e.what());
+    messages.write(Priority::kError, "sorter: " + std::string(e.what()));
     return 2;
   }
 }

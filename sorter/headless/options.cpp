@@ -5,18 +5,21 @@
 
 namespace sorter::headless {
 
-const char* const kUsage =
-    "usage: sorter [--store DIR] [--interval SECONDS] [--run-anyway] [--once]\n"
-    "              [--console [ADDRESS:]PORT] [--console-token-file FILE]\n"
-    "  --store DIR         the mail store (default: the program's folder)\n"
-    "  --interval SECONDS  time between sorting rounds (default: 10)\n"
-    "  --run-anyway        start although Sorter.ini says another sorter is running\n"
-    "  --once              run one round and stop\n"
-    "  --console [ADDRESS:]PORT\n"
-    "                      serve the store console (address 127.0.0.1 unless given)\n"
-    "  --console-token-file FILE\n"
-    "                      keep the console's access token in FILE (default: the runtime\n"
-    "                      folder, corvane-console-PORT.token)\n";
+std::string usage(std::string_view program) {
+  const std::string indent(std::string("usage: ").size() + program.size(), ' ');
+  return "usage: " + std::string(program) +
+         " [--store DIR] [--interval SECONDS] [--run-anyway] [--once]\n" + indent +
+         " [--console [ADDRESS:]PORT] [--console-token-file FILE]\n"
+         "  --store DIR         the mail store (default: the program's folder)\n"
+         "  --interval SECONDS  time between sorting rounds (default: 10)\n"
+         "  --run-anyway        start although Sorter.ini says another sorter is running\n"
+         "  --once              run one round and stop\n"
+         "  --console [ADDRESS:]PORT\n"
+         "                      serve the store console (address 127.0.0.1 unless given)\n"
+         "  --console-token-file FILE\n"
+         "                      keep the console's access token in FILE (default: the runtime\n"
+         "                      folder, corvane-console-PORT.token)\n";
+}
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace sorter::headless {
@@ -23,6 +24,8 @@ struct Options {
 // Throws std::invalid_argument with a message for the user.
 Options parse_options(const std::vector<std::string>& args);
 
-extern const char* const kUsage;
+// The --help text; program is the name the sorter was started by (its installed name may
+// differ from the build's).
+std::string usage(std::string_view program);
 
 }  // namespace sorter::headless
