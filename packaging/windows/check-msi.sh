@@ -45,7 +45,8 @@ property() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' -v p="$2" '$
 identity_ok() {  # MSI ARCH: name, version, upgrade code and file versions as the programs say
   local msi=$1 arch=$2
   [[ $(property "$msi" ProductName) == "$product" && $(property "$msi" ProductVersion) == "$version" &&
-     $(property "$msi" UpgradeCode) == "$UPGRADE_CODE" ]] || return 1
+     $(property "$msi" UpgradeCode) == "$UPGRADE_CODE" &&
+     $(property "$msi" SecureCustomProperties) == STOREDIR\;STARTUPSHORTCUT\;* ]] || return 1
   # (whole outputs first: grep -q would end the pipe early, a failure under pipefail)
   local upgrade summary
   upgrade=$(msiinfo export "$msi" Upgrade) summary=$(msiinfo suminfo "$msi")

@@ -12,11 +12,15 @@ pe() { python3 "$here/pe_version.py" "$@"; }
 (cd "$dir" && wixl -a "$arch" -I . -D Arch="$arch" -D Version="$version" \
    -D ProductName="$product" -D BinDir=bin -o "$msi" corvane.wxs)
 
-# What wixl cannot write: the shortcut feature's condition, and the files' versions, so that the
-# package's file table agrees with the version resources.
+# What wixl cannot write: the shortcut feature's condition, the public properties marked secure
+# (so that a managed install, such as one pushed by group policy, passes them on), and the files'
+# versions, so that the package's file table agrees with the version resources.
 printf 'Feature_\tLevel\tCondition\ns38\ti2\tS255\nCondition\tFeature_\tLevel\n%s\n' \
   "$(printf 'StartupShortcut\t0\tSTARTUPSHORTCUT<>"1"')" >"$dir/Condition.idt"
 msibuild "$msi" -i "$dir/Condition.idt"
+msibuild "$msi" -q "UPDATE \`Property\` SET \`Value\` = \
+  'STOREDIR;STARTUPSHORTCUT;WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED' \
+  WHERE \`Property\` = 'SecureCustomProperties'"
 set_version() {
   msibuild "$msi" -q "UPDATE \`File\` SET \`Version\` = '$(pe "$2")' WHERE \`File\` = '$1'"
 }
