@@ -109,6 +109,11 @@ TEST(Files, AppendAndAge) {
   EXPECT_GT(*seconds_since_last_write(u16(dir / "log")), 3600.0);
   EXPECT_FALSE(seconds_since_last_write(u16(dir / "missing")).has_value());
   EXPECT_NE(error_of([&] { append_to_file(u16(dir / "no" / "log"), "x"); }), 0);
+#ifndef _WIN32
+  fs::create_symlink(dir / "log", dir / "linked.log");  // never appended through
+  EXPECT_EQ(error_of([&] { append_to_file(u16(dir / "linked.log"), "x"); }), errnum::kPathFileAccess);
+  EXPECT_EQ(read_bytes(dir / "log"), (std::vector<uint8_t>{'a', 'b', 'c'}));
+#endif
 }
 
 // Links below a confined folder are refused; the folder's own path may hold links.

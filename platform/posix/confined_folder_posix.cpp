@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/confined_folder.h"
@@ -25,16 +26,28 @@
 
 namespace platform {
 
+namespace {
+
+// A 64-bit hash of a name folded for comparisons that ignore case.
+uint64_t folded_hash(std::u16string_view name) {
+  uint64_t h = 1469598103934665603ull;
+  for (const char16_t c : fold_case(name)) h = (h ^ c) * 1099511628211ull;
+  return h;
+}
+
+}  // namespace
+
 struct ConfinedFolder::Impl {
   int fd = -1;
   std::u16string path;
-  // Folded name -> spelling, built at the first lookup in another letter case.
-  mutable std::optional<std::unordered_map<std::u16string, std::string>> folded;
+  // Hashes of the folder's folded names, built at the first lookup that misses the exact
+  // spelling; a hit is confirmed by a scan. Eight bytes a name, whatever the names' length.
+  mutable std::optional<std::unordered_set<uint64_t>> folded;
   ~Impl() {
     if (fd >= 0) ::close(fd);
   }
   void remember(const std::string& name) const {
-    if (folded) (*folded)[fold_case(from_utf8(name))] = name;
+    if (folded) folded->insert(folded_hash(from_utf8(name)));
   }
 };
 
@@ -157,13 +170,16 @@ std::optional<ConfinedFolder::Entry> ConfinedFolder::find(std::u16string_view na
     impl_->folded.emplace();
     for_each_entry(impl_->fd, [&](const std::string& e) { impl_->remember(e); });
   }
-  const auto it = impl_->folded->find(fold_case(name));
-  if (it == impl_->folded->end()) return std::nullopt;
-  if (::fstatat(impl_->fd, it->second.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    impl_->folded->erase(it);  // gone meanwhile
-    return std::nullopt;
-  }
-  return Entry{from_utf8(it->second), kind_of(st)};
+  if (impl_->folded->count(folded_hash(name)) == 0) return std::nullopt;
+  const std::u16string wanted = fold_case(name);
+  std::optional<Entry> found;
+  for_each_entry(impl_->fd, [&](const std::string& e) {
+    if (!found && fold_case(from_utf8(e)) == wanted &&
+        ::fstatat(impl_->fd, e.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      found = Entry{from_utf8(e), kind_of(st)};
+    }
+  });
+  return found;
 }
 
 ConfinedFolder ConfinedFolder::folder(std::u16string_view name) const {

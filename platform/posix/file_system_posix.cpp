@@ -109,7 +109,10 @@ std::optional<double> seconds_since_last_write(std::u16string_view path) {
 void append_to_file(std::u16string_view path, std::string_view bytes) {
   const std::string p = native(path);
   Fd fd;
-  fd.fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  fd.fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd.fd < 0 && errno == ELOOP) {
+    throw AutomationError(errnum::kPathFileAccess, std::u16string(kLinkRefusedText));
+  }
   if (fd.fd < 0) throw_errno(errno);
   write_all(fd.fd, bytes.data(), bytes.size());
   const int f = fd.fd;

@@ -1,9 +1,10 @@
 // File-system services on Windows: the file system ignores letter case itself, moves go
-// through MoveFileExW without MOVEFILE_REPLACE_EXISTING, so an existing target is never
-// replaced.
+// through ConfinedFolder::move_file (MoveFileExW without MOVEFILE_REPLACE_EXISTING, and a
+// crash-safe copy across volumes), so an existing target is never replaced.
 
 #include <windows.h>
 
+#include "platform/confined_folder.h"
 #include "platform/file_system.h"
 #include "win32/win32_error.h"
 
@@ -57,9 +58,18 @@ void create_folder(std::u16string_view path) {
 }
 
 void move_file_no_replace(std::u16string_view source, std::u16string_view target) {
-  if (!MoveFileExW(wide(source).c_str(), wide(target).c_str(), MOVEFILE_COPY_ALLOWED)) {
-    throw_last_error();
-  }
+  const auto split = [](std::u16string_view p) {
+    const auto sep = p.find_last_of(u"\\/");
+    if (sep == std::u16string_view::npos) return std::pair(std::u16string(u"."), std::u16string(p));
+    return std::pair(std::u16string(p.substr(0, sep == 2 && p[1] == u':' ? 3 : sep)),
+                     std::u16string(p.substr(sep + 1)));
+  };
+  wide(source);  // refuses empty names
+  wide(target);
+  const auto [from_folder, from_name] = split(source);
+  const auto [to_folder, to_name] = split(target);
+  ConfinedFolder::open(from_folder)
+      .move_file(from_name, ConfinedFolder::open(to_folder), to_name);
 }
 
 void delete_file_forced(std::u16string_view path) {
@@ -92,8 +102,14 @@ std::optional<double> seconds_since_last_write(std::u16string_view path) {
 void append_to_file(std::u16string_view path, std::string_view bytes) {
   Handle file;
   file.h = CreateFileW(wide(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                       nullptr);
   if (file.h == INVALID_HANDLE_VALUE) throw_last_error();
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileInformationByHandle(file.h, &info) &&
+      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    throw AutomationError(errnum::kPathFileAccess, std::u16string(kLinkRefusedText));
+  }
   DWORD written = 0;
   if (!WriteFile(file.h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
       written != bytes.size()) {

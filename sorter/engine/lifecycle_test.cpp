@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/confined_folder.h"
 #include "sorter/engine/settings.h"
 #include "sorter/engine/test_store.h"
 
@@ -10,6 +11,7 @@ namespace {
 
 using namespace sorter::testing;
 using testsupport::u16;
+using testsupport::write_bytes;
 
 // Records what the engine asks of the user interface, in order.
 class RecordingHost final : public EngineHost {
@@ -89,6 +91,24 @@ TEST_F(LifecycleTest, LoadCreatesTheDropFolderAndShowsTheIcon) {
   EXPECT_EQ(host.calls,
             (std::vector<std::string>{"copy?", "dev:on", "pointer:11", "icon+"}));
   EXPECT_EQ(engine.drop_folder(), u16(store.drop()));
+}
+
+// A kill during a settings rewrite or a move leaves temporary files; the next load removes them.
+TEST_F(LifecycleTest, LoadRemovesWhatAKilledSorterLeftBehind) {
+  const fs::path bob = store.add_mailbox("bob");
+  const std::string tmp = utf8(platform::kTemporaryPrefix);
+  for (const fs::path& folder : {store.root(), bob, bob / "Inbox", bob / "Buffer",
+                                 store.root() / "Error"}) {
+    write_bytes(folder / (tmp + "1234-0-0"), {'[', 'c', 'u', 't'});
+  }
+  write_bytes(bob / "Inbox" / "mail.eml", {1});
+  SorterEngine engine = make_engine();
+  ASSERT_TRUE(engine.load());
+  EXPECT_EQ(file_count(store.root()), 0u);
+  EXPECT_EQ(file_count(bob), 0u);
+  EXPECT_EQ(file_count(bob / "Inbox"), 1u);
+  EXPECT_EQ(file_count(bob / "Buffer"), 0u);
+  EXPECT_EQ(file_count(store.root() / "Error"), 0u);
 }
 
 TEST_F(LifecycleTest, SecondCopyUnloadsItselfBeforeTouchingTheStore) {

@@ -40,6 +40,7 @@ void delete_file_forced(std::u16string_view path);
 std::optional<double> seconds_since_last_write(std::u16string_view path);
 
 // Appends bytes to a file, creating it when missing. The file is open only during the call.
+// A file that is a link (the log in a folder others may write into) is refused: 75.
 void append_to_file(std::u16string_view path, std::string_view bytes);
 
 // The entries of one folder, one at a time, without "." and "..". Symbolic links and other
