@@ -144,7 +144,13 @@ HWND wait_message_box(DWORD pid, const wchar_t* title, std::chrono::milliseconds
   return wait_window(pid, L"#32770", title, limit);
 }
 
-std::wstring message_box_text(HWND box) { return window_text(GetDlgItem(box, 0xFFFF)); }
+// The box's thread may be busy (a sorting round on a loaded machine) when the box first shows, and
+// a text read that times out comes back empty: read again until the text arrives or time is up.
+std::wstring message_box_text(HWND box) {
+  std::wstring text;
+  wait_until([&] { return !(text = window_text(GetDlgItem(box, 0xFFFF))).empty(); }, 20s);
+  return text;
+}
 
 void press(HWND dialog, int button_id) {
   PostMessageW(GetDlgItem(dialog, button_id), BM_CLICK, 0, 0);
@@ -178,9 +184,12 @@ HWND wait_popup_menu(DWORD pid, std::chrono::milliseconds limit) {
 }
 
 void choose_menu_item(HWND menu_window, int index) {
-  // The first Down selects the first item; separators are skipped by the menu itself, so the
-  // presses count only the items that can be selected.
-  for (int i = 0; i <= index; ++i) {
+  // Home selects the first item whatever the mouse pointer has highlighted meanwhile (the menu
+  // opens under the pointer, which earlier tests may have left anywhere); each Down then moves one
+  // item on, separators skipped by the menu itself, so the presses count only selectable items.
+  PostMessageW(menu_window, WM_KEYDOWN, VK_HOME, 0);
+  std::this_thread::sleep_for(100ms);
+  for (int i = 0; i < index; ++i) {
     PostMessageW(menu_window, WM_KEYDOWN, VK_DOWN, 0);
     std::this_thread::sleep_for(100ms);
   }
