@@ -3,54 +3,25 @@
 #include <windows.h>
 #include <ole2.h>
 
-#include "corvane/com/corvane_idl.h"
-#include "corvane/com/pending_failure.h"
-#include "corvane/com/udt_convert.h"
-#include "corvane/com/unique_resource.h"
+#include "corvane/com/client/mail_client.h"
 
 namespace sorter::ui {
 namespace {
 
-// The automation error of a failed call: 0x800A0000 + n carries error number n.
-platform::AutomationError failure_of_call(HRESULT hr) {
-  const auto code = static_cast<uint32_t>(hr);
-  if ((code & 0xFFFF0000u) == 0x800A0000u)
-    return platform::AutomationError(static_cast<int32_t>(code & 0xFFFFu));
-  return platform::AutomationError(static_cast<int32_t>(code), u"OpenEmail failed");
-}
+namespace client = corvane::com::client;
 
 class ComMailReader final : public MailReader {
  public:
-  explicit ComMailReader(_MailObjectModel* object) : object_(object) {}
-  ~ComMailReader() override { object_->Release(); }
-  ComMailReader(const ComMailReader&) = delete;
-  ComMailReader& operator=(const ComMailReader&) = delete;
+  explicit ComMailReader(corvane::com::com_ptr<_MailObjectModel> object)
+      : object_(std::move(object)) {}
 
   OpenedEmail open(const std::u16string& path) override {
-    const auto name = corvane::com::make_bstr(path);
-    ::EmailMsg record{};
-    const HRESULT hr = object_->OpenEmail(name.get(), &record);
-    // Taken at once, before any other call can replace the thread's error information.
-    OpenedEmail opened;
-    opened.failure = corvane::com::take_pending_failure();
-    if (FAILED(hr)) {
-      // A failed call reads nothing: the file is handled as unreadable.
-      corvane::com::clear_udt(record);
-      if (!opened.failure) opened.failure = failure_of_call(hr);
-      return opened;
-    }
-    try {
-      opened.email = corvane::com::from_udt(record);
-    } catch (...) {
-      corvane::com::clear_udt(record);
-      throw;
-    }
-    corvane::com::clear_udt(record);
-    return opened;
+    auto [email, failure] = client::open_email(*object_.get(), path);
+    return OpenedEmail{std::move(email), std::move(failure)};
   }
 
  private:
-  _MailObjectModel* object_;
+  corvane::com::com_ptr<_MailObjectModel> object_;
 };
 
 }  // namespace
@@ -64,14 +35,7 @@ ComSession::~ComSession() {
 
 MailReaderFactory com_mail_reader_factory() {
   return []() -> std::unique_ptr<MailReader> {
-    _MailObjectModel* object = nullptr;
-    const HRESULT hr = CoCreateInstance(__uuidof(MailObjectModel), nullptr, CLSCTX_INPROC_SERVER,
-                                        __uuidof(_MailObjectModel),
-                                        reinterpret_cast<void**>(&object));
-    if (FAILED(hr) || !object)
-      throw platform::AutomationError(static_cast<int32_t>(hr),
-                                      u"Corvane.MailObjectModel could not be created");
-    return std::make_unique<ComMailReader>(object);
+    return std::make_unique<ComMailReader>(client::create_mail_object());
   };
 }
 

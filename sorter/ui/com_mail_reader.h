@@ -1,7 +1,7 @@
 #pragma once
 // The round's e-mail reader on Windows: the library's COM class MailObjectModel, created
 // early bound (by class and interface identifier) when the round handles its first file, and
-// kept as long as the round. OpenEmail's pending failure is taken right after each call.
+// kept as long as the round. The library's client side (corvane/com/client) makes the calls.
 
 #include "sorter/engine/mail_reader.h"
 

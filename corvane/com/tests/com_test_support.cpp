@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "corvane/com/client/mail_client.h"
+
 
 namespace comtest {
 namespace {
@@ -53,16 +55,12 @@ com_ptr<_MailObjectModel> create_object() {
 
 ErrorInfo take_error_info() {
   ErrorInfo out;
-  IErrorInfo* raw = nullptr;
-  if (GetErrorInfo(0, &raw) != S_OK || raw == nullptr) return out;
-  auto info = com_ptr<IErrorInfo>::attach(raw);
+  const auto error = corvane::com::client::take_error_info();
+  if (!error) return out;
   out.present = true;
-  unique_bstr source, description;
-  info->GetSource(source.put());
-  info->GetDescription(description.put());
-  info->GetHelpContext(&out.number);
-  out.source = text(source.get());
-  out.description = text(description.get());
+  out.number = static_cast<DWORD>(error->number());
+  out.source = error->source();
+  out.description = error->description();
   return out;
 }
 
