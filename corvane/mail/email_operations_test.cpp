@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "corvane/model/mail_object_model.h"
+#include "tests/support/sample_email.h"
 #include "tests/support/temp_dir.h"
 
 namespace corvane {
@@ -12,24 +13,10 @@ namespace {
 
 using platform::AutomationError;
 using testsupport::read_bytes;
+using testsupport::sample_email;
 using testsupport::TempDir;
 using testsupport::u16;
 using testsupport::write_bytes;
-
-EmailMsg sample_email() {
-  EmailMsg m;
-  m.emSignature = {0xAB, 0x00, 0x7F};
-  m.emRead = 9;
-  m.emTo = u"Tom";
-  m.emFrom = u"Ann";
-  m.emCC = u"Bob; Cy";
-  m.emSubject = u"Lunch \u00e0 midi";
-  m.emMsg.Texts = List<MsgText>::sized(3, {MsgText{}});
-  m.emMsg.Texts.at(3).Value = u"A body long enough to make this file longer than an empty e-mail";
-  m.emAttachments.FilePath = u"C:\\mail\\a.doc";
-  m.emDate = 45123.625;
-  return m;
-}
 
 // Each test starts and ends without a failure pending on this thread.
 class Email : public ::testing::Test {

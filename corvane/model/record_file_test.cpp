@@ -4,6 +4,7 @@
 
 #include "corvane/model/record_codec.h"
 #include "platform/automation_error.h"
+#include "tests/support/sample_email.h"
 #include "tests/support/temp_dir.h"
 
 namespace corvane {
@@ -11,20 +12,10 @@ namespace {
 
 using platform::AutomationError;
 using testsupport::read_bytes;
+using testsupport::sample_email;
 using testsupport::TempDir;
 using testsupport::u16;
 using testsupport::write_bytes;
-
-EmailMsg sample_email() {
-  EmailMsg m;
-  m.emSignature = {1, 2, 3};
-  m.emTo = u"Tom";
-  m.emFrom = u"Ann";
-  m.emMsg.Texts = List<MsgText>::sized(0, {MsgText{}});
-  m.emMsg.Texts.at(0).Value = u"A longer body so that the file is longer than the empty e-mail";
-  m.emDate = 40000.25;
-  return m;
-}
 
 TEST(RecordFile, WriteThenReadGivesAnEqualRecord) {
   TempDir dir;

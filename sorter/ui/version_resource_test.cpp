@@ -2,18 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include "sorter/ui/ui_text.h"
+
 namespace sorter::ui {
 namespace {
 
-// The test program carries the program's own resource script, so this reads what Sorter.exe
-// shows in its about box.
-TEST(VersionResource, AboutBoxVersionLineComesFromTheResource) {
-  const ProgramVersion version = read_own_version();
-  EXPECT_EQ(version.major, 1u);
-  EXPECT_EQ(version.minor, 0u);
-  EXPECT_EQ(version.revision, 82u);
-  EXPECT_EQ(version.comment, L"15th May 2007 (16:40:00)");
-  EXPECT_EQ(version_line(version), L"Version 1.0.82 - 15th May 2007 (16:40:00)");
+// The test program carries the program's own resource script, so this is the text the about
+// box of Sorter.exe shows, built from the version resource the way the menu command builds it.
+TEST(VersionResource, AboutBoxShowsTheVersionOfTheProgramsOwnResource) {
+  EXPECT_EQ(about_text(read_own_version()),
+            std::wstring(L"Quenby E-mail Sorter\rVersion 1.0.82 - 15th May 2007 (16:40:00)\r\r") +
+                kAboutCredits + L"\r\r" + kAboutCopyright);
 }
 
 }  // namespace
