@@ -176,10 +176,11 @@ TEST(ConfinedFolder, NeverGoesThroughALinkBelowIt) {
   EXPECT_EQ(read_bytes(dir / "store" / "sub" / "stamp.dat"), (std::vector<uint8_t>{1, 2}));
 }
 
-// Both ways of moving: the rename, and the copy that moves across file systems, forced here.
+// Every way of moving: the rename, and the two fallbacks forced here: link and unlink where a
+// rename cannot refuse to replace, and the copy that moves across file systems.
 TEST(ConfinedFolder, MovesNeverReplaceAnyLetterCaseAndLeaveOneCopy) {
-  for (const MoveMethod method : {MoveMethod::automatic, MoveMethod::copy}) {
-    SCOPED_TRACE(method == MoveMethod::copy ? "copy" : "automatic");
+  for (const MoveMethod method : {MoveMethod::automatic, MoveMethod::link, MoveMethod::copy}) {
+    SCOPED_TRACE(method == MoveMethod::copy ? "copy" : method == MoveMethod::link ? "link" : "rename");
     testsupport::TempDir dir;
     fs::create_directories(dir / "drop");
     fs::create_directories(dir / "to");

@@ -305,8 +305,9 @@ void ConfinedFolder::move_file(std::u16string_view name, const ConfinedFolder& t
   const int to_dir = target.impl_->fd;
   if (method == MoveMethod::copy) {
     move_by_copy(from_dir, from, to_dir, to);
-  } else if (::renameat2(from_dir, from.c_str(), to_dir, to.c_str(), RENAME_NOREPLACE) != 0) {
-    const int error = errno;
+  } else if (method == MoveMethod::link ||
+             ::renameat2(from_dir, from.c_str(), to_dir, to.c_str(), RENAME_NOREPLACE) != 0) {
+    const int error = method == MoveMethod::link ? EINVAL : errno;
     if (error == EEXIST) throw AutomationError(errnum::kFileExists);
     if (error == ENOENT) throw AutomationError(errnum::kFileNotFound);
     if (error == EXDEV) {

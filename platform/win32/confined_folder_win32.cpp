@@ -262,6 +262,8 @@ void ConfinedFolder::move_file(std::u16string_view name, const ConfinedFolder& t
     move_by_copy(from, target, to);
     return;
   }
+  // MoveFileExW never replaces without MOVEFILE_REPLACE_EXISTING: MoveMethod::link needs no
+  // path of its own here.
   if (MoveFileExW(from.c_str(), to.c_str(), 0)) return;
   const DWORD error = GetLastError();
   if (error == ERROR_NOT_SAME_DEVICE && source->kind == EntryKind::file) {

@@ -49,9 +49,11 @@ inline constexpr std::u16string_view kLinkRefusedText = u"Link not followed";
 inline constexpr std::u16string_view kTemporaryPrefix = u".~corvane-part-";
 bool is_temporary_name(std::u16string_view name);
 
-// How move_file moves: automatic renames where it can and copies across file systems;
-// copy always takes the crash-safe copy path (for tests, without a second file system).
-enum class MoveMethod { automatic, copy };
+// How move_file moves: automatic renames where it can and falls back by itself; link takes
+// the path of file systems without a rename that refuses to replace (link, then unlink the
+// source); copy the crash-safe copy of moves across file systems. The last two let tests
+// reach both fallbacks without such file systems.
+enum class MoveMethod { automatic, link, copy };
 
 class ConfinedFolder {
  public:
