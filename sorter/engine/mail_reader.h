@@ -10,6 +10,7 @@
 
 #include "corvane/model/records.h"
 #include "platform/automation_error.h"
+#include "platform/drop_file.h"
 
 namespace sorter {
 
@@ -22,7 +23,9 @@ struct OpenedEmail {
 class MailReader {
  public:
   virtual ~MailReader() = default;
-  virtual OpenedEmail open(const std::u16string& path) = 0;
+  // Reads the e-mail in file, a drop-folder file the round has opened; path names it.
+  // Readers that can only take a path use it while file keeps the file in place.
+  virtual OpenedEmail open(const std::u16string& path, platform::DropFile& file) = 0;
 };
 
 // Creates the reader; throws platform::AutomationError when it cannot.

@@ -1,7 +1,9 @@
-// The reader over corvane::MailObjectModel in this process: OpenEmail, then its pending
-// failure taken at once, before anything else can run on this thread.
+// The reader over the library's own decoding in this process. It reads the file through the
+// handle the round opened, never by name, so it cannot create a file or follow a link that
+// took the file's place.
 
-#include "corvane/model/mail_object_model.h"
+#include "corvane/model/error_text.h"
+#include "corvane/model/record_codec.h"
 #include "sorter/engine/mail_reader.h"
 
 namespace sorter {
@@ -9,15 +11,19 @@ namespace {
 
 class InProcessMailReader final : public MailReader {
  public:
-  OpenedEmail open(const std::u16string& path) override {
+  OpenedEmail open(const std::u16string&, platform::DropFile& file) override {
     OpenedEmail result;
-    result.email = model_.OpenEmail(path);
-    result.failure = corvane::take_pending_open_failure();
+    try {
+      corvane::with_library_source([&] {
+        std::vector<uint8_t> bytes(static_cast<std::size_t>(file.facts().size));
+        bytes.resize(file.read_at(0, bytes));
+        corvane::decode_record(bytes, result.email);
+      });
+    } catch (const platform::AutomationError& e) {
+      result.failure = e;
+    }
     return result;
   }
-
- private:
-  corvane::MailObjectModel model_;
 };
 
 }  // namespace

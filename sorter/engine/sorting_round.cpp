@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "platform/decimal_text.h"
+#include "platform/drop_file.h"
 #include "platform/file_system.h"
 #include "platform/utf.h"
 #include "sorter/engine/settings.h"
@@ -44,18 +45,23 @@ void SortingRound::DoRounds(const std::function<void()>& yield) {
   folders_.clear();
   stamped_.clear();
   repeats_.begin_round();
+  std::unordered_map<std::u16string, Snapshot> unsettled;
   if (drop_folder_) {
     drop_ = folders_.top(*drop_folder_).folder;
     try {
       platform::FolderReader files(*drop_folder_);
+      std::optional<platform::DropFolder> folder;
       while (auto entry = files.next()) {
-        if (entry->kind == EntryKind::file && !handle(entry->name)) break;
+        if (entry->kind != EntryKind::file) continue;
+        if (!folder) folder.emplace(*drop_folder_);
+        if (!handle(*folder, entry->name, unsettled)) break;
       }
     } catch (const platform::AutomationError& e) {
       problem(u"<drop folder>", u"Could not read the drop folder " + quoted(*drop_folder_) + u": " +
                        reason_text(e));
     }
   }
+  unsettled_.swap(unsettled);
   repeats_.end_round();
   current_file_.clear();
   drop_ = nullptr;
@@ -64,21 +70,32 @@ void SortingRound::DoRounds(const std::function<void()>& yield) {
 }
 
 // Handles one file; false when no file can be read this round.
-bool SortingRound::handle(const std::u16string& name) {
+bool SortingRound::handle(const platform::DropFolder& folder, const std::u16string& name,
+                          std::unordered_map<std::u16string, Snapshot>& unsettled) {
   const std::u16string source = paths_.child(*drop_folder_, name);
   current_file_ = source;
-  // Without this test a file that vanished meanwhile, or whose name the platform cannot
-  // spell back, would be created anew (empty) by OpenEmail and then deleted.
-  const auto age = platform::seconds_since_last_write(source);
-  if (!age) return true;
-  if (*age < options_.settle_seconds && *age > -options_.settle_seconds) {
+  // Opened once, without following a link or creating anything; what the round learns of the
+  // file comes from this handle. A file taken away since the listing is simply gone.
+  platform::DropOpenResult opened;
+  try {
+    opened = folder.open(name);
+  } catch (const platform::AutomationError& e) {
+    to_error(name, e.description(), kEventError);  // there, but cannot be read
+    return true;
+  }
+  if (opened.status == platform::DropOpenStatus::in_use) ++report_.waiting;
+  if (opened.status != platform::DropOpenStatus::opened) return true;
+  platform::DropFile& file = *opened.file;
+  const platform::DropFileFacts& facts = file.facts();
+  if (facts.kind != EntryKind::file) return true;  // a folder or device now: left alone
+  if (!settled(name, file, unsettled)) {
     ++report_.waiting;  // maybe still being written
     return true;
   }
   if (!ensure_reader()) return false;
   OpenedEmail mail;
   try {
-    mail = reader_->open(source);
+    mail = reader_->open(source, file);
   } catch (const platform::AutomationError& e) {
     problem(u"file:" + name, u"Could not read " + quoted(name) + u": " + reason_text(e));
     ++report_.waiting;
@@ -89,6 +106,7 @@ bool SortingRound::handle(const std::u16string& name) {
     ++report_.waiting;
     return true;
   }
+  file.close();  // writers held off while reading may go on
   const std::u16string& from = mail.email.emFrom;
   const std::u16string& to = mail.email.emTo;
   if (mail.failure) {
@@ -139,6 +157,27 @@ void SortingRound::bounce(const std::u16string& from) {
 // A link where the store holds a folder or file of its own is reported, once per reason.
 void SortingRound::refused_if_link(const std::u16string& path, const platform::AutomationError& e) {
   if (is_link_refused(e)) problem(u"link:" + path, u"Could not use " + quoted(path) + u": " + reason_text(e));
+}
+
+// Whether the file is complete: nobody has it open for writing and it was not written within
+// the settling time. Where the file system cannot tell about writers, the file must also be
+// unchanged (size and modification time) since the previous round.
+bool SortingRound::settled(const std::u16string& name, platform::DropFile& file,
+                           std::unordered_map<std::u16string, Snapshot>& unsettled) {
+  const platform::DropFileFacts& facts = file.facts();
+  if (facts.age_seconds < options_.settle_seconds && facts.age_seconds > -options_.settle_seconds) {
+    return false;
+  }
+  switch (options_.ask_writers ? file.writers() : platform::Writers::unknown) {
+    case platform::Writers::none: return true;
+    case platform::Writers::present: return false;
+    case platform::Writers::unknown: break;
+  }
+  const Snapshot now{facts.size, facts.modified_ns};
+  const auto before = unsettled_.find(name);
+  if (before != unsettled_.end() && before->second == now) return true;
+  unsettled[name] = now;  // look again next round
+  return false;
 }
 
 bool SortingRound::ensure_reader() {

@@ -7,8 +7,11 @@
 //  - a move never replaces an existing file; a move or delete that fails leaves the file in
 //    the drop folder for a later round and logs one error entry naming the file and the
 //    reason, repeated only when the reason changes or after RoundOptions::repeat_seconds;
-//  - a file written within the last RoundOptions::settle_seconds waits for a later round, so
-//    a file still being written is never delivered half written;
+//  - each file is opened once, for reading, without following a link or creating anything; a
+//    file gone since the listing is skipped without a trace, a link or a non-file left alone;
+//  - a file still being written waits for a later round: one that anybody holds open for
+//    writing, one written within the last RoundOptions::settle_seconds, and, where the file
+//    system cannot tell about writers, one whose size or time changed since the last round;
 //  - a recipient or sender name that could leave MailBox names no mailbox (see
 //    is_mailbox_name): the mail goes to Error and no Client.ini is written for it;
 //  - below MailBox, Error and the drop folder nothing is written, created or moved through a
@@ -21,12 +24,14 @@
 //  - while the log is on but cannot be written, files due for deletion wait, so that no file
 //    is deleted without its log entry.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
 
+#include "platform/drop_file.h"
 #include "sorter/engine/event_log.h"
 #include "sorter/engine/mail_reader.h"
 #include "sorter/engine/repeat_filter.h"
@@ -38,6 +43,9 @@ namespace sorter {
 struct RoundOptions {
   double settle_seconds = 2.0;
   double repeat_seconds = 3600.0;
+  // False: never ask the file system who writes a file, as if it could not tell (it cannot on
+  // network mounts), so that only settling time and "unchanged since the last round" count.
+  bool ask_writers = true;
 };
 
 // What one round did, file by file.
@@ -72,7 +80,15 @@ class SortingRound {
   const RoundReport& last_round() const { return report_; }
 
  private:
-  bool handle(const std::u16string& name);
+  struct Snapshot {
+    uint64_t size;
+    int64_t modified_ns;
+    bool operator==(const Snapshot&) const = default;
+  };
+  bool handle(const platform::DropFolder& folder, const std::u16string& name,
+              std::unordered_map<std::u16string, Snapshot>& unsettled);
+  bool settled(const std::u16string& name, platform::DropFile& file,
+               std::unordered_map<std::u16string, Snapshot>& unsettled);
   bool ensure_reader();
   void to_error(const std::u16string& name, const std::u16string& text, int event_type);
   void remove(const std::u16string& name, const std::u16string& text);
@@ -101,6 +117,8 @@ class SortingRound {
   RepeatFilter repeats_;
   std::unordered_map<std::u16string, double> stamped_;  // this round's stamps by file
   RoundReport report_;
+  // Files whose writers could not be asked about, as the previous round saw them.
+  std::unordered_map<std::u16string, Snapshot> unsettled_;
 };
 
 }  // namespace sorter

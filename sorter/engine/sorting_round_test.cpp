@@ -2,8 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <set>
+#include <utility>
 
 #include "sorter/engine/settings.h"
 #include "sorter/engine/test_store.h"
@@ -244,9 +251,9 @@ TEST_F(RoundTest, ReaderThatCannotBeCreatedLeavesFilesAndReportsOncePerReason) {
 TEST_F(RoundTest, ReaderThatFailsOnAFileLeavesItAndGoesOn) {
   class Throwing final : public MailReader {
    public:
-    OpenedEmail open(const std::u16string& path) override {
+    OpenedEmail open(const std::u16string& path, platform::DropFile& file) override {
       if (path.find(u"bad") != std::u16string::npos) throw platform::AutomationError(462);
-      return inner->open(path);
+      return inner->open(path, file);
     }
     std::unique_ptr<MailReader> inner = in_process_mail_reader_factory()();
   };
@@ -488,6 +495,130 @@ TEST_F(RoundTest, ReleasedRoundTouchesNothing) {
   tick();
   EXPECT_TRUE(fs::exists(store.drop() / "m1.eml"));
   EXPECT_EQ(yields, 1);
+}
+
+// Runs an action on the drop folder when the reader is first asked for a file, then reads.
+class MeddlingReader final : public MailReader {
+ public:
+  using Action = std::function<void(const std::u16string& path)>;
+  explicit MeddlingReader(Action action) : action_(std::move(action)) {}
+  OpenedEmail open(const std::u16string& path, platform::DropFile& file) override {
+    if (action_) std::exchange(action_, nullptr)(path);
+    return inner_->open(path, file);
+  }
+
+ private:
+  Action action_;
+  std::unique_ptr<MailReader> inner_ = in_process_mail_reader_factory()();
+};
+
+class RaceTest : public RoundTest {
+ protected:
+  void meddle(MeddlingReader::Action action, RoundOptions options = {0.0, 3600.0}) {
+    round = std::make_unique<SortingRound>(
+        store.paths(), [action] { return std::make_unique<MeddlingReader>(action); }, log,
+        [this] { return now; }, options);
+    round->bind(u16(store.drop()));
+  }
+};
+
+TEST_F(RaceTest, FileTakenByAnotherSorterIsNeitherRecreatedNorLogged) {
+  const fs::path bob = store.add_mailbox("bob");
+  store.drop_mail("m1.eml", u"ann", u"bob");
+  meddle([](const std::u16string& path) { fs::rename(fs::path(path), fs::path(path) += ".taken"); });
+  tick();
+  EXPECT_FALSE(fs::exists(store.drop() / "m1.eml")) << "re-created";
+  EXPECT_TRUE(fs::exists(store.drop() / "m1.eml.taken"));
+  EXPECT_TRUE(store.log_lines().empty());
+  EXPECT_EQ(round->last_round().deleted, 0);
+}
+
+#ifndef _WIN32
+// The round lists the drop folder first; files swapped for something else after the listing
+// are opened as what they are then, without following links and without blocking.
+TEST_F(RaceTest, FileSwappedForALinkOrFifoAfterTheListingIsLeftAlone) {
+  const fs::path bob = store.add_mailbox("bob");
+  const fs::path secret = store.root() / "secret.eml";
+  store.drop_mail("secret.eml", u"ann", u"bob");
+  fs::rename(store.drop() / "secret.eml", secret);
+  for (const char* name : {"a.eml", "b.eml", "c.eml"}) store.drop_mail(name, u"ann", u"bob");
+  std::set<std::string> swapped;
+  meddle([&](const std::u16string& path) {
+    const std::string first = fs::path(path).filename().string();
+    for (const char* name : {"a.eml", "b.eml", "c.eml"}) {
+      if (name == first) continue;
+      const fs::path p = store.drop() / name;
+      fs::remove(p);
+      if (swapped.empty()) {
+        fs::create_symlink(secret, p);
+      } else {
+        ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0);
+      }
+      swapped.insert(name);
+    }
+  });
+  tick();  // a FIFO opened for reading would block here
+  ASSERT_EQ(swapped.size(), 2u);
+  for (const std::string& name : swapped) {
+    EXPECT_FALSE(fs::exists(bob / "Inbox" / name)) << name;
+    EXPECT_TRUE(fs::is_symlink(store.drop() / name) || fs::is_fifo(store.drop() / name)) << name;
+  }
+  EXPECT_EQ(round->last_round().delivered, 1);
+  EXPECT_TRUE(store.log_lines().empty());
+}
+#endif
+
+// A client that creates its file and fills it slowly, pausing longer than the settling time.
+TEST_F(RoundTest, FileStillOpenForWritingIsLeftAloneHoweverOld) {
+  rebuild(RoundOptions{2.0, 3600.0});
+  const fs::path bob = store.add_mailbox("bob");
+  const fs::path file = store.drop() / "slow.eml";
+  const auto bytes = read_bytes(store.drop_mail("whole.eml", u"ann", u"bob"));
+  fs::remove(store.drop() / "whole.eml");
+  {
+    std::ofstream writer(file, std::ios::binary);
+    fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::seconds(30));
+    tick();
+    EXPECT_TRUE(fs::exists(file)) << "an empty file still being written";
+    writer.write(reinterpret_cast<const char*>(bytes.data()), 10);
+    writer.flush();
+    fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::seconds(30));
+    tick();
+    EXPECT_TRUE(fs::exists(file)) << "half written";
+    EXPECT_EQ(round->last_round().waiting, 1);
+    writer.write(reinterpret_cast<const char*>(bytes.data()) + 10,
+                 static_cast<std::streamsize>(bytes.size() - 10));
+  }
+  EXPECT_TRUE(store.log_lines().empty());
+  fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::seconds(30));
+  tick();
+  EXPECT_EQ(read_bytes(bob / "Inbox" / "slow.eml"), bytes);
+}
+
+// Where nobody can say who writes a file, it must also stay unchanged from one round to the
+// next before it is read.
+TEST_F(RoundTest, WithoutWriterInformationAFileMustStayUnchangedForARound) {
+  rebuild(RoundOptions{2.0, 3600.0, false});
+  const fs::path bob = store.add_mailbox("bob");
+  const fs::path file = store.drop() / "slow.eml";
+  const auto bytes = read_bytes(store.drop_mail("whole.eml", u"ann", u"bob"));
+  fs::remove(store.drop() / "whole.eml");
+  const auto old = fs::file_time_type::clock::now() - std::chrono::seconds(30);
+  write_bytes(file, {});
+  fs::last_write_time(file, old);
+  tick();  // first sight
+  write_bytes(file, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 10));
+  fs::last_write_time(file, old);  // same time, other size
+  tick();
+  EXPECT_TRUE(fs::exists(file));
+  write_bytes(file, bytes);
+  fs::last_write_time(file, old + std::chrono::seconds(1));
+  tick();
+  EXPECT_TRUE(fs::exists(file));
+  EXPECT_EQ(round->last_round().waiting, 1);
+  tick();  // unchanged since the last round
+  EXPECT_EQ(read_bytes(bob / "Inbox" / "slow.eml"), bytes);
+  EXPECT_TRUE(store.log_lines().empty());
 }
 
 }  // namespace

@@ -15,7 +15,10 @@ class ComMailReader final : public MailReader {
   explicit ComMailReader(corvane::com::com_ptr<_MailObjectModel> object)
       : object_(std::move(object)) {}
 
-  OpenedEmail open(const std::u16string& path) override {
+  OpenedEmail open(const std::u16string& path, platform::DropFile& file) override {
+    // OpenEmail opens by name, for reading and writing: let it, while the round's handle keeps
+    // the file from being removed or replaced (else OpenEmail would create it anew, empty).
+    file.share_for_open_by_name();
     auto [email, failure] = client::open_email(*object_.get(), path);
     return OpenedEmail{std::move(email), std::move(failure)};
   }

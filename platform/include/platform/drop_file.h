@@ -1,0 +1,97 @@
+#pragma once
+// The files of a drop folder that others write into, read by a program with more rights than
+// the writers. Each file is opened once, for reading only, relative to the folder's own handle:
+// a link in its place is not followed, nothing is created, and a FIFO or device does not block
+// the open. Kind, size and modification time come from the open handle, so they describe the
+// very file that is read. Failures throw platform::AutomationError with the classic numbers.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "platform/file_system.h"
+
+namespace platform {
+
+// What the open handle says about its file.
+struct DropFileFacts {
+  EntryKind kind = EntryKind::none;  // file, folder, or other (device, FIFO, socket)
+  uint64_t size = 0;
+  int64_t modified_ns = 0;     // last write, nanoseconds since 1970 (UTC)
+  double age_seconds = 0.0;    // since the last write; negative when it lies in the future
+};
+
+// Whether some process has the file open for writing.
+enum class Writers {
+  none,     // nobody: the file is held so until it is closed (Linux: a read lease)
+  present,  // somebody is still writing it
+  unknown,  // the file system cannot tell (network mounts, files of other owners)
+};
+
+class DropFile {
+ public:
+  DropFile(DropFile&& other) noexcept;
+  DropFile& operator=(DropFile&& other) noexcept;
+  DropFile(const DropFile&) = delete;
+  DropFile& operator=(const DropFile&) = delete;
+  ~DropFile();
+
+  const DropFileFacts& facts() const { return facts_; }
+
+  // Asks whether anyone writes the file. When the answer is none, writers that open the file
+  // from now on wait until close() (Linux; on Windows the open itself already refused them).
+  Writers writers();
+
+  // Reads up to out.size() bytes at offset; fewer only at the end of the file.
+  std::size_t read_at(uint64_t offset, std::span<uint8_t> out);
+
+  // Lets another open of the same file by name, for reading and writing, succeed while this
+  // handle keeps the file in place (Windows: reopens the handle sharing writes; elsewhere a
+  // no-op). For readers that can only take a path.
+  void share_for_open_by_name();
+
+  // Releases what writers() took and closes the file; idempotent.
+  void close() noexcept;
+
+ private:
+  friend class DropFolder;
+  DropFile(intptr_t handle, DropFileFacts facts) : handle_(handle), facts_(facts) {}
+  intptr_t handle_;
+  DropFileFacts facts_;
+  bool leased_ = false;
+};
+
+// A file of the drop folder that could not be opened as one.
+enum class DropOpenStatus {
+  opened,
+  gone,     // removed or renamed since it was listed: nothing to do
+  link,     // a symbolic link or other reparse point: never followed
+  in_use,   // held open by a writer that shares no access (Windows)
+};
+
+struct DropOpenResult {
+  DropOpenStatus status = DropOpenStatus::gone;
+  std::optional<DropFile> file;  // when opened
+};
+
+class DropFolder {
+ public:
+  // Opens a handle of the folder (following a link that names the folder itself).
+  explicit DropFolder(std::u16string_view path);
+  DropFolder(DropFolder&&) noexcept;
+  DropFolder& operator=(DropFolder&&) noexcept;
+  ~DropFolder();
+
+  // Opens the entry name of this folder for reading. Throws AutomationError when it exists
+  // but cannot be opened (permission denied, I/O error).
+  DropOpenResult open(std::u16string_view name) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace platform

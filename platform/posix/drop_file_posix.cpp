@@ -1,0 +1,166 @@
+// Drop-folder files on POSIX: openat(2) beneath the folder's descriptor with O_NOFOLLOW (no
+// link followed), without O_CREAT, with O_NONBLOCK (a FIFO opens at once); facts from fstat(2).
+// On Linux a read lease (F_SETLEASE, F_RDLCK) tells whether anyone has the file open for
+// writing: it is refused (EAGAIN) exactly then, and while it is held a writer's open waits.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+
+#include "platform/drop_file.h"
+#include "platform/utf.h"
+#include "posix/errno_error.h"
+
+namespace platform {
+namespace {
+
+int fd_of(intptr_t handle) { return static_cast<int>(handle); }
+
+EntryKind kind_of(mode_t mode) {
+  if (S_ISREG(mode)) return EntryKind::file;
+  if (S_ISDIR(mode)) return EntryKind::folder;
+  return EntryKind::other;
+}
+
+DropFileFacts facts_of(const struct stat& st) {
+  DropFileFacts facts;
+  facts.kind = kind_of(st.st_mode);
+  facts.size = static_cast<uint64_t>(st.st_size);
+  facts.modified_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  facts.age_seconds = static_cast<double>(now.tv_sec - st.st_mtim.tv_sec) +
+                      static_cast<double>(now.tv_nsec - st.st_mtim.tv_nsec) / 1e9;
+  return facts;
+}
+
+// A writer that opens a leased file makes the kernel signal the holder with SIGIO, whose
+// default action ends the process. The lease is released at once in any case, so the signal
+// only needs to be harmless: ignored, unless the program handles SIGIO itself.
+void make_lease_breaks_harmless() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction current {};
+    if (::sigaction(SIGIO, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+      struct sigaction ignore {};
+      ignore.sa_handler = SIG_IGN;
+      ::sigemptyset(&ignore.sa_mask);
+      ::sigaction(SIGIO, &ignore, nullptr);
+    }
+  });
+}
+
+}  // namespace
+
+DropFile::DropFile(DropFile&& other) noexcept
+    : handle_(other.handle_), facts_(other.facts_), leased_(other.leased_) {
+  other.handle_ = -1;
+  other.leased_ = false;
+}
+
+DropFile& DropFile::operator=(DropFile&& other) noexcept {
+  if (this != &other) {
+    close();
+    handle_ = other.handle_;
+    facts_ = other.facts_;
+    leased_ = other.leased_;
+    other.handle_ = -1;
+    other.leased_ = false;
+  }
+  return *this;
+}
+
+DropFile::~DropFile() { close(); }
+
+Writers DropFile::writers() {
+  if (handle_ < 0) return Writers::unknown;
+  if (leased_) return Writers::none;
+#ifdef F_SETLEASE
+  make_lease_breaks_harmless();
+  if (::fcntl(fd_of(handle_), F_SETLEASE, F_RDLCK) == 0) {
+    leased_ = true;
+    return Writers::none;
+  }
+  // EAGAIN: open for writing somewhere. EACCES: not the owner and no CAP_LEASE; EINVAL and
+  // others: the file system keeps no leases (network mounts). Neither says "nobody writes".
+  return errno == EAGAIN ? Writers::present : Writers::unknown;
+#else
+  return Writers::unknown;
+#endif
+}
+
+std::size_t DropFile::read_at(uint64_t offset, std::span<uint8_t> out) {
+  if (handle_ < 0) throw AutomationError(errnum::kBadFileName);
+  std::size_t done = 0;
+  while (done < out.size()) {
+    const ssize_t n = ::pread(fd_of(handle_), out.data() + done, out.size() - done,
+                              static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw_errno(errno);
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+void DropFile::share_for_open_by_name() {}
+
+void DropFile::close() noexcept {
+  if (handle_ < 0) return;
+#ifdef F_SETLEASE
+  if (leased_) ::fcntl(fd_of(handle_), F_SETLEASE, F_UNLCK);
+#endif
+  leased_ = false;
+  ::close(fd_of(handle_));
+  handle_ = -1;
+}
+
+struct DropFolder::Impl {
+  int fd = -1;
+  ~Impl() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+DropFolder::DropFolder(std::u16string_view path) : impl_(std::make_unique<Impl>()) {
+  if (path.empty() || path.find(u'\0') != std::u16string_view::npos) {
+    throw AutomationError(errnum::kBadFileName);
+  }
+  impl_->fd = ::open(to_utf8(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (impl_->fd < 0) throw_errno(errno);
+}
+
+DropFolder::DropFolder(DropFolder&&) noexcept = default;
+DropFolder& DropFolder::operator=(DropFolder&&) noexcept = default;
+DropFolder::~DropFolder() = default;
+
+DropOpenResult DropFolder::open(std::u16string_view name) const {
+  if (name.empty() || name == u"." || name == u".." ||
+      name.find_first_of(std::u16string_view(u"/\0", 2)) != std::u16string_view::npos) {
+    throw AutomationError(errnum::kBadFileName);
+  }
+  const int fd = ::openat(impl_->fd, to_utf8(name).c_str(),
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    const int error = errno;
+    if (error == ENOENT) return {DropOpenStatus::gone, std::nullopt};
+    if (error == ELOOP) return {DropOpenStatus::link, std::nullopt};
+    throw_errno(error);
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    const int error = errno;
+    ::close(fd);
+    throw_errno(error);
+  }
+  return {DropOpenStatus::opened, DropFile(fd, facts_of(st))};
+}
+
+}  // namespace platform
