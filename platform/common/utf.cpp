@@ -11,6 +11,9 @@ std::string to_utf8(std::u16string_view text) {
         text[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
+    } else if (c >= 0xDC80 && c <= 0xDCFF) {
+      out += static_cast<char>(c - 0xDC00);  // a byte from_utf8 could not decode, restored
+      continue;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       c = 0xFFFD;  // lone surrogate
     }
@@ -68,6 +71,9 @@ std::u16string from_utf8(std::string_view text) {
           len = 1;
         }
       }
+    }
+    if (len == 1 && b >= 0x80) {
+      c = 0xDC00 + b;  // not UTF-8: the byte is kept, escaped as a lone surrogate
     }
     if (c >= 0x10000) {
       c -= 0x10000;

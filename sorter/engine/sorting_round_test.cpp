@@ -568,6 +568,22 @@ TEST_F(RaceTest, FileSwappedForALinkOrFifoAfterTheListingIsLeftAlone) {
 }
 #endif
 
+#ifndef _WIN32
+// File names are bytes here; one that is not UTF-8 is sorted under its own bytes.
+TEST_F(RoundTest, NameThatIsNotUtf8IsSortedKeepingItsBytes) {
+  const fs::path bob = store.add_mailbox("bob");
+  const auto bytes = read_bytes(store.drop_mail("m.eml", u"ann", u"bob"));
+  fs::rename(store.drop() / "m.eml", store.drop() / "caf\xE9.eml");
+  store.drop_mail("n.eml", u"", u"bob");
+  fs::rename(store.drop() / "n.eml", store.drop() / "\xFF.eml");
+  tick();
+  EXPECT_EQ(read_bytes(bob / "Inbox" / "caf\xE9.eml"), bytes);
+  EXPECT_EQ(file_count(store.drop()), 0u);
+  EXPECT_EQ(store.log_entries(),
+            (std::vector<std::string>{"Warning  Email sent with no sender information!"}));
+}
+#endif
+
 // A client that creates its file and fills it slowly, pausing longer than the settling time.
 TEST_F(RoundTest, FileStillOpenForWritingIsLeftAloneHoweverOld) {
   rebuild(RoundOptions{2.0, 3600.0});

@@ -1,6 +1,8 @@
 #pragma once
 // Conversions between UTF-16 (text in memory) and UTF-8 (POSIX paths, console output).
-// Invalid sequences become U+FFFD; nothing here throws.
+// Nothing here throws. A byte that is not part of valid UTF-8 becomes the lone surrogate
+// U+DC00 + byte, and to_utf8 turns those back into the byte: a POSIX file name, which may be
+// any bytes, survives the trip through UTF-16 unchanged. Other lone surrogates become U+FFFD.
 
 #include <string>
 #include <string_view>
