@@ -90,14 +90,59 @@ std::size_t empty_encoding_size() {
   return size;
 }
 
+// The bytes of a decode held in memory.
+class SpanBytes {
+ public:
+  explicit SpanBytes(std::span<const uint8_t> data) : data_(data) {}
+  uint64_t size() const { return data_.size(); }
+  // n bytes at offset, all within size(); valid until the next call.
+  const uint8_t* at(uint64_t offset, std::size_t) { return data_.data() + offset; }
+
+ private:
+  std::span<const uint8_t> data_;
+};
+
+// The bytes of a decode read from a RecordSource through a window as large as the longest
+// counted text, so that memory stays the same whatever the source's size.
+class WindowBytes {
+ public:
+  explicit WindowBytes(RecordSource& source)
+      : source_(source), size_(source.size()), window_(kMaxCountedTextBytes + 1) {}
+  uint64_t size() const { return size_; }
+  const uint8_t* at(uint64_t offset, std::size_t n) {
+    if (offset < start_ || offset + n > start_ + filled_) {
+      start_ = offset;
+      const std::size_t want =
+          static_cast<std::size_t>(std::min<uint64_t>(window_.size(), size_ - offset));
+      filled_ = source_.read_at(offset, std::span<uint8_t>(window_.data(), want));
+      // A source that shrank meanwhile reads as zero bytes up to its former size.
+      std::fill(window_.begin() + static_cast<std::ptrdiff_t>(filled_),
+                window_.begin() + static_cast<std::ptrdiff_t>(want), uint8_t{0});
+      filled_ = want;
+    }
+    return window_.data() + (offset - start_);
+  }
+
+ private:
+  RecordSource& source_;
+  uint64_t size_;
+  std::vector<uint8_t> window_;
+  uint64_t start_ = 0;
+  std::size_t filled_ = 0;
+};
+
+// Decodes fields from Bytes. A skimming decoder walks every field and list element with the
+// same checks and the same memory accounting, but keeps no list contents: texts and bytes
+// inside lists are skipped, and lists are left sized and empty.
+template <class Bytes, bool kSkim = false>
 class Decoder {
  public:
-  explicit Decoder(std::span<const uint8_t> data)
-      : data_(data),
-        padding_limit_(std::min(kMaxPaddingBytes,
-                                kPaddingFloorBytes + kPaddingPerDataByte * data.size())) {}
+  explicit Decoder(Bytes data)
+      : data_(std::move(data)),
+        padding_limit_(static_cast<std::size_t>(std::min<uint64_t>(
+            kMaxPaddingBytes, kPaddingFloorBytes + kPaddingPerDataByte * data_.size()))) {}
 
-  std::size_t position() const { return std::min(pos_, data_.size()); }
+  uint64_t position() const { return std::min(pos_, data_.size()); }
 
   template <class Field>
   void field(Field& value) {
@@ -117,14 +162,15 @@ class Decoder {
 
  private:
   bool at_end() const { return pos_ >= data_.size(); }
-  std::size_t remaining() const { return at_end() ? 0 : data_.size() - pos_; }
+  uint64_t remaining() const { return at_end() ? 0 : data_.size() - pos_; }
+  bool skipping() const { return kSkim && list_depth_ > 0; }
 
   // Reads sizeof(N) bytes little-endian; missing high-order bytes read as zero.
   template <class N>
   N number() {
     uint8_t bytes[sizeof(N)] = {};
-    const std::size_t n = std::min(sizeof(N), remaining());
-    if (n > 0) std::memcpy(bytes, data_.data() + pos_, n);
+    const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(sizeof(N), remaining()));
+    if (n > 0) std::memcpy(bytes, data_.at(pos_, n), n);
     pos_ += sizeof(N);
     if constexpr (std::endian::native == std::endian::big) std::reverse(bytes, bytes + sizeof(N));
     N value;
@@ -134,14 +180,17 @@ class Decoder {
 
   void text(Text& value) {
     const std::size_t length = number<uint16_t>();
-    const std::size_t present = std::min(length, remaining());
-    value = platform::from_ansi(
-        std::string_view(reinterpret_cast<const char*>(data_.data()) + pos_, present));
+    const std::size_t present = static_cast<std::size_t>(std::min<uint64_t>(length, remaining()));
+    if (!skipping()) {
+      value = platform::from_ansi(std::string_view(
+          reinterpret_cast<const char*>(present > 0 ? data_.at(pos_, present) : nullptr),
+          present));
+    }
     pos_ += length;
   }
 
   // Charges the memory of elements that lie beyond the data against the padding limit.
-  void charge_padding(uint64_t elements, std::size_t element_size, std::size_t at) {
+  void charge_padding(uint64_t elements, std::size_t element_size, uint64_t at) {
     const uint64_t bytes = elements * element_size;
     if (elements != 0 && (bytes / elements != element_size || bytes > padding_limit_ - padding_)) {
       throw AutomationError(errnum::kOutOfMemory,
@@ -153,7 +202,7 @@ class Decoder {
 
   template <class T>
   void list(List<T>& value) {
-    const std::size_t header_at = pos_;
+    const uint64_t header_at = pos_;
     const uint16_t dimensions = number<uint16_t>();
     if (dimensions == 0) {
       value.reset();
@@ -169,32 +218,42 @@ class Decoder {
     const int32_t lower = number<int32_t>();
     value = List<T>::sized(lower);
     if constexpr (std::is_same_v<T, Byte>) {
-      const std::size_t present = std::min<std::size_t>(count, remaining());
+      const std::size_t present = static_cast<std::size_t>(std::min<uint64_t>(count, remaining()));
       charge_padding(count - present, 1, header_at);
-      const auto first = data_.begin() + static_cast<std::ptrdiff_t>(std::min(pos_, data_.size()));
-      auto& bytes = value.items();
-      bytes.assign(first, first + static_cast<std::ptrdiff_t>(present));
-      bytes.resize(count, Byte{0});
+      if (!kSkim) {
+        auto& bytes = value.items();
+        if (present > 0) {
+          const uint8_t* first = data_.at(pos_, present);
+          bytes.assign(first, first + present);
+        }
+        bytes.resize(count, Byte{0});
+      }
       pos_ += count;
     } else {
-      // Every element backed by data uses at least the bytes of an empty element (the last
-      // one may be cut short), so the data backs no more elements than that; reserve no more.
-      value.reserve(std::min<std::size_t>(count, remaining() / empty_encoding_size<T>() + 1));
+      if (!kSkim) {
+        // Every element backed by data uses at least the bytes of an empty element (the last
+        // one may be cut short), so the data backs no more elements than that; reserve no more.
+        value.reserve(static_cast<std::size_t>(
+            std::min<uint64_t>(count, remaining() / empty_encoding_size<T>() + 1)));
+      }
+      ++list_depth_;
       uint32_t decoded = 0;
       for (; decoded < count && !at_end(); ++decoded) {
         T item{};
         field(item);
-        value.items().push_back(std::move(item));
+        if (!kSkim) value.items().push_back(std::move(item));
       }
+      --list_depth_;
       charge_padding(count - decoded, sizeof(T), header_at);
-      value.items().resize(count);
+      if (!kSkim) value.items().resize(count);
     }
   }
 
-  std::span<const uint8_t> data_;
-  std::size_t pos_ = 0;
+  Bytes data_;
+  uint64_t pos_ = 0;
   std::size_t padding_limit_;
   std::size_t padding_ = 0;
+  int list_depth_ = 0;
 };
 
 }  // namespace
@@ -213,9 +272,14 @@ std::vector<uint8_t> encode_record(const R& record) {
 
 template <Record R>
 std::size_t decode_record(std::span<const uint8_t> data, R& record) {
-  Decoder decoder(data);
+  Decoder<SpanBytes> decoder{SpanBytes(data)};
   decoder.field(record);
-  return decoder.position();
+  return static_cast<std::size_t>(decoder.position());
+}
+
+void skim_email(RecordSource& source, EmailMsg& email) {
+  Decoder<WindowBytes, true> decoder{WindowBytes(source)};
+  decoder.field(email);
 }
 
 #define CORVANE_INSTANTIATE_CODEC(R)                                                   \

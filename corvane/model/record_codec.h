@@ -56,4 +56,20 @@ void encode_record_into(const R& record, std::vector<uint8_t>& out);
 template <Record R>
 std::size_t decode_record(std::span<const uint8_t> data, R& record);
 
+// The bytes of an encoding, read on demand at any offset (a file read through its handle).
+class RecordSource {
+ public:
+  virtual ~RecordSource() = default;
+  virtual uint64_t size() const = 0;
+  // Reads up to out.size() bytes at offset; fewer only at the end. Throws AutomationError.
+  virtual std::size_t read_at(uint64_t offset, std::span<uint8_t> out) = 0;
+};
+
+// Decodes an e-mail as decode_record does, with the same outcome (every header field, the same
+// failure with the same number and description), while keeping only the header fields: the
+// body's lists are walked and checked but left sized and empty (or unsized as stored), and
+// bytes inside them are not even read. It holds one window of kMaxCountedTextBytes and the
+// header texts, whatever the source's size; padding is only counted, never allocated.
+void skim_email(RecordSource& source, EmailMsg& email);
+
 }  // namespace corvane
