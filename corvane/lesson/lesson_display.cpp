@@ -3,6 +3,7 @@
 
 #include <exception>
 
+#include "corvane/mail/text_dumps.h"
 #include "corvane/model/error_text.h"
 #include "corvane/model/mail_object_model.h"
 #include "platform/clock.h"
@@ -28,10 +29,16 @@ void append_choice(Text& out, const LessonChoice& choice) {
   out += u"\t\tMessage: " + choice.choMessage + Text(kCrLf);
 }
 
-}  // namespace
-
-Text MailObjectModel::lesson_display_text(const Text& path, const EmailLesson& lesson) {
-  Text out;
+// The display text into out; with a sink, out is handed over and emptied after each step
+// once it holds a few lines.
+void write_display(Text& out, const Text& path, const EmailLesson& lesson,
+                   const TextSink* sink) {
+  constexpr std::size_t kPieceChars = 16384;
+  const auto flush = [&](std::size_t at_least) {
+    if (sink == nullptr || out.size() < at_least || out.empty()) return;
+    (*sink)(out);
+    out.clear();
+  };
   append_part(out, [&](Text& t) {
     t += u"[" + path + u"]" + Text(kCrLf) + u"Steps:" + Text(kCrLf);
   });
@@ -41,9 +48,23 @@ Text MailObjectModel::lesson_display_text(const Text& path, const EmailLesson& l
     });
     for (const LessonChoice& choice : step.Choices) {
       append_part(out, [&](Text& t) { append_choice(t, choice); });
+      flush(kPieceChars);
     }
   }
   append_part(out, [](Text& t) { t += u"_____"; });
+  flush(0);
+}
+
+}  // namespace
+
+void write_lesson_display(const Text& path, const EmailLesson& lesson, const TextSink& sink) {
+  Text buffer;
+  write_display(buffer, path, lesson, &sink);
+}
+
+Text MailObjectModel::lesson_display_text(const Text& path, const EmailLesson& lesson) {
+  Text out;
+  write_display(out, path, lesson, nullptr);
   return out;
 }
 

@@ -4,11 +4,13 @@
 // Every line ends with CRLF. Entries of the two lists are written line by line; a line whose
 // text cannot be built is left out and the walk goes on. A list that was never dimensioned
 // shows its heading and nothing else, exactly like a sized list without elements. The text is
-// built in one growing buffer, so a body of 100,000 text boxes costs linear time.
+// built in one growing buffer, so a body of 100,000 text boxes costs linear time; written to a
+// sink, the buffer is handed over and emptied whenever it holds a few complete lines.
 
 #include <exception>
 #include <optional>
 
+#include "corvane/mail/text_dumps.h"
 #include "corvane/model/error_text.h"
 #include "corvane/model/mail_object_model.h"
 #include "platform/decimal_text.h"
@@ -41,7 +43,15 @@ class BooleanWords {
 
 class DumpWriter {
  public:
-  explicit DumpWriter(std::u16string& out) : out_(out) {}
+  explicit DumpWriter(std::u16string& out, const TextSink* sink = nullptr)
+      : out_(out), sink_(sink) {}
+
+  // Hands what is buffered to the sink, if there is one.
+  void flush() {
+    if (sink_ == nullptr || out_.empty()) return;
+    (*sink_)(out_);
+    out_.clear();
+  }
 
   // Appends one line made of `depth` tabs and the pieces that `build` appends; when building
   // fails the partial line is removed and the dump goes on without it.
@@ -55,15 +65,26 @@ class DumpWriter {
     } catch (const std::exception&) {
       out_.resize(mark);
     }
+    flush_when_full();
   }
 
   void line(std::u16string_view text) {
     out_ += text;
     out_ += kCrLf;
+    flush_when_full();
   }
 
+  std::u16string& buffer() { return out_; }
+  bool streaming() const { return sink_ != nullptr; }
+
  private:
+  static constexpr std::size_t kPieceChars = 16384;
+  void flush_when_full() {
+    if (out_.size() >= kPieceChars) flush();
+  }
+
   std::u16string& out_;
+  const TextSink* sink_;
 };
 
 void dump_picture(DumpWriter& w, BooleanWords& words, int64_t index, const MsgPicture& p) {
@@ -111,11 +132,12 @@ void dump_list(DumpWriter& w, BooleanWords& words, const List<T>& list, DumpEntr
   for (const T& entry : list) dump_entry(w, words, index++, entry);
 }
 
-// The template dump appended to `out`, the lines of list entries guarded one by one.
-void append_template_dump(std::u16string& out, const MsgContents& contents) {
-  out.reserve(out.size() + 16 + contents.Pictures.size() * kPictureChars +
-              contents.Texts.size() * kTextChars);
-  DumpWriter w(out);
+// The template dump written through w, the lines of list entries guarded one by one.
+void write_template(DumpWriter& w, const MsgContents& contents) {
+  if (!w.streaming()) {
+    w.buffer().reserve(w.buffer().size() + 16 + contents.Pictures.size() * kPictureChars +
+                       contents.Texts.size() * kTextChars);
+  }
   BooleanWords words;
   w.line(u"Pictures");
   dump_list(w, words, contents.Pictures, dump_picture);
@@ -124,12 +146,39 @@ void append_template_dump(std::u16string& out, const MsgContents& contents) {
   dump_list(w, words, contents.Texts, dump_text);
 }
 
+void write_email(DumpWriter& w, const EmailMsg& email) {
+  w.line(u"Headers");
+  w.line(u"-------");
+  w.line(u"emCC: " + email.emCC);
+  w.line(u"emDate: " + platform::date_text(email.emDate));
+  w.line(u"emFrom: " + email.emFrom);
+  write_template(w, email.emMsg);
+  w.line(u"");
+  w.line(u"emSubject: " + email.emSubject);
+  w.line(u"emTo: " + email.emTo);
+}
+
 }  // namespace
+
+void write_email_dump(const EmailMsg& email, const TextSink& sink) {
+  std::u16string buffer;
+  DumpWriter w(buffer, &sink);
+  write_email(w, email);
+  w.flush();
+}
+
+void write_template_dump(const MsgContents& contents, const TextSink& sink) {
+  std::u16string buffer;
+  DumpWriter w(buffer, &sink);
+  write_template(w, contents);
+  w.flush();
+}
 
 Text MailObjectModel::DebugTemplate(const MsgContents& argValue, Boolean blShow) {
   return with_library_source([&] {
     Text out;
-    append_template_dump(out, argValue);
+    DumpWriter w(out);
+    write_template(w, argValue);
     if (blShow == kTrue) presenter().show_debug_window(out);
     return out;
   });
@@ -141,15 +190,7 @@ Text MailObjectModel::DebugEmail(const EmailMsg& argValue, Boolean blShow) {
   return with_library_source([&] {
     Text out;
     DumpWriter w(out);
-    w.line(u"Headers");
-    w.line(u"-------");
-    w.line(u"emCC: " + argValue.emCC);
-    w.line(u"emDate: " + platform::date_text(argValue.emDate));
-    w.line(u"emFrom: " + argValue.emFrom);
-    append_template_dump(out, argValue.emMsg);
-    w.line(u"");
-    w.line(u"emSubject: " + argValue.emSubject);
-    w.line(u"emTo: " + argValue.emTo);
+    write_email(w, argValue);
     if (blShow == kTrue) presenter().show_debug_window(out);
     return out;
   });

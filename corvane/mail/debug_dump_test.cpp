@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
 #include "corvane/mail/portable_font.h"
+#include "corvane/mail/text_dumps.h"
 #include "corvane/model/mail_object_model.h"
 #include "platform/automation_error.h"
 #include "platform/locale_text.h"
@@ -159,6 +162,46 @@ TEST_F(Dump, AHugeBodyIsDumpedWhole) {
   const auto lines = std::count(dump.begin(), dump.end(), u'\n');
   EXPECT_EQ(lines, 3 + 100000 * 17);
   EXPECT_NE(dump.find(u"\t99999\r\n"), std::u16string::npos);
+}
+
+// Written to a sink, the dumps come in bounded pieces that together are the very text the
+// operations return.
+TEST_F(Dump, WrittenDumpsArriveInBoundedPiecesMakingUpTheSameText) {
+  EmailMsg m;
+  m.emFrom = u"ann";
+  m.emTo = u"bob";
+  m.emDate = 38353.5;
+  m.emMsg.Texts = List<MsgText>::sized(1, std::vector<MsgText>(3000, text_box(u"hello world")));
+  m.emMsg.Pictures = List<MsgPicture>::sized(0, {picture(u"a.bmp", 1, 2, kTrue, 1)});
+  std::u16string joined;
+  std::size_t pieces = 0, largest = 0;
+  const TextSink sink = [&](std::u16string_view piece) {
+    joined += piece;
+    ++pieces;
+    largest = std::max(largest, piece.size());
+    EXPECT_EQ(piece.back(), u'\n');
+  };
+  write_email_dump(m, sink);
+  EXPECT_EQ(joined, model.DebugEmail(m));
+  EXPECT_GT(pieces, 10u);
+  EXPECT_LT(largest, 20000u);
+  joined.clear();
+  write_template_dump(m.emMsg, sink);
+  EXPECT_EQ(joined, model.DebugTemplate(m.emMsg));
+
+  EmailLesson lesson;
+  LessonStep step;
+  step.Choices = List<LessonChoice>::sized(0, std::vector<LessonChoice>(2000, {u"m", u"s", u"f"}));
+  lesson.steps = List<LessonStep>::sized(0, {step, step});
+  joined.clear();
+  pieces = 0;
+  const TextSink lesson_sink = [&](std::u16string_view piece) {
+    joined += piece;
+    ++pieces;
+  };
+  write_lesson_display(u"x.les", lesson, lesson_sink);
+  EXPECT_EQ(joined, MailObjectModel::lesson_display_text(u"x.les", lesson));
+  EXPECT_GT(pieces, 2u);
 }
 
 }  // namespace
