@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 
+#include "corvane/mail/text_dumps.h"
 #include "corvane/model/mail_object_model.h"
 #include "platform/automation_error.h"
 #include "platform/utf.h"
@@ -50,22 +51,53 @@ struct Command {
 Text text_of(const std::string& utf8) { return platform::from_utf8(utf8); }
 fs::path path_of(const std::string& utf8) { return fs::path(platform::from_utf8(utf8)); }
 
-// Prints a text exactly; a text that does not end its last line gets a line feed so that the
-// shell prompt starts on a line of its own.
+// Prints a text exactly, piece by piece as it is written; a text that does not end its last
+// line gets a line feed so that the shell prompt starts on a line of its own.
+class TextPrinter {
+ public:
+  explicit TextPrinter(std::ostream& out) : out_(out) {}
+  ~TextPrinter() {
+    if (last_ != u'\n') out_ << '\n';
+  }
+  TextPrinter(const TextPrinter&) = delete;
+  TextPrinter& operator=(const TextPrinter&) = delete;
+  void operator()(std::u16string_view piece) {
+    if (piece.empty()) return;
+    out_ << platform::to_utf8(piece);
+    last_ = piece.back();
+  }
+
+ private:
+  std::ostream& out_;
+  char16_t last_ = 0;
+};
+
 void print_text(std::ostream& out, const Text& text) {
-  out << platform::to_utf8(text);
-  if (text.empty() || text.back() != u'\n') out << '\n';
+  TextPrinter printer(out);
+  printer(text);
 }
 
-// The reading operations create a missing file; the tool refuses it instead.
-void require_existing_file(const std::string& file) {
+// The reading operations create a missing file, and a FIFO or device would block them or
+// feed them without end: the tool takes regular files only.
+void require_regular_file(const std::string& file) {
   std::error_code ec;
-  if (!fs::exists(path_of(file), ec)) throw CommandError(file + ": no such file");
+  const fs::file_status status = fs::status(path_of(file), ec);
+  if (!fs::exists(status)) throw CommandError(file + ": no such file");
+  if (!fs::is_regular_file(status)) throw CommandError(file + ": not a regular file");
+}
+
+// A file the tool is to write may be missing, but when it exists it must be a regular file.
+void require_regular_file_or_none(const std::string& file) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(path_of(file), ec);
+  if (fs::exists(status) && !fs::is_regular_file(status)) {
+    throw CommandError(file + ": not a regular file");
+  }
 }
 
 int dump_email(const ParsedArgs& a, std::ostream& out, std::ostream& err) {
   const std::string& file = a.positional[0];
-  require_existing_file(file);
+  require_regular_file(file);
   MailObjectModel model;
   const EmailMsg email = model.OpenEmail(text_of(file));
   if (const auto failure = take_pending_open_failure()) {
@@ -73,13 +105,14 @@ int dump_email(const ParsedArgs& a, std::ostream& out, std::ostream& err) {
         << platform::to_utf8(failure->description()) << '\n';
     return kExitFailed;
   }
-  print_text(out, model.DebugEmail(email));
+  TextPrinter printer(out);
+  write_email_dump(email, std::ref(printer));
   return kExitOk;
 }
 
 int dump_template(const ParsedArgs& a, std::ostream& out, std::ostream& err) {
   const std::string& file = a.positional[0];
-  require_existing_file(file);
+  require_regular_file(file);
   MailObjectModel model;
   const MsgContents contents = model.OpenTemplate(text_of(file));
   if (!model.ErrorString().empty()) {
@@ -87,20 +120,25 @@ int dump_template(const ParsedArgs& a, std::ostream& out, std::ostream& err) {
         << '\n';
     return kExitFailed;
   }
-  print_text(out, model.DebugTemplate(contents));
+  TextPrinter printer(out);
+  write_template_dump(contents, std::ref(printer));
   return kExitOk;
 }
 
 int show_lesson(const ParsedArgs& a, std::ostream& out, std::ostream&) {
   const std::string& file = a.positional[0];
-  require_existing_file(file);
+  require_regular_file(file);
   MailObjectModel model;
   const Text path = text_of(file);
-  print_text(out, MailObjectModel::lesson_display_text(path, model.OpenLesson(path)));
+  const EmailLesson lesson = model.OpenLesson(path);
+  TextPrinter printer(out);
+  write_lesson_display(path, lesson, std::ref(printer));
   return kExitOk;
 }
 
 int import_lesson(const ParsedArgs& a, std::ostream&, std::ostream& err) {
+  require_regular_file_or_none(a.positional[0]);  // a missing one is the import's own error
+  require_regular_file_or_none(a.positional[1]);
   MailObjectModel model;
   if (model.ConvertCSV2Lesson(text_of(a.positional[0]), text_of(a.positional[1]))) {
     return kExitOk;

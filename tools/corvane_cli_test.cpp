@@ -2,6 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include <filesystem>
 #include <sstream>
 
@@ -170,6 +178,50 @@ TEST(CorvaneCli, SendRefusesAMissingDropFolderOrAttachment) {
   EXPECT_EQ(no_file.code, kExitFailed);
   EXPECT_TRUE(fs::is_empty(dir / "MailBank"));
 }
+
+#ifndef _WIN32
+// A FIFO would block the reading commands for ever: they refuse it, as any file that is not
+// a regular one, before opening it.
+TEST(CorvaneCli, CommandsRefuseWhatIsNotARegularFile) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  write_text(dir / "l.csv", "1,Ann,Hi,Hello\r\n");
+  const std::string fifo = utf8(dir / "fifo");
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"dump-email", fifo}, {"dump-template", fifo}, {"show-lesson", fifo},
+           {"dump-email", "/dev/null"}, {"import-lesson", fifo, utf8(dir / "l.les")},
+           {"import-lesson", utf8(dir / "l.csv"), fifo}}) {
+    const Result r = run(args);
+    EXPECT_EQ(r.code, kExitFailed) << args[0] << " " << args[1];
+    EXPECT_NE(r.err.find(": not a regular file"), std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(fs::exists(dir / "l.les"));
+}
+
+// The attachment's copy is cut short by the file-size limit, as by a full disk: nothing is
+// left under any name, and no e-mail is sent.
+TEST(CorvaneCli, SendLeavesNoCutAttachmentBehind) {
+  TempDir dir;
+  fs::create_directories(dir / "MailBank");
+  write_text(dir / "big.bin", std::string(256 * 1024, 'b'));
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{64 * 1024, 64 * 1024};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    const Result r = run({"send", utf8(dir / "MailBank"), "--from", "A", "--to", "T",
+                          "--subject", "S", "--text", "T", "--attach", utf8(dir / "big.bin")});
+    ::_exit(r.code);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), kExitFailed);
+  EXPECT_TRUE(fs::is_empty(dir / "MailBank"));
+  EXPECT_TRUE(!fs::exists(dir / "Attachments") || fs::is_empty(dir / "Attachments"));
+}
+#endif
 
 }  // namespace
 }  // namespace corvane::cli

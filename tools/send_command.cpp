@@ -55,9 +55,24 @@ void attach(MailObjectModel& model, const fs::path& source, const fs::path& fold
   fs::path name(stem + "-");
   name += source.filename();
   const fs::path copy = folder / name;
-  if (!model.AddAttachment(u16_of(source), u16_of(copy), email)) {
+  // Copied under a temporary name and renamed when complete: a copy cut short (a full disk)
+  // never stands under the name the e-mail records, and is removed.
+  const fs::path partial = folder / ("." + stem + ".part");
+  std::error_code ignored;
+  if (!model.AddAttachment(u16_of(source), u16_of(partial), email)) {
+    fs::remove(partial, ignored);
     throw CommandError(platform::to_utf8(model.ErrorString()));
   }
+  if (fs::exists(copy, ec)) {
+    fs::remove(partial, ignored);
+    throw CommandError(utf8_of(copy) + " exists already");
+  }
+  fs::rename(partial, copy, ec);
+  if (ec) {
+    fs::remove(partial, ignored);
+    throw CommandError("attachment " + utf8_of(copy) + ": " + ec.message());
+  }
+  email.emAttachments.FilePath = u16_of(copy);
 }
 
 }  // namespace
