@@ -48,8 +48,14 @@ class VanishingReader final : public MailReader {
   VanishingReader(std::unique_ptr<MailReader> inner, std::set<std::string>& vanish)
       : inner_(std::move(inner)), vanish_(vanish) {}
   OpenedEmail open(const std::u16string& path, platform::DropFile& file) override {
-    const fs::path p(path);
-    if (vanish_.count(p.filename().string()) != 0) platform::delete_file_forced(path);
+    const std::string name = fs::path(path).filename().string();
+    if (vanish_.count(name) != 0) {
+      try {
+        platform::delete_file_forced(path);
+      } catch (const platform::AutomationError&) {
+        vanish_.erase(name);  // Windows: nobody can take a file the round holds open
+      }
+    }
     return inner_->open(path, file);
   }
 
