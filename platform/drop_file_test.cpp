@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "platform/automation_error.h"
+#include "platform/binary_file.h"
 #include "tests/support/temp_dir.h"
 
 namespace platform {
@@ -44,6 +45,22 @@ TEST(DropFile, ReadsThroughTheHandleWhateverHappensToTheName) {
   EXPECT_EQ(bytes, (std::vector<uint8_t>{'c', 'd', 'e'}));
   EXPECT_EQ(opened.file->read_at(4, bytes), 1u);
   EXPECT_EQ(opened.file->read_at(9, bytes), 0u);
+}
+
+// Readers that take a path (the COM OpenEmail opens for reading and writing) get in while the
+// round's handle keeps the file in place.
+TEST(DropFile, SharedForOpenByNameLetsAReadWriteOpenIn) {
+  TempDir dir;
+  testsupport::write_bytes(dir / "m.eml", {1, 2, 3, 4});
+  DropFolder folder(u16(dir.path()));
+  DropOpenResult opened = folder.open(u"m.eml");
+  ASSERT_EQ(opened.status, DropOpenStatus::opened);
+  opened.file->share_for_open_by_name();
+  BinaryFile other = BinaryFile::open_read_write(u16(dir / "m.eml"));
+  EXPECT_EQ(other.read_from_start().size(), 4u);
+  other.close();
+  std::vector<uint8_t> bytes(4);
+  EXPECT_EQ(opened.file->read_at(0, bytes), 4u);
 }
 
 TEST(DropFile, AMissingFileIsGoneAndNotCreated) {
