@@ -119,9 +119,9 @@ TEST_F(RoundTest, RoundLongerThanASecondStampsAgainInTheLaterSecond) {
   class Slow final : public MailReader {
    public:
     explicit Slow(double& now) : now_(now) {}
-    OpenedEmail open(const std::u16string& path) override {
+    OpenedEmail open(const std::u16string& path, platform::DropFile& file) override {
       now_ += 1.0 / 86400;  // every file takes a second
-      return inner_->open(path);
+      return inner_->open(path, file);
     }
 
    private:
