@@ -179,6 +179,13 @@ void click_with_mouse(HWND window) {
   SendInput(2, clicks, sizeof(INPUT));
 }
 
+void click_with_mouse_until_gone(HWND dialog, HWND button) {
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    click_with_mouse(button);
+    if (wait_until([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, 3s)) return;
+  }
+}
+
 HWND wait_popup_menu(DWORD pid, std::chrono::milliseconds limit) {
   return wait_window(pid, L"#32768", nullptr, limit);
 }

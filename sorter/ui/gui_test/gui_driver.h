@@ -64,6 +64,9 @@ void send_click(HWND button);
 void send_command(HWND dialog, int control_id);
 // A click of the left mouse button in the middle of a window, as mouse input.
 void click_with_mouse(HWND window);
+// Clicks `button` with the mouse until `dialog` goes away (a few tries): on a loaded machine a click
+// can arrive before the dialog is in front and ready for input, and is then lost.
+void click_with_mouse_until_gone(HWND dialog, HWND button);
 
 // An open popup menu (class #32768) of `pid`. Its items cannot be read from another process
 // everywhere (menus are process-local under Wine): tests choose items and watch the effect.

@@ -253,8 +253,7 @@ TEST_F(RunningFlagSet, OkClickedWithTheMouseGivesUp) {
   Program program(store_.exe());
   HWND dialog = wait_dialog(program);
   ASSERT_NE(dialog, nullptr);
-  std::this_thread::sleep_for(300ms);  // the dialog in front and ready for input
-  click_with_mouse(find_child(dialog, L"Button", L"OK"));
+  click_with_mouse_until_gone(dialog, find_child(dialog, L"Button", L"OK"));
   expect_ended_untouched(program);
 }
 
@@ -286,8 +285,8 @@ TEST_F(RunningFlagSet, OverrideClickedWithTheMouseShowsTheMainWindow) {
   Program program(store_.exe());
   HWND dialog = wait_dialog(program);
   ASSERT_NE(dialog, nullptr);
-  std::this_thread::sleep_for(300ms);
-  click_with_mouse(find_child(dialog, L"Button", L"No, you silly computer, run anyway"));
+  click_with_mouse_until_gone(dialog,
+                              find_child(dialog, L"Button", L"No, you silly computer, run anyway"));
   HWND main = wait_main_window(program);
   ASSERT_NE(main, nullptr);
   answer_exit(program, main, IDYES);
