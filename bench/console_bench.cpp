@@ -82,9 +82,11 @@ fs::path make_store(int n) {
                corvane::encode_record(sample_mail(i, u"nobody")));
   }
   sorter::EventLog log([] { return kNow; });
-  log.StartLogging(platform::from_utf8((root / "Error" / "SortErr.log").string()), 2);
+  log.StartLogging(platform::from_utf8((root / "Error" / "SortErr.log").string()),
+                   sorter::LogMode::kFile);
   for (int i = 0; i < 2000; ++i) {
-    log.LogEvent(u"Email sent to non-existant recipient!  From: teacher; To: nobody", 2);
+    log.LogEvent(u"Email sent to non-existant recipient!  From: teacher; To: nobody",
+                 sorter::EventType::kWarning);
   }
   return root;
 }

@@ -129,7 +129,7 @@ struct RoundResult {
 
 RoundResult engine_round(const fs::path& root) {
   sorter::EventLog log;
-  log.StartLogging((root / "Error" / "SortErr.log").u16string(), sorter::kLogModeFile);
+  log.StartLogging((root / "Error" / "SortErr.log").u16string(), sorter::LogMode::kFile);
   sorter::SortingRound round(sorter::StorePaths(root.u16string()),
                              sorter::in_process_mail_reader_factory(), log,
                              [] { return 46364.5; }, sorter::RoundOptions{});

@@ -37,7 +37,7 @@ int run_console_command(const ParsedArgs& a, std::ostream& out, std::ostream& er
   const sorter::StorePaths paths(store);
   const auto access = sorter::console::open_local_store(store);
   sorter::EventLog log;
-  log.StartLogging(paths.log_file(), sorter::kLogModeFile);
+  log.StartLogging(paths.log_file(), sorter::LogMode::kFile);
   std::mutex lock;
 
   sorter::console::ConsoleOptions options;

@@ -181,8 +181,8 @@ std::string Console::Impl::form(Call& call, std::string_view action, std::string
   return out;
 }
 
-std::string Console::Impl::page(Call& call, std::string_view title, std::string_view nav,
-                                const std::string& body) {
+Response Console::Impl::page(Call& call, std::string_view title, std::string_view nav,
+                             const std::string& body) {
   static constexpr std::pair<const char*, const char*> kNav[] = {
       {"/", "Overview"}, {"/mailboxes", "Mailboxes"}, {"/buffer", "Buffer"}, {"/errors", "Errors"},
       {"/log", "Log"},   {"/lessons", "Lessons"}};
@@ -204,7 +204,9 @@ std::string Console::Impl::page(Call& call, std::string_view title, std::string_
     call.session->notice.reset();
   }
   out += body + "</main></body></html>";
-  return out;
+  Response r;
+  r.body = std::move(out);
+  return r;
 }
 
 Response Console::Impl::done(Call& call, std::string location, bool ok, std::string html) {
@@ -212,7 +214,8 @@ Response Console::Impl::done(Call& call, std::string location, bool ok, std::str
   return Response::redirect(std::move(location));
 }
 
-void Console::Impl::log_action(const Call& call, const std::u16string& text, int type) {
+void Console::Impl::log_action(const Call& call, const std::u16string& text,
+                               EventType type) {
   log.LogEvent(
       u"Store console (" + platform::from_utf8(call.request.remote_address) + u"): " + text, type);
 }

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "sorter/console/console.h"
+#include "sorter/console/log_reader.h"
 #include "sorter/console/store_view.h"
 
 namespace sorter::console {
@@ -26,7 +27,7 @@ struct Console::Impl {
   Response login(const Request& request);
   Response logout(Call& call);
 
-  // Pages (console_pages_*.cpp).
+  // Pages (console_store_pages.cpp, console_mail_pages.cpp, console_log_lessons.cpp).
   Response overview(Call& call);
   Response mailboxes_page(Call& call);
   Response buffer_page(Call& call);
@@ -46,13 +47,13 @@ struct Console::Impl {
   Response import_lesson(Call& call);
 
   // Building blocks.
-  std::string page(Call& call, std::string_view title, std::string_view nav,
-                   const std::string& body);
+  // The page with the console's header and navigation around body; nav names the current page.
+  Response page(Call& call, std::string_view title, std::string_view nav, const std::string& body);
   std::string form(Call& call, std::string_view action, std::string_view fields_html,
                    std::string_view button, std::string_view css_class = "");
   Response done(Call& call, std::string location, bool ok, std::string html);
   // One log entry for an action, naming the console and the caller's address.
-  void log_action(const Call& call, const std::u16string& text, int type);
+  void log_action(const Call& call, const std::u16string& text, EventType type);
   double now() const;
 
   StoreAccess& store;
@@ -67,5 +68,7 @@ struct Console::Impl {
 std::u16string field(const Request& request, std::string_view name);
 // A hidden form field.
 std::string hidden(std::string_view name, std::u16string_view value);
+// One log entry as a row of a log table: time, type (coloured by its number), text.
+std::string log_row(const LogEntry& entry);
 
 }  // namespace sorter::console

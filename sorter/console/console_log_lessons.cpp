@@ -70,6 +70,12 @@ std::string upload_forms(Call& call) {
 
 }  // namespace
 
+std::string log_row(const LogEntry& entry) {
+  return "<tr><td>" + escape(entry.stamp) + "</td><td class=\"type-" +
+         std::to_string(static_cast<int>(entry.type)) + "\">" + event_type_name(entry.type) +
+         "</td><td class=\"text\">" + escape(entry.text) + "</td></tr>";
+}
+
 Response Console::Impl::log_page(Call& call) {
   const std::string type = call.request.param("type").value_or("");
   std::vector<LogEntry> entries;
@@ -91,23 +97,17 @@ Response Console::Impl::log_page(Call& call) {
   body += "</p><table class=\"log\"><tr><th>Time</th><th>Type</th><th>Text</th></tr>";
   std::size_t shown = 0;
   for (auto it = entries.rbegin(); it != entries.rend() && shown < kLogEntriesShown; ++it) {
-    if (!type.empty() && std::to_string(it->type) != type) continue;
+    if (!type.empty() && std::to_string(static_cast<int>(it->type)) != type) continue;
     ++shown;
-    body += "<tr><td>" + escape(it->stamp) + "</td><td class=\"type-" + std::to_string(it->type) +
-            "\">" + event_type_name(it->type) + "</td><td class=\"text\">" + escape(it->text) +
-            "</td></tr>";
+    body += log_row(*it);
   }
   body += "</table>";
   if (shown == 0) body += "<p class=\"hint\">No entries.</p>";
-  Response r;
-  r.body = page(call, "Log", "/log", body);
-  return r;
+  return page(call, "Log", "/log", body);
 }
 
 Response Console::Impl::lessons_page(Call& call) {
-  Response r;
-  r.body = page(call, "Lessons", "/lessons", upload_forms(call));
-  return r;
+  return page(call, "Lessons", "/lessons", upload_forms(call));
 }
 
 Response Console::Impl::show_lesson(Call& call) {
@@ -128,9 +128,7 @@ Response Console::Impl::show_lesson(Call& call) {
              " is not a lesson file: " + escape(e.description()) + "</p>";
     }
   }
-  Response r;
-  r.body = page(call, "Lessons", "/lessons", body + upload_forms(call));
-  return r;
+  return page(call, "Lessons", "/lessons", body + upload_forms(call));
 }
 
 Response Console::Impl::import_lesson(Call& call) {
@@ -168,9 +166,7 @@ Response Console::Impl::import_lesson(Call& call) {
               std::to_string(e.number()) + ": " + escape(e.description()) + "</p>";
     }
   }
-  Response r;
-  r.body = page(call, "Lessons", "/lessons", body + upload_forms(call));
-  return r;
+  return page(call, "Lessons", "/lessons", body + upload_forms(call));
 }
 
 }  // namespace sorter::console

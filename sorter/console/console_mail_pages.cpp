@@ -113,10 +113,8 @@ Response Console::Impl::buffer_page(Call& call) {
     }
     body += "</section>";
   }
-  if (total == 0) body = "<p>No e-mails are waiting in the Buffer folders.</p>";
-  Response r;
-  r.body = page(call, "Buffer", "/buffer", body);
-  return r;
+  return page(call, "Buffer", "/buffer",
+              total == 0 ? "<p>No e-mails are waiting in the Buffer folders.</p>" : body);
 }
 
 Response Console::Impl::picture(Call& call) {
@@ -171,7 +169,7 @@ Response Console::Impl::release(Call& call) {
   log_action(call,
              u"released " + quoted(entry->name) + u" from the Buffer of " + quoted(box->name) +
                  u" into the Inbox",
-             kEventInformation);
+             EventType::kInformation);
   return done(
       call, back, true,
       "Released " + escape(quoted(entry->name)) + " into the Inbox of " + escape(box->name) + ".");
@@ -201,7 +199,7 @@ Response Console::Impl::release_all(Call& call) {
     log_action(call,
                u"released " + count + u" e-mail(s) from the Buffer of " + quoted(box->name) +
                    u" into the Inbox" + (failures.empty() ? u"" : u"; not released: " + failures),
-               failures.empty() ? kEventInformation : kEventWarning);
+               failures.empty() ? EventType::kInformation : EventType::kWarning);
   }
   return done(call, "/buffer", failures.empty(),
               "Released " + std::to_string(released) + " e-mail(s) into the Inbox of " +
@@ -216,9 +214,7 @@ Response Console::Impl::errors_page(Call& call) {
     body =
         "<p>The store has no Error folder: without it the sorter keeps undeliverable mail in "
         "MailBank and writes no log.</p>";
-    Response r;
-    r.body = page(call, "Error folder", "/errors", body);
-    return r;
+    return page(call, "Error folder", "/errors", body);
   }
   std::vector<LogEntry> entries;
   if (const auto log_file = view.log_file()) {
@@ -251,7 +247,8 @@ Response Console::Impl::errors_page(Call& call) {
         const auto& mail = decoded->email;
         if (decoded->failure) {
           const std::u16string text = decoded->failure->description();
-          why = find_entry([&](const LogEntry& l) { return l.type == 1 && l.text == text; });
+          why = find_entry(
+              [&](const LogEntry& l) { return l.type == EventType::kError && l.text == text; });
           dump = "Cannot be read: " + platform::to_utf8(reason(*decoded->failure)) + "\n\n";
         } else {
           const std::u16string text = u"Email sent to non-existant recipient!  From: " +
@@ -276,10 +273,8 @@ Response Console::Impl::errors_page(Call& call) {
     body += "</p><details><summary>Dump</summary><pre>" + escape(dump) + "</pre></details>";
     body += "</article>";
   }
-  if (count == 0) body = "<p>The Error folder holds no e-mails.</p>";
-  Response r;
-  r.body = page(call, "Error folder", "/errors", body);
-  return r;
+  return page(call, "Error folder", "/errors",
+              count == 0 ? "<p>The Error folder holds no e-mails.</p>" : body);
 }
 
 Response Console::Impl::retry(Call& call) {
@@ -306,7 +301,7 @@ Response Console::Impl::retry(Call& call) {
   }
   log_action(call,
              u"moved " + quoted(entry->name) + u" from Error back to MailBank for another round",
-             kEventInformation);
+             EventType::kInformation);
   return done(
       call, "/errors", true,
       "Moved " + escape(quoted(entry->name)) + " back to MailBank: the next round sorts it.");
@@ -332,7 +327,8 @@ Response Console::Impl::remove_error(Call& call) {
     return done(call, "/errors", false,
                 "Not deleted: " + escape(quoted(entry->name)) + ": " + escape(reason(e)) + ".");
   }
-  log_action(call, u"deleted " + quoted(entry->name) + u" from the Error folder", kEventWarning);
+  log_action(call, u"deleted " + quoted(entry->name) + u" from the Error folder",
+             EventType::kWarning);
   return done(call, "/errors", true, "Deleted " + escape(quoted(entry->name)) + ".");
 }
 

@@ -146,16 +146,11 @@ Response Console::Impl::overview(Call& call) {
   } else {
     body += "<table class=\"log\">";
     for (std::size_t i = 0; i < entries.size() && i < kLogEntriesShown; ++i) {
-      const LogEntry& e = entries[entries.size() - 1 - i];
-      body += "<tr><td>" + escape(e.stamp) + "</td><td class=\"type-" + std::to_string(e.type) +
-              "\">" + event_type_name(e.type) + "</td><td class=\"text\">" + escape(e.text) +
-              "</td></tr>";
+      body += log_row(entries[entries.size() - 1 - i]);
     }
     body += "</table><p><a href=\"/log\">The whole log</a></p>";
   }
-  Response r;
-  r.body = page(call, "Overview", "/", body);
-  return r;
+  return page(call, "Overview", "/", body);
 }
 
 Response Console::Impl::set_monitoring(Call& call) {
@@ -174,7 +169,7 @@ Response Console::Impl::set_monitoring(Call& call) {
     log_action(call,
                on ? u"monitoring switched on: new mail is held in the Buffer folders"
                   : u"monitoring switched off: new mail goes to the Inbox folders",
-               kEventInformation);
+               EventType::kInformation);
   }
   return done(call, "/", true,
               on ? "Monitoring is on: from the next round, new mail waits in the Buffer folders."
@@ -183,42 +178,39 @@ Response Console::Impl::set_monitoring(Call& call) {
 
 Response Console::Impl::mailboxes_page(Call& call) {
   const auto boxes = view.mailboxes();
-  std::string body;
   if (boxes.empty()) {
-    body = "<p>The store has no mailboxes (no folders in MailBox).</p>";
-  } else {
-    body =
-        "<table><tr><th>Mailbox</th><th>Inbox</th><th>Buffer</th><th>Last delivery to "
-        "Inbox</th><th>Last delivery to Buffer</th><th>Error flag</th></tr>";
-    for (const Mailbox& box : boxes) {
-      const auto count = [&](const std::optional<StorePath>& folder) -> std::string {
-        return folder ? std::to_string(view.mails(*folder).size()) : "missing";
-      };
-      const std::u16string flag = flag_of(view, box);
-      const std::string buffered = count(box.buffer);
-      body += "<tr><td>" + escape(box.name) + "</td><td class=\"num\">" + count(box.inbox) +
-              "</td><td class=\"num\">";
-      body += buffered != "0" && buffered != "missing"
-                  ? "<a href=\"/buffer?box=" + url_encode(box.name) + "\">" + buffered + "</a>"
-                  : buffered;
-      body += "</td><td>" + date_text(box.inbox ? view.time_stamp(*box.inbox) : std::nullopt) +
-              "</td><td>" + date_text(box.buffer ? view.time_stamp(*box.buffer) : std::nullopt) +
-              "</td><td>";
-      if (flag_set(flag)) {
-        body += state("off", "set (" + escape(flag) + ")") + " " +
-                form(call, "/mailboxes/clear-flag", hidden("box", box.name), "Clear");
-      } else {
-        body += "-";
-      }
-      body += "</td></tr>";
-    }
-    body +=
-        "</table><p class=\"hint\">The error flag is set when this mailbox's user sent mail to "
-        "a recipient without a mailbox; the user's mail program shows it.</p>";
+    return page(call, "Mailboxes", "/mailboxes",
+                "<p>The store has no mailboxes (no folders in MailBox).</p>");
   }
-  Response r;
-  r.body = page(call, "Mailboxes", "/mailboxes", body);
-  return r;
+  std::string body =
+      "<table><tr><th>Mailbox</th><th>Inbox</th><th>Buffer</th><th>Last delivery to "
+      "Inbox</th><th>Last delivery to Buffer</th><th>Error flag</th></tr>";
+  for (const Mailbox& box : boxes) {
+    const auto count = [&](const std::optional<StorePath>& folder) -> std::string {
+      return folder ? std::to_string(view.mails(*folder).size()) : "missing";
+    };
+    const std::u16string flag = flag_of(view, box);
+    const std::string buffered = count(box.buffer);
+    body += "<tr><td>" + escape(box.name) + "</td><td class=\"num\">" + count(box.inbox) +
+            "</td><td class=\"num\">";
+    body += buffered != "0" && buffered != "missing"
+                ? "<a href=\"/buffer?box=" + url_encode(box.name) + "\">" + buffered + "</a>"
+                : buffered;
+    body += "</td><td>" + date_text(box.inbox ? view.time_stamp(*box.inbox) : std::nullopt) +
+            "</td><td>" + date_text(box.buffer ? view.time_stamp(*box.buffer) : std::nullopt) +
+            "</td><td>";
+    if (flag_set(flag)) {
+      body += state("off", "set (" + escape(flag) + ")") + " " +
+              form(call, "/mailboxes/clear-flag", hidden("box", box.name), "Clear");
+    } else {
+      body += "-";
+    }
+    body += "</td></tr>";
+  }
+  body +=
+      "</table><p class=\"hint\">The error flag is set when this mailbox's user sent mail to "
+      "a recipient without a mailbox; the user's mail program shows it.</p>";
+  return page(call, "Mailboxes", "/mailboxes", body);
 }
 
 Response Console::Impl::clear_flag(Call& call) {
@@ -241,7 +233,7 @@ Response Console::Impl::clear_flag(Call& call) {
         call, "/mailboxes", false,
         "The error flag of " + escape(box->name) + " was not cleared: " + escape(e.description()));
   }
-  log_action(call, u"cleared the error flag of mailbox \"" + box->name + u"\"", kEventInformation);
+  log_action(call, u"cleared the error flag of mailbox \"" + box->name + u"\"", EventType::kInformation);
   return done(call, "/mailboxes", true, "The error flag of " + escape(box->name) + " is cleared.");
 }
 

@@ -51,7 +51,7 @@ std::string bytes_of(const corvane::EmailMsg& m) {
 class ConsoleTest : public ::testing::Test {
  protected:
   ConsoleTest() {
-    log.StartLogging(store.paths().log_file(), kLogModeFile);
+    log.StartLogging(store.paths().log_file(), LogMode::kFile);
     store.add_mailbox("ann");
     store.add_mailbox("bob");
   }
@@ -206,7 +206,7 @@ TEST_F(ConsoleTest, OverviewShowsDeliveryWaitingMailCountsAndLatestLogEntries) {
   log_in();
   write_all(store.drop() / "<b>waiting.eml", "x");
   buffered("ann", "a.eml", mail(u"bob", u"ann", u"Hi"));
-  log.LogEvent(u"Email sent with no sender information! <img src=x>", kEventWarning);
+  log.LogEvent(u"Email sent with no sender information! <img src=x>", EventType::kWarning);
   delivery = DeliveryStatus{kNow, RoundReport{3, 1, 0, 2, 0}, 10};
 
   const std::string page = get("/").body;
@@ -468,13 +468,13 @@ TEST_F(ConsoleTest, ErrorFolderShowsTheLogEntryAndDumpAndRetriesWithoutReplacing
   log_in();
   const fs::path error = store.root() / "Error";
   write_all(error / "lost.eml", bytes_of(mail(u"bob", u"nobody", u"Where <are> you")));
-  log.LogEvent(u"Email sent to non-existant recipient!  From: bob; To: nobody", kEventWarning);
+  log.LogEvent(u"Email sent to non-existant recipient!  From: bob; To: nobody", EventType::kWarning);
   // Damaged: the first body list claims two dimensions.
   const std::string damaged("\0\0\0\0\0\0\0\0\0\0\0\0\2\0", 14);
   write_all(error / "bad.eml", damaged);
   const auto failure = decode_email(std::vector<uint8_t>(damaged.begin(), damaged.end())).failure;
   ASSERT_TRUE(failure);
-  log.LogEvent(failure->description(), kEventError);
+  log.LogEvent(failure->description(), EventType::kError);
 
   const std::string page = get("/errors").body;
   EXPECT_THAT(page, HasSubstr("Email sent to non-existant recipient!  From: bob; To: nobody"));
@@ -524,9 +524,9 @@ TEST_F(ConsoleTest, DeleteRemovesAnErrorFileAndSaysWhoDidIt) {
 
 TEST_F(ConsoleTest, LogIsNewestFirstAndFiltersByType) {
   log_in();
-  log.LogEvent(u"first <error>", kEventError);
-  log.LogEvent(u"second warning\r\nwith a second line", kEventWarning);
-  log.LogEvent(u"third error", kEventError);
+  log.LogEvent(u"first <error>", EventType::kError);
+  log.LogEvent(u"second warning\r\nwith a second line", EventType::kWarning);
+  log.LogEvent(u"third error", EventType::kError);
 
   const std::string all = get("/log").body;
   EXPECT_LT(all.find("third error"), all.find("second warning"));

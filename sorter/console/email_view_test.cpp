@@ -47,20 +47,20 @@ TEST(EmailView, OnlyImageKindsABrowserShowsAreServed) {
 
 TEST(LogReader, ReadsEntriesBackFromTheLogLayout) {
   std::string log = "ed text of an entry cut by the tail\r\n";
-  log += format_log_entry(46364.5, u"Path not found", kEventError);
-  log += format_log_entry(46364.5, u"two\r\nlines", kEventWarning);
-  log += format_log_entry(46364.5, u"done", kEventInformation);
-  log += format_log_entry(46364.5, u"odd", 12345);
+  log += format_log_entry(46364.5, u"Path not found", EventType::kError);
+  log += format_log_entry(46364.5, u"two\r\nlines", EventType::kWarning);
+  log += format_log_entry(46364.5, u"done", EventType::kInformation);
+  log += format_log_entry(46364.5, u"odd", EventType{12345});
   const auto entries = parse_log(bytes(log));
   ASSERT_EQ(entries.size(), 4u);
   EXPECT_EQ(entries[0].stamp, "2026-12-08 12:00:00");
-  EXPECT_EQ(entries[0].type, 1);
+  EXPECT_EQ(entries[0].type, EventType::kError);
   EXPECT_EQ(entries[0].text, u"Path not found");
-  EXPECT_EQ(entries[1].type, 2);
+  EXPECT_EQ(entries[1].type, EventType::kWarning);
   EXPECT_EQ(entries[1].text, u"two\nlines");
-  EXPECT_EQ(entries[2].type, 4);
+  EXPECT_EQ(entries[2].type, EventType::kInformation);
   EXPECT_EQ(entries[2].text, u"done");
-  EXPECT_EQ(entries[3].type, 12345);
+  EXPECT_EQ(entries[3].type, EventType{12345});
   EXPECT_EQ(entries[3].text, u"odd");
 }
 

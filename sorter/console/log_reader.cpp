@@ -21,31 +21,31 @@ bool is_stamp(std::string_view line) {
   return line.substr(kStampLength, 2) == "  ";
 }
 
-int type_of(std::string_view label) {
+EventType type_of(std::string_view label) {
   while (!label.empty() && label.back() == ' ') label.remove_suffix(1);
-  if (label == "Error") return 1;
-  if (label == "Warning") return 2;
-  if (label == "Info") return 4;
+  if (label == "Error") return EventType::kError;
+  if (label == "Warning") return EventType::kWarning;
+  if (label == "Info") return EventType::kInformation;
   if (label.starts_with("Type ")) {
     int n = 0;
     for (const char c : label.substr(5)) {
-      if (!std::isdigit(static_cast<unsigned char>(c)) || n > 100000) return 0;
+      if (!std::isdigit(static_cast<unsigned char>(c)) || n > 100000) return EventType{0};
       n = n * 10 + (c - '0');
     }
-    return n;
+    return EventType{n};
   }
-  return 0;
+  return EventType{0};
 }
 
 }  // namespace
 
-const char* event_type_name(int type) {
+const char* event_type_name(EventType type) {
   switch (type) {
-    case 1:
+    case EventType::kError:
       return "Error";
-    case 2:
+    case EventType::kWarning:
       return "Warning";
-    case 4:
+    case EventType::kInformation:
       return "Info";
     default:
       return "Other";

@@ -7,17 +7,19 @@
 #include <string>
 #include <vector>
 
+#include "sorter/engine/event_log.h"
+
 namespace sorter::console {
 
 struct LogEntry {
   std::string stamp;  // "2026-12-09 07:45:12"
-  int type = 0;       // 1 error, 2 warning, 4 information; 0 when the label is unknown
+  EventType type{0};  // as the label names it ("Type n": n); 0 when the label is unknown
   std::u16string text;
 };
 
 // Entries in file order. Bytes before the first entry (a tail cut mid-entry) are dropped.
 std::vector<LogEntry> parse_log(std::span<const std::uint8_t> bytes);
 
-const char* event_type_name(int type);
+const char* event_type_name(EventType type);
 
 }  // namespace sorter::console

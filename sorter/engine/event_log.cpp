@@ -21,11 +21,21 @@ std::string stamp(double oa_date) {
   return buffer;
 }
 
-std::string type_label(int event_type) {
-  std::string label = event_type == kEventError     ? "Error"
-                      : event_type == kEventWarning ? "Warning"
-                      : event_type == kEventInformation ? "Info"
-                                                    : "Type " + std::to_string(event_type);
+std::string type_label(EventType event_type) {
+  std::string label;
+  switch (event_type) {
+    case EventType::kError:
+      label = "Error";
+      break;
+    case EventType::kWarning:
+      label = "Warning";
+      break;
+    case EventType::kInformation:
+      label = "Info";
+      break;
+    default:
+      label = "Type " + std::to_string(static_cast<int>(event_type));
+  }
   label.resize(label.size() < 9 ? 9 : label.size() + 1, ' ');
   return label;
 }
@@ -51,7 +61,7 @@ std::u16string continued(std::u16string_view text) {
 
 }  // namespace
 
-std::string format_log_entry(double oa_date, std::u16string_view text, int event_type) {
+std::string format_log_entry(double oa_date, std::u16string_view text, EventType event_type) {
   std::string line;
   try {
     line = stamp(oa_date);
@@ -68,12 +78,12 @@ EventLog::EventLog() : EventLog(platform::local_now_as_oa_date) {}
 
 EventLog::EventLog(Clock clock) : clock_(std::move(clock)) {}
 
-void EventLog::StartLogging(std::u16string_view path, int mode) {
+void EventLog::StartLogging(std::u16string_view path, LogMode mode) {
   path_ = path;
-  on_ = mode == kLogModeFile;
+  on_ = mode == LogMode::kFile;
 }
 
-bool EventLog::LogEvent(std::u16string_view text, int event_type) noexcept {
+bool EventLog::LogEvent(std::u16string_view text, EventType event_type) noexcept {
   if (!on_) return false;
   if (echo_) {
     try {

@@ -1,7 +1,7 @@
 #pragma once
-// The sorter's log facility. Started with a file path and mode 2, it appends one entry per
-// call to that file (opened and closed for each entry); mode 1 switches it off, after which
-// entries are dropped. A log that cannot be written drops the entry and never stops the caller.
+// The sorter's log facility. Started with a file path and LogMode::kFile, it appends one entry
+// per call to that file (opened and closed for each entry); LogMode::kOff switches it off, after
+// which entries are dropped. A log that cannot be written drops the entry and never stops the caller.
 //
 // Line layout (text in the system code page, lines ending in CR LF):
 //
@@ -19,15 +19,15 @@
 
 namespace sorter {
 
-inline constexpr int kLogModeOff = 1;
-inline constexpr int kLogModeFile = 2;
-inline constexpr int kEventError = 1;
-inline constexpr int kEventWarning = 2;
-// Entries of the store console's actions; the sorter itself writes only errors and warnings.
-inline constexpr int kEventInformation = 4;
+// How StartLogging directs the entries; the numbers are those of the log facility's callers.
+enum class LogMode { kOff = 1, kFile = 2 };
+
+// The event type of an entry, by its number. kInformation marks the store console's actions;
+// the sorter itself writes only errors and warnings. A number read back from a log may be any.
+enum class EventType : int { kError = 1, kWarning = 2, kInformation = 4 };
 
 // One entry in its line layout, as bytes in the system code page.
-std::string format_log_entry(double oa_date, std::u16string_view text, int event_type);
+std::string format_log_entry(double oa_date, std::u16string_view text, EventType event_type);
 
 class EventLog {
  public:
@@ -35,15 +35,15 @@ class EventLog {
   EventLog();
   explicit EventLog(Clock clock);
 
-  void StartLogging(std::u16string_view path, int mode);
+  void StartLogging(std::u16string_view path, LogMode mode);
   // True when the entry was written; false when logging is off or the file refused it.
-  bool LogEvent(std::u16string_view text, int event_type) noexcept;
+  bool LogEvent(std::u16string_view text, EventType event_type) noexcept;
   // False only while logging to a file that cannot be written: an entry would be lost.
   bool ready() const noexcept;
 
   // Also hands every entry to echo while logging is on, whether or not the file took it (the
   // headless sorter copies entries to the service manager's journal this way).
-  using Echo = std::function<void(std::u16string_view text, int event_type)>;
+  using Echo = std::function<void(std::u16string_view text, EventType event_type)>;
   void set_echo(Echo echo) { echo_ = std::move(echo); }
 
   bool logging() const { return on_; }

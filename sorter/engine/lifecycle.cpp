@@ -28,7 +28,7 @@ bool running_flag_set(const StorePaths& paths) {
 bool start_up(const StorePaths& paths, EngineHost& host) {
   if (!running_flag_set(paths)) return true;
   try {
-    return host.ask_run_anyway();
+    return host.start_despite_running_flag();
   } catch (const std::exception&) {
     return false;  // the question could not be asked: the flag's answer stands
   }
@@ -52,13 +52,13 @@ SorterEngine::SorterEngine(StorePaths paths, EngineHost& host, MailReaderFactory
 
 bool SorterEngine::load() {
   if (host_.another_copy_running()) {
-    host_.unload_main_window();
+    host_.refused_second_copy();
     return false;
   }
-  host_.set_developer_item_visible(
+  host_.developer_account(
       is_developer_account(environment_(u"USERDOMAIN"), environment_(u"USERNAME")));
   drop_folder_ = paths_.drop_folder();
-  host_.set_busy_pointer(true);
+  host_.loading();
   const std::u16string existing = platform::resolve_ignoring_case(drop_folder_);
   if (platform::folder_exists(existing)) {
     drop_folder_ = existing;
@@ -67,7 +67,7 @@ bool SorterEngine::load() {
   }
   remove_store_leftovers(paths_);  // of moves and rewrites a crash interrupted
   round_.bind(drop_folder_);
-  host_.add_tray_icon();
+  host_.loaded();
   return true;
 }
 
@@ -77,24 +77,24 @@ void SorterEngine::activate() {
 
 void SorterEngine::WakeUp() {
   awake_ = true;
-  log_.StartLogging(paths_.log_file(), kLogModeFile);
+  log_.StartLogging(paths_.log_file(), LogMode::kFile);
 }
 
 void SorterEngine::tick() {
   if (!timer_enabled_ || !round_.bound()) return;
   round_.CheckMonitoring();
-  round_.DoRounds([this] { host_.yield(); });
+  round_.DoRounds([this] { host_.round_ended(); });
 }
 
 void SorterEngine::exit_confirmed() {
-  log_.StartLogging(paths_.log_file(), kLogModeOff);
+  log_.StartLogging(paths_.log_file(), LogMode::kOff);
   timer_enabled_ = false;
-  host_.disable_check_timer();
+  host_.rounds_stopped();
   round_.release();
-  host_.remove_tray_icon();
+  host_.stopping();
 }
 
-void SorterEngine::exit_for_session_end() { host_.remove_tray_icon(); }
+void SorterEngine::exit_for_session_end() { host_.stopping(); }
 
 void SorterEngine::terminate() {
   WriteINI(paths_.settings_file_at_exit(), u"Persistance", u"running", u"False");

@@ -1,9 +1,10 @@
 #pragma once
-// The sorter's start-up, main-window life and exit, free of any window code: the start-up
-// guard on the running flag, the load (single-instance test, developer menu item, drop
-// folder, tray icon), the first activation that starts the log, the sorting ticks, the
-// confirmed exit in its fixed order, and the running flag written "False" at the end.
-// The program's user interface implements EngineHost; the engine decides what happens when.
+// The sorter's start-up, life and exit, free of any window code: the start-up guard on the
+// running flag, the load (single-instance test, developer account, drop folder), the first
+// activation that starts the log, the sorting ticks, the confirmed exit in its fixed order,
+// and the running flag written "False" at the end.
+// Each front end implements EngineHost and shows the engine's events in its own way; the
+// engine decides what happens when.
 
 #include <functional>
 #include <optional>
@@ -17,23 +18,31 @@
 
 namespace sorter {
 
-// What the user interface does for the engine.
+// The front end of the engine: the two questions the engine asks, and the events of its life
+// in the order they happen. A front end ignores the events it has nothing to show for.
 class EngineHost {
  public:
   virtual ~EngineHost() = default;
-  // Asks whether to start although the running flag is set (modal); true to start anyway.
-  virtual bool ask_run_anyway() = 0;
-  // The platform's test for another copy of this program on this computer.
+
+  // The running flag says a sorter already runs on this store: true to start all the same.
+  virtual bool start_despite_running_flag() = 0;
+  // Whether another copy of this program runs on this computer.
   virtual bool another_copy_running() = 0;
-  // Unloads the main window through its close request (a copy that refuses itself).
-  virtual void unload_main_window() = 0;
-  virtual void set_developer_item_visible(bool visible) = 0;
-  virtual void set_busy_pointer(bool busy) = 0;  // hourglass (11) or default (0)
-  virtual void add_tray_icon() = 0;
-  virtual void remove_tray_icon() = 0;
-  virtual void disable_check_timer() = 0;
-  // Lets the message loop handle pending events once (after each round).
-  virtual void yield() = 0;
+
+  // This copy refuses to run beside the other one: it is to close. Nothing else follows.
+  virtual void refused_second_copy() {}
+  // Whether the account is one of the maker's own, to whom developer commands are offered.
+  virtual void developer_account(bool /*developer*/) {}
+  // The load starts preparing the store (drop folder, leftovers of a killed sorter).
+  virtual void loading() {}
+  // The load is done: the drop folder is bound and the ticks sort it.
+  virtual void loaded() {}
+  // A round over the drop folder ended; a front end with an event loop lets it run once.
+  virtual void round_ended() {}
+  // The confirmed exit: no tick sorts any more.
+  virtual void rounds_stopped() {}
+  // The sorter is going away (a confirmed exit, or the end of the session).
+  virtual void stopping() {}
 };
 
 // The maker's own accounts, for which the developer-only menu item is shown: the domain and
@@ -61,7 +70,7 @@ class SorterEngine {
   SorterEngine(StorePaths paths, EngineHost& host, MailReaderFactory factory,
                Environment environment, Clock clock, RoundOptions options);
 
-  // Loads the main window. False when another copy runs (the window was asked to unload);
+  // Loads the sorter. False when another copy runs (the host heard of the refusal);
   // throws AutomationError when the drop folder can neither be found nor created.
   bool load();
   // The window became active: the first time only, WakeUp.
@@ -69,9 +78,9 @@ class SorterEngine {
   void WakeUp();
   // The sorting timer's tick: the monitoring switch, then one round. Nothing once stopped.
   void tick();
-  // The user confirmed the exit: log off, timer disabled, objects released, icon removed.
+  // The user confirmed the exit: log off, rounds stopped, objects released, then stopping.
   void exit_confirmed();
-  // Windows is ending the session: the icon is removed, nothing else.
+  // Windows is ending the session: the host hears of the stop, nothing else happens.
   void exit_for_session_end();
   // The main window object ends: the running flag is written "False".
   void terminate();

@@ -13,18 +13,18 @@ using namespace sorter::testing;
 using testsupport::u16;
 using testsupport::write_bytes;
 
-// Records what the engine asks of the user interface, in order.
+// Records the engine's questions and events, in order.
 class RecordingHost final : public EngineHost {
  public:
-  bool ask_run_anyway() override { return note("ask"), run_anyway; }
+  bool start_despite_running_flag() override { return note("ask"), run_anyway; }
   bool another_copy_running() override { return note("copy?"), other_copy; }
-  void unload_main_window() override { note("unload"); }
-  void set_developer_item_visible(bool v) override { note(v ? "dev:on" : "dev:off"); }
-  void set_busy_pointer(bool busy) override { note(busy ? "pointer:11" : "pointer:0"); }
-  void add_tray_icon() override { note("icon+"); }
-  void remove_tray_icon() override { note("icon-"); }
-  void disable_check_timer() override { note("timer-"); }
-  void yield() override { note("yield"); }
+  void refused_second_copy() override { note("refused"); }
+  void developer_account(bool v) override { note(v ? "dev:on" : "dev:off"); }
+  void loading() override { note("loading"); }
+  void loaded() override { note("loaded"); }
+  void round_ended() override { note("round-ended"); }
+  void rounds_stopped() override { note("rounds-stopped"); }
+  void stopping() override { note("stopping"); }
 
   void note(const std::string& call) { calls.push_back(call); }
   bool run_anyway = false;
@@ -82,14 +82,14 @@ TEST_F(LifecycleTest, DeveloperAccountsMatchInLowerCaseOnly) {
   EXPECT_FALSE(is_developer_account(u"kestrel", std::nullopt));
 }
 
-TEST_F(LifecycleTest, LoadCreatesTheDropFolderAndShowsTheIcon) {
+TEST_F(LifecycleTest, LoadCreatesTheDropFolderThenReportsLoaded) {
   fs::remove_all(store.drop());
   SorterEngine engine = make_engine(u"Kestrel", u"ARI");
   ASSERT_TRUE(engine.load());
   EXPECT_TRUE(fs::is_directory(store.drop()));
   EXPECT_TRUE(fs::is_empty(store.drop()));
   EXPECT_EQ(host.calls,
-            (std::vector<std::string>{"copy?", "dev:on", "pointer:11", "icon+"}));
+            (std::vector<std::string>{"copy?", "dev:on", "loading", "loaded"}));
   EXPECT_EQ(engine.drop_folder(), u16(store.drop()));
 }
 
@@ -111,12 +111,12 @@ TEST_F(LifecycleTest, LoadRemovesWhatAKilledSorterLeftBehind) {
   EXPECT_EQ(file_count(store.root() / "Error"), 0u);
 }
 
-TEST_F(LifecycleTest, SecondCopyUnloadsItselfBeforeTouchingTheStore) {
+TEST_F(LifecycleTest, SecondCopyRefusesItselfBeforeTouchingTheStore) {
   fs::remove_all(store.drop());
   host.other_copy = true;
   SorterEngine engine = make_engine();
   EXPECT_FALSE(engine.load());
-  EXPECT_EQ(host.calls, (std::vector<std::string>{"copy?", "unload"}));
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"copy?", "refused"}));
   EXPECT_FALSE(fs::exists(store.drop()));
   engine.tick();
   EXPECT_EQ(host.calls.size(), 2u) << "an unbound engine does not sort";
@@ -155,7 +155,7 @@ TEST_F(LifecycleTest, ConfirmedExitRunsInOrderAndStopsEverything) {
   engine.activate();
   host.calls.clear();
   engine.exit_confirmed();
-  EXPECT_EQ(host.calls, (std::vector<std::string>{"timer-", "icon-"}));
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"rounds-stopped", "stopping"}));
   EXPECT_FALSE(engine.log().logging());
   EXPECT_FALSE(engine.timer_enabled());
   EXPECT_FALSE(engine.round().bound());
@@ -167,13 +167,13 @@ TEST_F(LifecycleTest, ConfirmedExitRunsInOrderAndStopsEverything) {
   EXPECT_FALSE(engine.log().logging()) << "activation after the exit restarts nothing";
 }
 
-TEST_F(LifecycleTest, SessionEndRemovesOnlyTheIcon) {
+TEST_F(LifecycleTest, SessionEndOnlyReportsStopping) {
   SorterEngine engine = make_engine();
   engine.load();
   engine.activate();
   host.calls.clear();
   engine.exit_for_session_end();
-  EXPECT_EQ(host.calls, (std::vector<std::string>{"icon-"}));
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"stopping"}));
   EXPECT_TRUE(engine.log().logging());
   EXPECT_TRUE(engine.timer_enabled());
 }
@@ -196,7 +196,7 @@ TEST_F(LifecycleTest, TerminateWritesFalseIntoTheOneSettingsFile) {
   EXPECT_EQ(ini_files, 1u);
 }
 
-TEST_F(LifecycleTest, TickReadsMonitoringThenSortsThenYields) {
+TEST_F(LifecycleTest, TickReadsMonitoringThenSortsThenEndsTheRound) {
   SorterEngine engine = make_engine();
   engine.load();
   const fs::path bob = store.add_mailbox("bob");
@@ -205,7 +205,7 @@ TEST_F(LifecycleTest, TickReadsMonitoringThenSortsThenYields) {
   host.calls.clear();
   engine.tick();
   EXPECT_TRUE(fs::exists(bob / "Buffer" / "m1.eml"));
-  EXPECT_EQ(host.calls, (std::vector<std::string>{"yield"}));
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"round-ended"}));
 }
 
 }  // namespace

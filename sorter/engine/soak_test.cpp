@@ -68,7 +68,7 @@ class Soak {
  public:
   Soak() {
     for (int m = 0; m < kMailboxes; ++m) store.add_mailbox("user" + std::to_string(m));
-    log.StartLogging(u16(store.root() / "Error" / "SortErr.log"), kLogModeFile);
+    log.StartLogging(u16(store.root() / "Error" / "SortErr.log"), LogMode::kFile);
     round = std::make_unique<SortingRound>(
         store.paths(),
         [this] {

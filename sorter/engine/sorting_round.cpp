@@ -31,11 +31,6 @@ SortingRound::SortingRound(StorePaths paths, MailReaderFactory factory, EventLog
       options_(options),
       repeats_(options.repeat_seconds) {}
 
-void SortingRound::release() {
-  drop_folder_.reset();
-  current_file_.clear();
-}
-
 void SortingRound::CheckMonitoring() {
   monitoring_ = read_boolean_setting(paths_.settings_file(), u"Monitoring", u"value");
 }
@@ -63,7 +58,6 @@ void SortingRound::DoRounds(const std::function<void()>& yield) {
   }
   unsettled_.swap(unsettled);
   repeats_.end_round();
-  current_file_.clear();
   drop_ = nullptr;
   folders_.clear();
   if (yield) yield();
@@ -73,14 +67,13 @@ void SortingRound::DoRounds(const std::function<void()>& yield) {
 bool SortingRound::handle(const platform::DropFolder& folder, const std::u16string& name,
                           std::unordered_map<std::u16string, Snapshot>& unsettled) {
   const std::u16string source = paths_.child(*drop_folder_, name);
-  current_file_ = source;
   // Opened once, without following a link or creating anything; what the round learns of the
   // file comes from this handle. A file taken away since the listing is simply gone.
   platform::DropOpenResult opened;
   try {
     opened = folder.open(name);
   } catch (const platform::AutomationError& e) {
-    to_error(name, e.description(), kEventError);  // there, but cannot be read
+    to_error(name, e.description(), EventType::kError);  // there, but cannot be read
     return true;
   }
   if (opened.status == platform::DropOpenStatus::in_use) ++report_.waiting;
@@ -110,7 +103,7 @@ bool SortingRound::handle(const platform::DropFolder& folder, const std::u16stri
   const std::u16string& from = mail.email.emFrom;
   const std::u16string& to = mail.email.emTo;
   if (mail.failure) {
-    to_error(name, mail.failure->description(), kEventError);
+    to_error(name, mail.failure->description(), EventType::kError);
   } else if (from.empty()) {
     remove(name, u"Email sent with no sender information!");
   } else if (to.empty()) {
@@ -119,7 +112,7 @@ bool SortingRound::handle(const platform::DropFolder& folder, const std::u16stri
     if (is_mailbox_name(from)) bounce(from);
     to_error(name,
              u"Email sent to non-existant recipient!  From: " + from + u"; To: " + to,
-             kEventWarning);
+             EventType::kWarning);
   } else {
     deliver(name, to);
   }
@@ -195,7 +188,8 @@ bool SortingRound::ensure_reader() {
   return false;
 }
 
-void SortingRound::to_error(const std::u16string& name, const std::u16string& text, int event_type) {
+void SortingRound::to_error(const std::u16string& name, const std::u16string& text,
+                            EventType event_type) {
   if (!move(name, folders_.error(), paths_.error_folder())) return;
   ++report_.to_error;
   log_.LogEvent(text, event_type);
@@ -217,7 +211,7 @@ void SortingRound::remove(const std::u16string& name, const std::u16string& text
   }
   repeats_.resolved(u"file:" + name);
   ++report_.deleted;
-  log_.LogEvent(text, kEventWarning);
+  log_.LogEvent(text, EventType::kWarning);
 }
 
 void SortingRound::deliver(const std::u16string& name, const std::u16string& to) {
@@ -258,7 +252,7 @@ bool SortingRound::move(const std::u16string& name, StoreFolders::Lookup folder,
 // Subjects: "<reader>", "<drop folder>", or "file:" and the file's name.
 void SortingRound::problem(const std::u16string& subject, const std::u16string& text) {
   if (repeats_.should_report(subject, text, now().value_or(0.0)) &&
-      !log_.LogEvent(text, kEventError)) {
+      !log_.LogEvent(text, EventType::kError)) {
     repeats_.resolved(subject);  // not written: try again next round
   }
 }

@@ -64,9 +64,9 @@ class SortingRound {
   SortingRound(StorePaths paths, MailReaderFactory factory, EventLog& log, Clock clock,
                RoundOptions options = {});
 
-  // Binds the drop folder (folWatch); release() lets go of it and of the current file.
+  // Binds the drop folder (folWatch); release() lets go of it.
   void bind(std::u16string drop_folder) { drop_folder_ = std::move(drop_folder); }
-  void release();
+  void release() { drop_folder_.reset(); }
   bool bound() const { return drop_folder_.has_value(); }
 
   // Reads the monitoring switch from the settings file.
@@ -76,7 +76,6 @@ class SortingRound {
 
   bool monitoring() const { return monitoring_; }
   void set_monitoring(bool on) { monitoring_ = on; }
-  bool reader_created() const { return reader_ != nullptr; }
   const RoundReport& last_round() const { return report_; }
 
  private:
@@ -90,7 +89,7 @@ class SortingRound {
   bool settled(const std::u16string& name, platform::DropFile& file,
                std::unordered_map<std::u16string, Snapshot>& unsettled);
   bool ensure_reader();
-  void to_error(const std::u16string& name, const std::u16string& text, int event_type);
+  void to_error(const std::u16string& name, const std::u16string& text, EventType event_type);
   void remove(const std::u16string& name, const std::u16string& text);
   void deliver(const std::u16string& name, const std::u16string& to);
   bool move(const std::u16string& name, StoreFolders::Lookup folder,
@@ -109,7 +108,6 @@ class SortingRound {
   Clock clock_;
   RoundOptions options_;
   std::optional<std::u16string> drop_folder_;  // folWatch
-  std::u16string current_file_;                // filMail
   std::unique_ptr<MailReader> reader_;         // objMailModel
   bool monitoring_ = false;
   StoreFolders folders_{paths_};                // this round's folders

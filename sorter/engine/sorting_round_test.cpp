@@ -27,7 +27,7 @@ using testsupport::write_bytes;
 class RoundTest : public ::testing::Test {
  protected:
   RoundTest() {
-    log.StartLogging(u16(store.root() / "Error" / "SortErr.log"), kLogModeFile);
+    log.StartLogging(u16(store.root() / "Error" / "SortErr.log"), LogMode::kFile);
     rebuild();
   }
   void rebuild(RoundOptions options = {0.0, 3600.0}) {
@@ -465,7 +465,7 @@ TEST_F(RoundTest, TargetTakenInAnotherLetterCaseIsACollision) {
   store.drop_mail("first.eml", u"ann", u"bob");
   tick();  // creates timeStamp.dat and the log file
   ASSERT_TRUE(fs::exists(bob / "Inbox" / "timeStamp.dat"));
-  log.LogEvent(u"started", kEventWarning);
+  log.LogEvent(u"started", EventType::kWarning);
   write_bytes(bob / "Inbox" / "Note.eml", {'o', 'l', 'd'});
   store.drop_mail("TIMESTAMP.DAT", u"ann", u"bob");
   store.drop_mail("note.EML", u"ann", u"bob");

@@ -7,10 +7,10 @@
 
 namespace sorter::headless {
 
-Priority priority_of_event(int event_type) {
-  return event_type == 1 ? Priority::kError
-         : event_type == 2 ? Priority::kWarning
-                           : Priority::kInfo;
+Priority priority_of_event(EventType event_type) {
+  return event_type == EventType::kError     ? Priority::kError
+         : event_type == EventType::kWarning ? Priority::kWarning
+                                             : Priority::kInfo;
 }
 
 std::string journal_line(Priority priority, std::string_view text, bool for_journal) {

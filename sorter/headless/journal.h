@@ -7,12 +7,15 @@
 #include <string>
 #include <string_view>
 
+#include "sorter/engine/event_log.h"
+
 namespace sorter::headless {
 
 enum class Priority { kError = 3, kWarning = 4, kInfo = 6 };
 
-// The priority of a log entry's event type: 1 error, 2 warning, anything else information.
-Priority priority_of_event(int event_type);
+// The priority of a log entry's event type: errors and warnings at their own, anything else
+// as information.
+Priority priority_of_event(EventType event_type);
 
 // One message as it goes to standard error: "<p>" in front when for the journal, each line of
 // a text with line breaks prefixed on its own, one line end at the end.

@@ -12,9 +12,9 @@ namespace sorter::headless {
 namespace {
 
 TEST(HeadlessJournal, PrefixesEveryLineOnlyForTheJournal) {
-  EXPECT_EQ(journal_line(priority_of_event(1), "Path not found", true), "<3>Path not found\n");
-  EXPECT_EQ(journal_line(priority_of_event(2), "a\r\nb\nc\r", true), "<4>a\n<4>b\n<4>c\n");
-  EXPECT_EQ(journal_line(priority_of_event(7), "started", true), "<6>started\n");
+  EXPECT_EQ(journal_line(priority_of_event(EventType::kError), "Path not found", true), "<3>Path not found\n");
+  EXPECT_EQ(journal_line(priority_of_event(EventType::kWarning), "a\r\nb\nc\r", true), "<4>a\n<4>b\n<4>c\n");
+  EXPECT_EQ(journal_line(priority_of_event(EventType{7}), "started", true), "<6>started\n");
   EXPECT_EQ(journal_line(Priority::kError, "a\nb", false), "a\nb\n");
 }
 

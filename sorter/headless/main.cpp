@@ -40,7 +40,7 @@ class HeadlessHost final : public sorter::EngineHost {
   HeadlessHost(const Options& options, std::u16string store, const Messages& messages)
       : options_(options), store_(std::move(store)), messages_(messages) {}
 
-  bool ask_run_anyway() override {
+  bool start_despite_running_flag() override {
     if (options_.run_anyway) return true;
     messages_.write(Priority::kError,
                     "sorter: Sorter.ini says a sorter is already running on " +
@@ -53,22 +53,18 @@ class HeadlessHost final : public sorter::EngineHost {
     guard_.emplace(platform::InstanceGuard::for_folder(store_));
     return guard_->another_copy_running();
   }
-  void unload_main_window() override {
+  void refused_second_copy() override {
     messages_.write(Priority::kError,
                     "sorter: another sorter already runs on this store here; stopping.");
   }
-  void set_developer_item_visible(bool) override {}
-  void set_busy_pointer(bool) override {}
-  void add_tray_icon() override {
+  void loaded() override {
     char every[32];
     std::snprintf(every, sizeof every, "%g", options_.interval_seconds);
     messages_.write(Priority::kInfo, "sorter: sorting " + platform::to_utf8(store_) + " every " +
                                          every + " s" +
                                          (messages_.for_journal() ? "" : " (Ctrl-C stops)"));
   }
-  void remove_tray_icon() override { messages_.write(Priority::kInfo, "sorter: stopped"); }
-  void disable_check_timer() override {}
-  void yield() override {}
+  void stopping() override { messages_.write(Priority::kInfo, "sorter: stopped"); }
 
  private:
   const Options& options_;
@@ -99,7 +95,7 @@ class ConsoleHost {
  public:
   ConsoleHost(const Options& options, const sorter::StorePaths& paths)
       : store_(sorter::console::open_local_store(paths.root())) {
-    log_.StartLogging(paths.log_file(), sorter::kLogModeFile);
+    log_.StartLogging(paths.log_file(), sorter::LogMode::kFile);
     sorter::console::ConsoleOptions console_options;
     console_options.access_token = sorter::console::random_hex(16);
     console_options.delivery = [this] {
@@ -156,8 +152,8 @@ int run(const Options& options, const Messages& messages) {
   if (options.console) console.emplace(options, paths);
   sorter::SorterEngine engine(paths, host, sorter::in_process_mail_reader_factory());
   if (messages.for_journal()) {
-    engine.log().set_echo([&messages](std::u16string_view text, int event_type) {
-      messages.write(sorter::headless::priority_of_event(event_type), platform::to_utf8(text));
+    engine.log().set_echo([&messages](std::u16string_view text, sorter::EventType type) {
+      messages.write(sorter::headless::priority_of_event(type), platform::to_utf8(text));
     });
   }
   try {

@@ -112,37 +112,41 @@ void MainWindow::load() {
   if (engine_.load() || !window_) return;
   // A second copy whose unload was refused: its drop folder is not bound, so it does not sort,
   // and it has no tray icon, so it keeps its window on screen to stay reachable.
-  disable_check_timer();
+  stop_check_timer();
   KillTimer(window_, kTimerSplash);
 }
 
-bool MainWindow::ask_run_anyway() { return sorter::ui::ask_run_anyway(instance_); }
+bool MainWindow::start_despite_running_flag() { return ask_run_anyway(instance_); }
 
 bool MainWindow::another_copy_running() {
   instance_guard_.emplace(kInstanceName);
   return instance_guard_->another_copy_running();
 }
 
-void MainWindow::unload_main_window() { unload(CloseReason::kUser); }
+void MainWindow::refused_second_copy() { unload(CloseReason::kUser); }
 
-void MainWindow::set_busy_pointer(bool busy) {
+void MainWindow::loading() { show_busy(true); }
+
+void MainWindow::show_busy(bool busy) {
   hourglass_ = busy;
   SetCursor(LoadCursorW(nullptr, busy ? IDC_WAIT : IDC_ARROW));
 }
 
-void MainWindow::add_tray_icon() {
+void MainWindow::loaded() {
   if (tray_) tray_->add();
 }
 
-void MainWindow::remove_tray_icon() {
+void MainWindow::stopping() {
   if (tray_) tray_->remove();
 }
 
-void MainWindow::disable_check_timer() {
+void MainWindow::rounds_stopped() { stop_check_timer(); }
+
+void MainWindow::stop_check_timer() {
   if (window_) KillTimer(window_, kTimerCheck);
 }
 
-void MainWindow::yield() {
+void MainWindow::round_ended() {
   MSG msg;
   while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) {
@@ -253,7 +257,7 @@ void MainWindow::on_timer(UINT_PTR id) {
     } catch (const std::exception& e) {
       // No failure may leave the window procedure; the sorter keeps running.
       engine_.log().LogEvent(u"Sorting round failed: " + platform::from_utf8(e.what()),
-                             kEventError);
+                             EventType::kError);
     }
     in_tick_ = false;
   }
@@ -264,7 +268,7 @@ void MainWindow::end_splash() {
   // Minimising shows the window again for a moment; the fit rule hides it at once.
   ShowWindow(window_, SW_SHOWMINNOACTIVE);
   KillTimer(window_, kTimerSplash);
-  set_busy_pointer(false);
+  show_busy(false);
 }
 
 void MainWindow::on_size(WPARAM kind) {

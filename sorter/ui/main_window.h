@@ -24,25 +24,30 @@ class MainWindow final : public EngineHost {
   MainWindow& operator=(const MainWindow&) = delete;
 
   // Creates and loads the window. Throws platform::AutomationError when the load fails. A
-  // second copy asks to unload itself here; `loaded()` tells whether the window survived.
+  // second copy asks to unload itself here; `has_window()` tells whether the window survived.
   void load();
-  bool loaded() const { return window_ != nullptr; }
+  bool has_window() const { return window_ != nullptr; }
   // Shows the loaded window centred on the screen.
   void show();
 
-  // EngineHost
-  bool ask_run_anyway() override;
+  // EngineHost: the questions as modal boxes, the events on the window's own widgets.
+  bool start_despite_running_flag() override;
   bool another_copy_running() override;
-  void unload_main_window() override;
-  void set_developer_item_visible(bool visible) override { developer_ = visible; }
-  void set_busy_pointer(bool busy) override;
-  void add_tray_icon() override;
-  void remove_tray_icon() override;
-  void disable_check_timer() override;
-  void yield() override;
 
  private:
   enum class CloseReason { kUser, kSessionEnd };
+
+  // EngineHost events, each on its widget.
+  void refused_second_copy() override;  // unloads through the close request
+  void developer_account(bool developer) override { developer_ = developer; }  // the menu item
+  void loading() override;         // the hourglass, until the loading period ends
+  void loaded() override;          // the tray icon added
+  void round_ended() override;     // pending messages handled once
+  void rounds_stopped() override;  // the sorting timer killed
+  void stopping() override;        // the tray icon removed
+
+  void show_busy(bool busy);  // hourglass (11) or default (0) pointer
+  void stop_check_timer();
 
   static LRESULT CALLBACK window_proc(HWND, UINT, WPARAM, LPARAM);
   LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);

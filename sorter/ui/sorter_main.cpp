@@ -48,5 +48,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     fail_load(platform::AutomationError(kInternalError, platform::from_utf8(error.what())));
   }
   window.show();
-  return window.loaded() ? run_message_loop() : 0;
+  return window.has_window() ? run_message_loop() : 0;
 }

@@ -32,7 +32,7 @@ TEST(MainWindow, IsFittedToThePictureBeforeItFirstBecomesVisible) {
     MainWindow window(GetModuleHandleW(nullptr), StorePaths(folder.path().u16string()),
                       in_process_mail_reader_factory());
     window.load();
-    ASSERT_TRUE(window.loaded());
+    ASSERT_TRUE(window.has_window());
     HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROCRET, watch_show, nullptr, GetCurrentThreadId());
     ASSERT_NE(hook, nullptr);
     window.show();
