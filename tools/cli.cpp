@@ -99,8 +99,8 @@ int dump_email(const ParsedArgs& a, std::ostream& out, std::ostream& err) {
   const std::string& file = a.positional[0];
   require_regular_file(file);
   MailObjectModel model;
-  const EmailMsg email = model.OpenEmail(text_of(file));
-  if (const auto failure = take_pending_open_failure()) {
+  const auto [email, failure] = model.OpenEmail(text_of(file));
+  if (failure) {
     err << "corvane: cannot read " << file << ": error " << failure->number() << ": "
         << platform::to_utf8(failure->description()) << '\n';
     return kExitFailed;

@@ -148,8 +148,8 @@ TEST(CorvaneCli, SendWritesOneReadableEmailIntoTheDropFolder) {
   EXPECT_FALSE(fs::exists(dir / ".corvane-tmp"));
 
   MailObjectModel model;
-  const EmailMsg email = model.OpenEmail(u16(files[0]));
-  ASSERT_FALSE(take_pending_open_failure());
+  const auto [email, failure] = model.OpenEmail(u16(files[0]));
+  ASSERT_FALSE(failure);
   EXPECT_EQ(email.emFrom, u"Ann");
   EXPECT_EQ(email.emTo, u"Tom");
   EXPECT_EQ(email.emCC, u"Cid");

@@ -137,10 +137,10 @@ HRESULT MailObject::SaveEmail(BSTR strPath, ::EmailMsg* Email, VARIANT_BOOL* Res
 
 HRESULT MailObject::OpenEmail(BSTR strPath, ::EmailMsg* Result) {
   return checked_call([&] {
-    const auto email = model_.OpenEmail(bstr_text(strPath));
-    const auto failure = take_pending_open_failure();
+    const auto [email, failure] = model_.OpenEmail(bstr_text(strPath));
     return_record(email, Result);
-    // The failure stays pending for the caller as the thread's error information.
+    // The call succeeds either way; a failure to read reaches the caller as the thread's error
+    // information, which a successful read clears.
     auto info = com_ptr<IErrorInfo>::attach(failure ? make_error_info(*failure) : nullptr);
     SetErrorInfo(0, info.get());
   }, Result);

@@ -15,18 +15,7 @@ namespace {
 
 constexpr std::size_t kReadFlagOffset = 3;
 
-// OpenEmail's failure, pending for the caller on the thread that made the call.
-thread_local std::optional<platform::AutomationError> pending_open_failure;
-
-void set_pending_open_failure(std::optional<platform::AutomationError> failure) {
-  pending_open_failure = std::move(failure);
-}
-
 }  // namespace
-
-std::optional<platform::AutomationError> take_pending_open_failure() {
-  return std::exchange(pending_open_failure, std::nullopt);
-}
 
 bool MailObjectModel::SaveEmail(const Text& strPath, const EmailMsg& Email) {
   try {
@@ -38,16 +27,15 @@ bool MailObjectModel::SaveEmail(const Text& strPath, const EmailMsg& Email) {
   }
 }
 
-EmailMsg MailObjectModel::OpenEmail(const Text& strPath) {
-  EmailMsg email;
+OpenedEmail MailObjectModel::OpenEmail(const Text& strPath) {
+  OpenedEmail opened;
   try {
-    with_library_source([&] { read_record_file(strPath, email); });
-    set_pending_open_failure(std::nullopt);
+    with_library_source([&] { read_record_file(strPath, opened.email); });
   } catch (const platform::AutomationError& e) {
     error_string_ = open_error_text(u"OpenEmail", e);
-    set_pending_open_failure(e);
+    opened.failure = e;
   }
-  return email;
+  return opened;
 }
 
 bool MailObjectModel::AddAttachment(const Text& strOriginalPath, const Text& strNewPath,

@@ -1,4 +1,4 @@
-// SaveEmail, OpenEmail (with its pending failure), AddAttachment and IsRead.
+// SaveEmail, OpenEmail (the record with its failure), AddAttachment and IsRead.
 
 #include <gtest/gtest.h>
 
@@ -18,11 +18,8 @@ using testsupport::TempDir;
 using testsupport::u16;
 using testsupport::write_bytes;
 
-// Each test starts and ends without a failure pending on this thread.
 class Email : public ::testing::Test {
  protected:
-  void SetUp() override { (void)take_pending_open_failure(); }
-  void TearDown() override { (void)take_pending_open_failure(); }
   TempDir dir;
   MailObjectModel model;
 };
@@ -30,12 +27,11 @@ class Email : public ::testing::Test {
 TEST_F(Email, SaveThenOpenGivesAnEqualRecord) {
   const auto path = u16(dir / "m.eml");
   ASSERT_TRUE(model.SaveEmail(path, sample_email()));
-  EXPECT_EQ(model.OpenEmail(path), sample_email());
-  EXPECT_FALSE(take_pending_open_failure().has_value());
+  const auto [email, failure] = model.OpenEmail(path);
+  EXPECT_EQ(email, sample_email());
+  EXPECT_FALSE(failure.has_value());
   EXPECT_EQ(model.ErrorString(), u"");
 }
-
-
 
 TEST_F(Email, SaveFailureMessageSurvivesLaterSuccesses) {
   EXPECT_FALSE(model.SaveEmail(u16(dir / "missing" / "m.eml"), sample_email()));
@@ -43,54 +39,53 @@ TEST_F(Email, SaveFailureMessageSurvivesLaterSuccesses) {
   EXPECT_EQ(model.ErrorString(), message);
   const auto path = u16(dir / "m.eml");
   EXPECT_TRUE(model.SaveEmail(path, sample_email()));
-  EXPECT_EQ(model.OpenEmail(path), sample_email());
+  EXPECT_EQ(model.OpenEmail(path).email, sample_email());
   EXPECT_EQ(model.ErrorString(), message);
 }
 
 TEST_F(Email, OpenOfAMissingOrEmptyFileGivesTheEmptyRecordQuietly) {
   model.set_ErrorString(u"kept");
   const auto missing = dir / "new.eml";
-  EXPECT_EQ(model.OpenEmail(u16(missing)), EmailMsg{});
+  const auto created = model.OpenEmail(u16(missing));
+  EXPECT_EQ(created.email, EmailMsg{});
+  EXPECT_FALSE(created.failure.has_value());
   EXPECT_TRUE(std::filesystem::exists(missing));
   EXPECT_EQ(std::filesystem::file_size(missing), 0u);
-  EXPECT_EQ(model.OpenEmail(u16(missing)), EmailMsg{});  // now a zero-length file
+  const auto empty = model.OpenEmail(u16(missing));  // now a zero-length file
+  EXPECT_EQ(empty.email, EmailMsg{});
+  EXPECT_FALSE(empty.failure.has_value());
   EXPECT_EQ(model.ErrorString(), u"kept");
-  EXPECT_FALSE(take_pending_open_failure().has_value());
 }
 
-TEST_F(Email, OpenFailureIsReportedAndLeftPendingOnce) {
-  const EmailMsg back = model.OpenEmail(u16(dir / "missing" / "m.eml"));
+TEST_F(Email, OpenFailureIsAnsweredWithTheRecordAndWrittenToErrorString) {
+  const auto [back, failure] = model.OpenEmail(u16(dir / "missing" / "m.eml"));
   EXPECT_EQ(back, EmailMsg{});
   EXPECT_EQ(model.ErrorString(), u"OpenEmail: Corvane.MailObjectModel\r\nPath not found");
-  const auto pending = take_pending_open_failure();
-  ASSERT_TRUE(pending.has_value());
-  EXPECT_EQ(pending->number(), platform::errnum::kPathNotFound);
-  EXPECT_EQ(pending->description(), u"Path not found");
-  EXPECT_FALSE(take_pending_open_failure().has_value());  // taking clears it
+  ASSERT_TRUE(failure.has_value());
+  EXPECT_EQ(failure->number(), platform::errnum::kPathNotFound);
+  EXPECT_EQ(failure->description(), u"Path not found");
+  EXPECT_EQ(failure->source(), u"Corvane.MailObjectModel");
 }
 
-TEST_F(Email, ASuccessfulOpenClearsAFailureNobodyTook) {
-  (void)model.OpenEmail(u16(dir / "missing" / "m.eml"));
+TEST_F(Email, ASuccessAfterAFailureAnswersNoFailureAndKeepsErrorString) {
+  EXPECT_TRUE(model.OpenEmail(u16(dir / "missing" / "m.eml")).failure.has_value());
   const auto path = u16(dir / "m.eml");
   ASSERT_TRUE(model.SaveEmail(path, sample_email()));
-  EXPECT_EQ(model.OpenEmail(path), sample_email());
-  EXPECT_FALSE(take_pending_open_failure().has_value());
-  // ErrorString is not cleared by the success.
+  EXPECT_FALSE(model.OpenEmail(path).failure.has_value());
   EXPECT_EQ(model.ErrorString(), u"OpenEmail: Corvane.MailObjectModel\r\nPath not found");
 }
 
-TEST_F(Email, DamagedFileGivesThePartialRecordAndAPendingFailure) {
+TEST_F(Email, DamagedFileGivesThePartialRecordAndItsFailure) {
   const auto path = dir / "bad.eml";
   // Signature, read flag, four texts, then a body list with three dimensions.
   write_bytes(path, {1, 2, 3, 1, 2, 0, 'T', 'o', 0, 0, 0, 0, 0, 0, 3, 0});
-  const EmailMsg back = model.OpenEmail(u16(path));
+  const auto [back, failure] = model.OpenEmail(u16(path));
   EXPECT_EQ(back.emTo, u"To");
   EXPECT_EQ(back.emRead, 1);
   const std::u16string_view expected = u"OpenEmail: Corvane.MailObjectModel\r\nBad record length";
   EXPECT_EQ(model.ErrorString().rfind(expected, 0), 0u);
-  const auto pending = take_pending_open_failure();
-  ASSERT_TRUE(pending.has_value());
-  EXPECT_NE(pending->number(), 0);
+  ASSERT_TRUE(failure.has_value());
+  EXPECT_NE(failure->number(), 0);
 }
 
 TEST_F(Email, AddAttachmentCopiesAndRecordsThePathAsGiven) {

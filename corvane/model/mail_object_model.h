@@ -7,17 +7,15 @@
 //  - SaveEmail, AddAttachment, SaveTemplate, SaveLesson, OpenEmail and OpenTemplate catch
 //    their own failures, answer False or the partial record, and write ErrorString;
 //  - every other operation throws platform::AutomationError (number, source, description).
-// No operation clears ErrorString on success.
-//
-// OpenEmail additionally leaves its failure pending on the calling thread; the caller takes it
-// with take_pending_open_failure() right after the call. A later successful OpenEmail clears
-// a failure that was never taken.
+// No operation clears ErrorString on success. OpenEmail answers its failure with the record as
+// well, so that a caller can tell an unreadable file from an e-mail without sender.
 
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "corvane/mail/email_operations.h"
 #include "corvane/mail/font_object.h"
 #include "corvane/model/presenter.h"
 #include "corvane/model/records.h"
@@ -27,9 +25,6 @@ namespace corvane {
 
 // The library's programmatic identifier, the source of the errors its operations raise.
 inline constexpr std::u16string_view kProgId = u"Corvane.MailObjectModel";
-
-// OpenEmail's pending failure on this thread, removed by the call. Empty when none.
-std::optional<platform::AutomationError> take_pending_open_failure();
 
 class MailObjectModel {
  public:
@@ -52,7 +47,7 @@ class MailObjectModel {
 
   // E-mails.
   bool SaveEmail(const Text& strPath, const EmailMsg& Email);
-  EmailMsg OpenEmail(const Text& strPath);
+  OpenedEmail OpenEmail(const Text& strPath);
   bool AddAttachment(const Text& strOriginalPath, const Text& strNewPath, EmailMsg& Email);
   bool IsRead(const Text& Path);
 

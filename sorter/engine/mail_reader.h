@@ -1,6 +1,6 @@
 #pragma once
-// How the sorting round reads e-mail files. In-process it wraps corvane::MailObjectModel; the
-// Windows tray program wraps the COM object. A reader is created through its factory when the
+// How the sorting round reads e-mail files. In-process it decodes them itself; the Windows
+// tray program goes through the COM object. A reader is created through its factory when the
 // round handles its first file and lives as long as the round.
 
 #include <functional>
@@ -8,17 +8,13 @@
 #include <optional>
 #include <string>
 
-#include "corvane/model/records.h"
-#include "platform/automation_error.h"
+#include "corvane/mail/email_operations.h"
 #include "platform/drop_file.h"
 
 namespace sorter {
 
-struct OpenedEmail {
-  corvane::EmailMsg email;
-  // The failure OpenEmail left pending: the file could not be opened or read.
-  std::optional<platform::AutomationError> failure;
-};
+// The record read, and the failure when the file could not be opened or read.
+using OpenedEmail = corvane::OpenedEmail;
 
 class MailReader {
  public:

@@ -19,8 +19,7 @@ class ComMailReader final : public MailReader {
     // OpenEmail opens by name, for reading and writing: let it, while the round's handle keeps
     // the file from being removed or replaced (else OpenEmail would create it anew, empty).
     file.share_for_open_by_name();
-    auto [email, failure] = client::open_email(*object_.get(), path);
-    return OpenedEmail{std::move(email), std::move(failure)};
+    return client::open_email(*object_.get(), path);
   }
 
  private:

@@ -33,12 +33,12 @@ platform::AutomationError failure_of_call(HRESULT hr, std::u16string_view what) 
   return platform::AutomationError(static_cast<int32_t>(code), std::u16string(what));
 }
 
-OpenedEmail open_email(_MailObjectModel& object, std::u16string_view path) {
+corvane::OpenedEmail open_email(_MailObjectModel& object, std::u16string_view path) {
   const auto name = make_bstr(path);
   owned_udt<::EmailMsg> record;
   const HRESULT hr = object.OpenEmail(name.get(), &record.get());
   // Taken at once, before any other call can replace the thread's error information.
-  OpenedEmail opened;
+  corvane::OpenedEmail opened;
   opened.failure = take_error_info();
   if (FAILED(hr)) {
     if (!opened.failure) opened.failure = failure_of_call(hr, u"OpenEmail failed");

@@ -17,7 +17,7 @@
 
 #include "corvane/com/corvane_idl.h"
 #include "corvane/com/unique_resource.h"
-#include "corvane/model/records.h"
+#include "corvane/mail/email_operations.h"
 #include "platform/automation_error.h"
 
 namespace corvane::com::client {
@@ -36,10 +36,6 @@ platform::AutomationError failure_of_call(HRESULT hr, std::u16string_view what);
 
 // What OpenEmail gave: the record, and the failure to read the file if there was one. A call
 // that failed outright reads nothing: an empty record, and the failure of the call.
-struct OpenedEmail {
-  corvane::EmailMsg email;
-  std::optional<platform::AutomationError> failure;
-};
-OpenedEmail open_email(_MailObjectModel& object, std::u16string_view path);
+corvane::OpenedEmail open_email(_MailObjectModel& object, std::u16string_view path);
 
 }  // namespace corvane::com::client
