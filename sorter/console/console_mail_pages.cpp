@@ -36,6 +36,27 @@ bool name_taken(const StoreView& view, const StorePath& folder, std::u16string_v
                      [&](const StoreEntry& e) { return platform::fold_case(e.name) == folded; });
 }
 
+// An e-mail of the Error folder, found by the exact name a form gave.
+struct ErrorMail {
+  StorePath folder;
+  StoreEntry entry;
+  StorePath path() const { return child(folder, entry.name); }
+};
+
+// The e-mail named file in the Error folder; never the log that shares the folder.
+std::optional<ErrorMail> find_error_mail(const StoreView& view, std::u16string_view file) {
+  auto error = view.error_folder();
+  auto entry = error ? view.exact(*error, file, EntryKind::file) : std::nullopt;
+  if (!entry || platform::fold_case(entry->name) == platform::fold_case(kLogName)) {
+    return std::nullopt;
+  }
+  return ErrorMail{std::move(*error), std::move(*entry)};
+}
+
+std::string no_error_mail(std::u16string_view file) {
+  return "The Error folder holds no e-mail named " + escape(quoted(file)) + ".";
+}
+
 std::u16string reason(const AutomationError& e) {
   return e.description() + u" (" + platform::from_utf8(std::to_string(e.number())) + u")";
 }
@@ -280,56 +301,50 @@ Response Console::Impl::errors_page(Call& call) {
 Response Console::Impl::retry(Call& call) {
   const std::u16string file = field(call.request, "file");
   std::lock_guard guard(lock);
-  const auto error = view.error_folder();
-  const auto entry = error ? view.exact(*error, file, EntryKind::file) : std::nullopt;
-  if (!entry || platform::fold_case(entry->name) == platform::fold_case(kLogName)) {
-    return done(call, "/errors", false,
-                "The Error folder holds no e-mail named " + escape(quoted(file)) + ".");
-  }
+  const auto mail = find_error_mail(view, file);
+  if (!mail) return done(call, "/errors", false, no_error_mail(file));
+  const std::u16string& name = mail->entry.name;
   const auto drop = view.drop_folder();
   if (!drop) return done(call, "/errors", false, "The store has no MailBank folder.");
-  if (name_taken(view, *drop, entry->name)) {
+  if (name_taken(view, *drop, name)) {
     return done(call, "/errors", false,
-                "Not retried: MailBank already holds a file named " + escape(quoted(entry->name)) +
+                "Not retried: MailBank already holds a file named " + escape(quoted(name)) +
                     "; nothing was replaced.");
   }
   try {
-    store.move(child(*error, entry->name), child(*drop, entry->name));
+    store.move(mail->path(), child(*drop, name));
   } catch (const AutomationError& e) {
     return done(call, "/errors", false,
-                "Not retried: " + escape(quoted(entry->name)) + ": " + escape(reason(e)) + ".");
+                "Not retried: " + escape(quoted(name)) + ": " + escape(reason(e)) + ".");
   }
   log_action(call,
-             u"moved " + quoted(entry->name) + u" from Error back to MailBank for another round",
+             u"moved " + quoted(name) + u" from Error back to MailBank for another round",
              EventType::kInformation);
   return done(
       call, "/errors", true,
-      "Moved " + escape(quoted(entry->name)) + " back to MailBank: the next round sorts it.");
+      "Moved " + escape(quoted(name)) + " back to MailBank: the next round sorts it.");
 }
 
 Response Console::Impl::remove_error(Call& call) {
   const std::u16string file = field(call.request, "file");
   std::lock_guard guard(lock);
-  const auto error = view.error_folder();
-  const auto entry = error ? view.exact(*error, file, EntryKind::file) : std::nullopt;
-  if (!entry || platform::fold_case(entry->name) == platform::fold_case(kLogName)) {
-    return done(call, "/errors", false,
-                "The Error folder holds no e-mail named " + escape(quoted(file)) + ".");
-  }
+  const auto mail = find_error_mail(view, file);
+  if (!mail) return done(call, "/errors", false, no_error_mail(file));
+  const std::u16string& name = mail->entry.name;
   if (!log.ready()) {
     return done(call, "/errors", false,
                 "Not deleted: the log cannot be written, and no file is deleted without its log "
                 "entry.");
   }
   try {
-    store.remove(child(*error, entry->name));
+    store.remove(mail->path());
   } catch (const AutomationError& e) {
     return done(call, "/errors", false,
-                "Not deleted: " + escape(quoted(entry->name)) + ": " + escape(reason(e)) + ".");
+                "Not deleted: " + escape(quoted(name)) + ": " + escape(reason(e)) + ".");
   }
-  log_action(call, u"deleted " + quoted(entry->name) + u" from the Error folder",
+  log_action(call, u"deleted " + quoted(name) + u" from the Error folder",
              EventType::kWarning);
-  return done(call, "/errors", true, "Deleted " + escape(quoted(entry->name)) + ".");
+  return done(call, "/errors", true, "Deleted " + escape(quoted(name)) + ".");
 }
 
 }  // namespace sorter::console
