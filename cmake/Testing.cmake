@@ -6,7 +6,9 @@
 # the system packages and each test case is its own CTest entry. For the Windows cross builds it
 # is built from /usr/src/googletest and linked statically; each executable is one CTest entry
 # (a Wine process start is not free) run through CMAKE_CROSSCOMPILING_EMULATOR, the Wine wrapper,
-# in the prefix <build>/wineprefix. Without an emulator (i686) the tests are built, not registered.
+# in the prefix <build>/wineprefix, and writes its GoogleTest XML report to
+# <build>/gtest-reports/<exe>.xml (scripts/test counts the cases from it). Without an emulator
+# (i686) the tests are built, not registered.
 if(NOT CORVANE_BUILD_TESTS)
   function(corvane_add_test)
   endfunction()
@@ -33,6 +35,9 @@ else()
 endif()
 include(GoogleTest)
 set(CORVANE_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(CORVANE_GTEST_REPORTS ${CMAKE_BINARY_DIR}/gtest-reports)
+# The same folder as the Windows programs see it, through Wine's Z: drive.
+string(REPLACE "/" "\\" CORVANE_GTEST_REPORTS_WINPATH "Z:${CORVANE_GTEST_REPORTS}")
 
 function(corvane_add_test)
   cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS" ${ARGN})
@@ -41,7 +46,8 @@ function(corvane_add_test)
   target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR})
   if(CMAKE_CROSSCOMPILING)
     if(CMAKE_CROSSCOMPILING_EMULATOR)
-      add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_color=no)
+      add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_color=no
+               "--gtest_output=xml:${CORVANE_GTEST_REPORTS_WINPATH}\\${T_NAME}.xml")
       set_tests_properties(${T_NAME} PROPERTIES LABELS windows TIMEOUT 900
                            ENVIRONMENT "CORVANE_WINEPREFIX=${CORVANE_WINEPREFIX}")
     endif()

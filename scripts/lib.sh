@@ -14,20 +14,25 @@ PACKAGING_PACKAGES=(wixl msitools dpkg-dev help2man lintian systemd man-db addus
 
 log() { printf '==> %s\n' "$*"; }
 
-# Installs the named Debian packages that are missing; quiet and idempotent.
+# Installs the named Debian packages that are missing; quiet and idempotent. A name with the
+# suffix :i386 adds that architecture first. The package lists are refreshed only when something
+# is to be installed.
 ensure_packages() {
-  local missing=() pkg
+  local missing=() pkg sudo=()
   for pkg in "$@"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
       missing+=("$pkg")
   done
   ((${#missing[@]} == 0)) && return 0
   log "installing ${missing[*]}"
-  local sudo=()
   ((EUID != 0)) && sudo=(sudo)
   export DEBIAN_FRONTEND=noninteractive
+  if [[ " ${missing[*]}" == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${sudo[@]}" dpkg --add-architecture i386 || return 1
+  fi
   "${sudo[@]}" apt-get update -qq >/dev/null &&
-    "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    "${sudo[@]}" apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=300 \
+      "${missing[@]}" >/dev/null
 }
 
 # now_ms: milliseconds since the epoch.

@@ -74,3 +74,10 @@ cp -- "$here/corvane.wxs" "$out/corvane.wxs"
 for arch in x86 x64; do
   "$here/wixl-package.sh" "$out" "$arch" "$version" "$product" "$out/corvane-$version-$arch.msi"
 done
+
+# What went into each package, for the build log.
+for msi in "$out"/*.msi; do
+  for table in File Component Registry; do
+    echo "== $msi: $table" && msiinfo export "$msi" "$table" | tail -n +4 | cut -c1-160
+  done
+done

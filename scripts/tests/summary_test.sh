@@ -1,12 +1,14 @@
 #!/bin/bash
-# Checks how scripts/test reads CTest's verbose output of the Wine run: gtest cases counted from
-# gtest's own summaries, other tests by CTest's verdict, crashes and repeated output handled.
+# Checks how scripts/test counts: CTest's JUnit report with each Windows test program's gtest
+# report in place of its CTest verdict, check scripts' PASS and FAIL lines, crashes, timeouts and
+# missing reports as failures; and how it picks tiers.
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/../test"
 
-failures=0
+failures=0 checks=0
 expect() {
   local what=$1 want=$2 got=$3
+  checks=$((checks + 1))
   if [[ "$got" != "$want" ]]; then
     echo "FAIL: $what: want '$want', got '$got'"
     failures=$((failures + 1))
@@ -14,49 +16,92 @@ expect() {
     echo "ok: $what"
   fi
 }
+counted() { count "$@"; echo "$passed $failed $skipped $tests $programs"; }
 
-log=$(mktemp)
-trap 'rm -f "$log"' EXIT
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+mkdir "$dir/gtest"
 
-# All passing: two gtest programs, one corpus replay.
-cat >"$log" <<'LOG'
-1: [==========] Running 3 tests from 1 test suite.
-1: [  PASSED  ] 3 tests.
- 1/3 Test  #1: platform_tests ...................   Passed    0.32 sec
-2: [==========] Running 1 test from 1 test suite.
-2: [  PASSED  ] 1 test.
- 2/3 Test  #2: model_tests ......................   Passed    0.10 sec
-3: replay: 7 inputs
- 3/3 Test  #3: fuzz_email_msg ...................   Passed    0.11 sec
-100% tests passed, 0 tests failed out of 3
-LOG
-expect "all pass" "4 0 2 1 1" "$(count_wine_results "$log")"
+# A CTest run of the Windows tests: gtest programs (reports of their own, one with a failed and a
+# skipped case, one whose process failed after a clean report), a program that crashed before
+# writing its report, the script client with its PASS/FAIL lines, a plain test, a skipped one.
+cat >"$dir/junit.xml" <<'XML'
+<?xml version="1.0" encoding="UTF-8"?>
+<testsuite name="(empty)" tests="7" failures="3" disabled="0" skipped="1" hostname="" time="9">
+  <testcase name="platform_tests" classname="platform_tests" time="0.3" status="run">
+    <system-out>[  PASSED  ] 3 tests.</system-out>
+  </testcase>
+  <testcase name="corvane_mail_tests" classname="corvane_mail_tests" time="0.3" status="fail">
+    <failure message=""/><system-out>[  FAILED  ] 1 test, listed below:</system-out>
+  </testcase>
+  <testcase name="corvane_lesson_tests" classname="corvane_lesson_tests" time="0.3" status="fail">
+    <failure message=""/><system-out>[  PASSED  ] 2 tests.</system-out>
+  </testcase>
+  <testcase name="corvane_com_tests" classname="corvane_com_tests" time="0.2" status="fail">
+    <failure message=""/><system-out>[==========] Running 5 tests from 2 test suites.</system-out>
+  </testcase>
+  <testcase name="corvane_com_script_test" classname="corvane_com_script_test" time="1" status="fail">
+    <failure message=""/><system-out>PASS creates the object
+PASS SaveEmail&#13;
+FAIL OpenEmail
+RESULT passed=2 failed=1</system-out>
+  </testcase>
+  <testcase name="fuzz_email_msg" classname="fuzz_email_msg" time="0.1" status="run">
+    <system-out>INFO: seed corpus: files: 7</system-out>
+  </testcase>
+  <testcase name="wine_runner_exit_code" classname="wine_runner_exit_code" time="0" status="notrun">
+    <skipped message="Disabled"/><system-out></system-out>
+  </testcase>
+</testsuite>
+XML
+gtest_report() {  # gtest_report NAME RESULT... (ok, failed, skipped, disabled)
+  local name=$1 result i=0
+  shift
+  {
+    echo '<?xml version="1.0" encoding="UTF-8"?>'
+    echo "<testsuites tests=\"$#\" name=\"AllTests\"><testsuite name=\"S\" tests=\"$#\">"
+    for result in "$@"; do
+      i=$((i + 1))
+      case $result in
+        ok) echo "<testcase name=\"T$i\" status=\"run\" result=\"completed\" classname=\"S\"/>" ;;
+        failed) echo "<testcase name=\"T$i\" status=\"run\" result=\"completed\" classname=\"S\">
+          <failure message=\"x.cpp:3&#x0A;Expected equality\" type=\"\"><![CDATA[x.cpp:3]]></failure></testcase>" ;;
+        skipped) echo "<testcase name=\"T$i\" status=\"run\" result=\"skipped\" classname=\"S\">
+          <skipped message=\"\"/></testcase>" ;;
+        disabled) echo "<testcase name=\"DISABLED_T$i\" status=\"notrun\" result=\"suppressed\" classname=\"S\"/>" ;;
+      esac
+    done
+    echo '</testsuite></testsuites>'
+  } >"$dir/gtest/$name.xml"
+}
+gtest_report platform_tests ok ok ok
+gtest_report corvane_mail_tests ok failed skipped disabled
+gtest_report corvane_lesson_tests ok ok
 
-# One failed case, its output repeated without prefixes by --output-on-failure (not counted
-# twice), a program that crashed before its summary, and a failing script test.
-cat >"$log" <<'LOG'
-1: [==========] Running 3 tests from 1 test suite.
-1: [  FAILED  ] Probe.Fails (0 ms)
-1: [  PASSED  ] 2 tests.
-1: [  FAILED  ] 1 test, listed below:
-1: [  FAILED  ] Probe.Fails
- 1/4 Test  #1: platform_tests ...................***Failed    0.32 sec
-[  PASSED  ] 2 tests.
-[  FAILED  ] 1 test, listed below:
-2: [==========] Running 5 tests from 2 test suites.
- 2/4 Test  #2: com_tests ........................***Exception: SegFault  0.20 sec
-3: RESULT passed=11 failed=1
- 3/4 Test  #3: com_script_test ..................***Failed  Required regular expression not found.  1.20 sec
-4: [==========] Running 2 tests from 1 test suite.
-4: [  PASSED  ] 2 tests.
-10/10 Test  #4: cli_tests ........................   Passed    0.10 sec
-LOG
-expect "failures" "4 2 3 0 1" "$(count_wine_results "$log")"
+# passed: 3 + 1 + 2 + 2 script checks + 1 fuzz replay; failed: 1 case, the lesson program's
+# failed process, the crashed com program, 1 script check; skipped: 2 cases and 1 test.
+expect "windows run, gtest reports" "9 4 3 7 3" "$(counted 0 "$dir/junit.xml" --gtest-dir "$dir/gtest")"
+expect "windows run, no gtest reports" "4 4 1 7 0" "$(counted 0 "$dir/junit.xml")"
+expect "a gtest report on its own" "1 1 2 0 0" \
+  "$(counted 0 "$dir/gtest/corvane_mail_tests.xml")"
 
-expect "no tests" "0 0 0 0 0" "$(count_wine_results /dev/null)"
+printf 'PASS installs\nFAIL removes: left /usr/bin/corvane\n  PASS indented is no check\nRESULT passed=1 failed=1\n' \
+  >"$dir/check.log"
+printf 'PASS a\nPASS b\n' >"$dir/check2.log"
+expect "check logs summed" "3 1 0 0 0" "$(counted 1 "$dir/check.log" "$dir/check2.log")"
+expect "a step that failed without a FAIL line" "2 1 0 0 0" "$(counted 124 "$dir/check2.log")"
+: >"$dir/empty.log"
+expect "an empty log of a clean step" "0 0 0 0 0" "$(counted 0 "$dir/empty.log")"
+expect "a missing report fails" "0 1 0 0 0" "$(counted 0 "$dir/missing.xml" 2>/dev/null)"
+expect "no reports" "0 0 0 0 0" "$(counted 0)"
+
+expect "chosen tiers keep their order" "windows64 com asan" \
+  "$(select_tiers asan com windows64; echo "${TIERS[*]}")"
+expect "every tier by default" "${ALL_TIERS[*]}" "$(select_tiers; echo "${TIERS[*]}")"
+expect "an unknown tier stops the run" "2" "$( (select_tiers native nonsense) 2>/dev/null; echo $?)"
 
 expect "fmt_ms seconds" "3.4s" "$(fmt_ms 3456)"
 expect "fmt_ms minutes" "2m05s" "$(fmt_ms 125400)"
 
-echo "$((5 - failures)) passed, $failures failed"
+echo "$((checks - failures)) passed, $failures failed"
 ((failures == 0))

@@ -1,9 +1,10 @@
 #!/bin/bash
 # Runs the COM window test under Xvfb in a Wine virtual desktop and takes the screenshots it
 # asks for (PNG, `import -window root`). The verdict comes from the test's XML report, since
-# a program started by the desktop's explorer does not hand its exit code back.
+# a program started by the desktop's explorer does not hand its exit code back; it is kept in
+# <report.xml> when given.
 #
-#   run_gui_test.sh <wine-run.sh> <test.exe> <screenshot-dir>
+#   run_gui_test.sh <wine-run.sh> <test.exe> <screenshot-dir> [<report.xml>]
 set -u
 
 # Inside the X server: run the test and serve its screenshot requests.
@@ -26,9 +27,10 @@ if [[ "${1:-}" == --inner ]]; then
   exit $?
 fi
 
-wine_run=$1 test_exe=$2 shots=$3
+wine_run=$1 test_exe=$2 shots=$3 keep=${4:-}
 report=$(mktemp --suffix=.xml) || exit 2
 mkdir -p "$shots"
+[[ -n $keep ]] && mkdir -p "$(dirname "$keep")" && rm -f "$keep"
 rm -f "$shots"/*.ready "$shots"/*.done
 timeout 300 xvfb-run -a -s "-screen 0 1024x768x24" \
   "$(readlink -f "$0")" --inner "$wine_run" "$test_exe" "$shots" "$report"
@@ -38,6 +40,7 @@ if [[ ! -s "$report" ]]; then
   echo "run_gui_test.sh: no test report (exit $status)" >&2; rm -f "$report"; exit 1
 fi
 cat "$report"
+[[ -n $keep ]] && cp "$report" "$keep"
 if grep -q 'failures="0"' "$report" && grep -q 'errors="0"' "$report" && grep -q '<testcase' "$report"; then
   rm -f "$report"; echo "GUI TESTS PASSED"; exit 0
 fi
