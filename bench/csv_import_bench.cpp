@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "corvane/model/mail_object_model.h"
+#include "corvane/object_model/mail_object_model.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "corvane/model/mail_object_model.h"
+#include "corvane/object_model/mail_object_model.h"
 
 namespace {
 

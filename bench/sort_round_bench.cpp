@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "corvane/model/mail_object_model.h"
+#include "corvane/object_model/mail_object_model.h"
 #include "platform/utf.h"
 #include "sorter/engine/sorting_round.h"
 

@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "corvane/model/mail_object_model.h"
+#include "corvane/object_model/mail_object_model.h"
 #include "fuzz/csv_properties.h"
 #include "fuzz/record_properties.h"
 #include "fuzz/scratch_folder.h"

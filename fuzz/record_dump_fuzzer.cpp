@@ -8,7 +8,8 @@
 #include <span>
 #include <string_view>
 
-#include "corvane/model/mail_object_model.h"
+#include "corvane/lesson/lesson_display.h"
+#include "corvane/object_model/mail_object_model.h"
 #include "corvane/model/records.h"
 #include "fuzz/record_properties.h"
 
@@ -58,7 +59,7 @@ void dump_lesson(std::span<const uint8_t> data) {
   corvane::EmailLesson lesson;
   if (!decode(data, lesson)) return;
   const Text path = u"C:\\Lessons\\fuzz.dat";
-  const Text text = corvane::MailObjectModel::lesson_display_text(path, lesson);
+  const Text text = corvane::lesson_display_text(path, lesson);
   FUZZ_CHECK(starts_with(text, u"[" + path + u"]\r\nSteps:\r\n") && ends_with(text, u"_____"));
 }
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "corvane/model/mail_object_model.h"
+#include "corvane/object_model/mail_object_model.h"
 #include "fuzz/csv_properties.h"
 #include "platform/automation_error.h"
 #include "platform/codepage.h"

@@ -7,8 +7,9 @@
 #include <functional>
 #include <map>
 
-#include "corvane/mail/text_dumps.h"
-#include "corvane/model/mail_object_model.h"
+#include "corvane/lesson/lesson_display.h"
+#include "corvane/mail/debug_dump.h"
+#include "corvane/object_model/mail_object_model.h"
 #include "platform/automation_error.h"
 #include "platform/utf.h"
 #include "tools/cli_args.h"

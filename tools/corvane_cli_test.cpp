@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <sstream>
 
-#include "corvane/model/mail_object_model.h"
+#include "corvane/object_model/mail_object_model.h"
 #include "tests/support/temp_dir.h"
 
 namespace corvane::cli {

@@ -10,7 +10,7 @@
 #include <optional>
 #include <stdexcept>
 
-#include "corvane/model/mail_object_model.h"
+#include "corvane/object_model/mail_object_model.h"
 
 namespace corvane::cli {
 

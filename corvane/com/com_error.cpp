@@ -5,7 +5,7 @@
 
 #include "corvane/com/corvane_idl.h"
 #include "corvane/com/unique_resource.h"
-#include "corvane/model/mail_object_model.h"
+#include "corvane/model/library_identity.h"
 #include "platform/utf.h"
 
 namespace corvane::com {

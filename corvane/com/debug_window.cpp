@@ -9,6 +9,7 @@
 
 #include "corvane/com/type_library.h"
 #include "corvane/com/unique_resource.h"
+#include "corvane/model/library_identity.h"
 #include "platform/automation_error.h"
 
 namespace corvane::com {
@@ -72,7 +73,7 @@ HBITMAP draw_picture(HWND window) {
   SetTextColor(dc, RGB(255, 255, 255));
   HGDIOBJ old_font = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
   RECT area = {0, 0, kPictureWidth, kPictureHeight};
-  DrawTextW(dc, L"Quenby Email Object Model", -1, &area, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+  DrawTextW(dc, L"" CORVANE_LIBRARY_DESCRIPTION, -1, &area, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
   SelectObject(dc, old_font);
   SelectObject(dc, old_bitmap);
   DeleteDC(dc);

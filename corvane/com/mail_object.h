@@ -9,7 +9,7 @@
 #include <atomic>
 
 #include "corvane/com/corvane_idl.h"
-#include "corvane/model/mail_object_model.h"
+#include "corvane/object_model/mail_object_model.h"
 
 namespace corvane::com {
 

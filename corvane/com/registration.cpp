@@ -9,13 +9,14 @@
 #include "corvane/com/type_library.h"
 #include "corvane/com/type_library_registration.h"
 #include "corvane/com/unique_resource.h"
+#include "corvane/model/library_identity.h"
 
 namespace corvane::com {
 namespace {
 
 constexpr wchar_t kClsid[] = L"{979CEE9F-5A48-4170-ADF3-137DCCB79C78}";
 constexpr wchar_t kLibid[] = L"{A02E87AA-BB35-4AC0-BA59-B2B975D64CEA}";
-constexpr wchar_t kProgId[] = L"Corvane.MailObjectModel";
+constexpr wchar_t kProgId[] = L"" CORVANE_PROG_ID;
 // The class's VERSION key names the library version in decimal, unlike the TypeLib keys.
 constexpr wchar_t kLibraryVersion[] = L"30.0";
 

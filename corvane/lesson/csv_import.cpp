@@ -1,14 +1,12 @@
-// Lesson CSV conversion: ConvertCSV2Lesson imports a CSV file into a lesson file;
-// ConvertLesson2CSV exports nothing.
+#include "corvane/lesson/csv_import.h"
 
 #include <cmath>
-#include <optional>
 
 #include "corvane/lesson/csv_line_reader.h"
 #include "corvane/lesson/csv_split.h"
 #include "corvane/lesson/lesson_builder.h"
 #include "corvane/model/error_text.h"
-#include "corvane/model/mail_object_model.h"
+#include "corvane/model/library_identity.h"
 #include "platform/codepage.h"
 #include "platform/input_file.h"
 #include "platform/locale_text.h"
@@ -33,8 +31,7 @@ Integer step_number(const Text& column, char16_t decimal_separator) {
   return static_cast<Integer>(rounded);
 }
 
-// The lesson a CSV file describes, or no value when a line is rejected.
-std::optional<EmailLesson> read_lesson_csv(const Text& path) {
+std::optional<EmailLesson> read_lines(const Text& path) {
   CsvLineReader reader(platform::InputFile::open(path));
   const char16_t separator = platform::decimal_separator();
   LessonBuilder builder;
@@ -56,14 +53,8 @@ std::optional<EmailLesson> read_lesson_csv(const Text& path) {
 
 }  // namespace
 
-bool MailObjectModel::ConvertCSV2Lesson(const Text& CSVPath, const Text& LessonPath) {
-  std::optional<EmailLesson> lesson = with_library_source([&] { return read_lesson_csv(CSVPath); });
-  if (!lesson) return false;
-  return SaveLesson(LessonPath, *lesson);
-}
-
-bool MailObjectModel::ConvertLesson2CSV(const Text& /*LessonPath*/, const Text& /*CSVPath*/) {
-  return false;
+std::optional<EmailLesson> read_lesson_csv(const Text& path) {
+  return with_library_source([&] { return read_lines(path); });
 }
 
 }  // namespace corvane

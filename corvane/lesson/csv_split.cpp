@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "corvane/model/error_text.h"
-#include "corvane/model/mail_object_model.h"
+#include "corvane/model/library_identity.h"
 #include "platform/locale_text.h"
 
 namespace corvane {
@@ -93,10 +93,10 @@ std::optional<CsvColumns> split_csv_columns(const CsvLineView& line, char16_t de
   return columns;
 }
 
-List<Text> MailObjectModel::SplitCSVLine(const Text& strLine) {
+List<Text> split_csv_line(const Text& line) {
   return with_library_source([&] {
     std::optional<CsvColumns> columns =
-        split_csv_columns(CsvLineView{strLine, false, false, false, {}},
+        split_csv_columns(CsvLineView{line, false, false, false, {}},
                           platform::decimal_separator());
     std::vector<Text> texts(4);
     if (columns) std::move(columns->begin(), columns->end(), texts.begin());

@@ -1,5 +1,5 @@
 #pragma once
-// The lesson CSV tokeniser behind SplitCSVLine and the importer. Character positions are
+// The lesson CSV tokeniser behind split_csv_line and the importer. Character positions are
 // 16-bit: a comma or double quote found beyond position 32767, or a start position past it,
 // throws AutomationError 6 (Overflow).
 
@@ -29,5 +29,9 @@ struct CsvLineView {
 
 // The four columns, or no value when the line is rejected.
 std::optional<CsvColumns> split_csv_columns(const CsvLineView& line, char16_t decimal_separator);
+
+// The four columns of a whole line as a list with subscripts 0 to 3, in the user's locale; a
+// rejected line gives four empty texts.
+List<Text> split_csv_line(const Text& line);
 
 }  // namespace corvane

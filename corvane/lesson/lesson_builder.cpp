@@ -1,6 +1,7 @@
 #include "corvane/lesson/lesson_builder.h"
 
-#include "corvane/model/mail_object_model.h"
+#include "corvane/model/library_identity.h"
+#include "platform/automation_error.h"
 
 namespace corvane {
 namespace {

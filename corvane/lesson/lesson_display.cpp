@@ -1,11 +1,10 @@
-// Lesson and time display: DisplayLesson shows a lesson file as indented text, ShowTime the
-// current date and time, each in a modal message box.
+#include "corvane/lesson/lesson_display.h"
 
 #include <exception>
 
-#include "corvane/mail/text_dumps.h"
+#include "corvane/lesson/lesson_operations.h"
 #include "corvane/model/error_text.h"
-#include "corvane/model/mail_object_model.h"
+#include "corvane/model/library_identity.h"
 #include "platform/clock.h"
 #include "platform/locale_text.h"
 
@@ -62,26 +61,26 @@ void write_lesson_display(const Text& path, const EmailLesson& lesson, const Tex
   write_display(buffer, path, lesson, &sink);
 }
 
-Text MailObjectModel::lesson_display_text(const Text& path, const EmailLesson& lesson) {
+Text lesson_display_text(const Text& path, const EmailLesson& lesson) {
   Text out;
   write_display(out, path, lesson, nullptr);
   return out;
 }
 
-Text MailObjectModel::time_display_text(Date now) { return platform::date_text(now); }
+Text time_display_text(Date now) { return platform::date_text(now); }
 
-void MailObjectModel::DisplayLesson(const Text& Path) {
-  const EmailLesson lesson = OpenLesson(Path);
-  const Text text = lesson_display_text(Path, lesson);
+void display_lesson(const Text& path, Presenter& presenter) {
+  const EmailLesson lesson = open_lesson(path);
+  const Text text = lesson_display_text(path, lesson);
   try {
-    presenter().show_message(text, kLessonTitle, MessageIcon::kInformation);
+    presenter.show_message(text, kLessonTitle, MessageIcon::kInformation);
   } catch (...) {
     // A message box that cannot be shown is skipped: the lesson was read, the call succeeds.
   }
 }
 
-void MailObjectModel::ShowTime() {
-  presenter().show_message(time_display_text(platform::local_now_as_oa_date()), kLibraryTitle,
+void show_time(Presenter& presenter) {
+  presenter.show_message(time_display_text(platform::local_now_as_oa_date()), kLibraryTitle,
                            MessageIcon::kNone);
 }
 

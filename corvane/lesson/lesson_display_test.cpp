@@ -19,7 +19,7 @@ TEST(LessonDisplayText, StepsAndChoicesIndented) {
       lesson_of({{1, {choice(u"Ann", u"Hi", u"Hello"), choice(u"Bob", u"Yo", u"A\r\nB")}},
                  {-3, {choice(u"Cid", u"S", u"M")}}},
                 1);
-  EXPECT_EQ(MailObjectModel::lesson_display_text(u"C:\\l.les", lesson),
+  EXPECT_EQ(lesson_display_text(u"C:\\l.les", lesson),
             u"[C:\\l.les]\r\nSteps:\r\n"
             u"\tIndex: 1\tChoices: \r\n"
             u"\t\tFrom: Ann\r\n\t\tSubject: Hi\r\n\t\tMessage: Hello\r\n"
@@ -30,11 +30,11 @@ TEST(LessonDisplayText, StepsAndChoicesIndented) {
 }
 
 TEST(LessonDisplayText, EmptyLessonsAndUnsizedChoices) {
-  EXPECT_EQ(MailObjectModel::lesson_display_text(u"p", EmailLesson{}),
+  EXPECT_EQ(lesson_display_text(u"p", EmailLesson{}),
             u"[p]\r\nSteps:\r\n_____");
   EmailLesson lesson;
   lesson.steps.push_back(LessonStep{List<LessonChoice>(), 4});
-  EXPECT_EQ(MailObjectModel::lesson_display_text(u"p", lesson),
+  EXPECT_EQ(lesson_display_text(u"p", lesson),
             u"[p]\r\nSteps:\r\n\tIndex: 4\tChoices: \r\n_____");
 }
 

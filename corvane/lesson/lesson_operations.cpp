@@ -1,7 +1,6 @@
-// Lesson files: SaveLesson, OpenLesson, and findLessonIndex, the step lookup by step number.
+#include "corvane/lesson/lesson_operations.h"
 
-#include "corvane/model/error_text.h"
-#include "corvane/model/mail_object_model.h"
+#include "corvane/model/library_identity.h"
 #include "corvane/model/record_file.h"
 
 namespace corvane {
@@ -15,20 +14,14 @@ constexpr int64_t kIntegerMax = 32767;
 
 }  // namespace
 
-bool MailObjectModel::SaveLesson(const Text& Path, const EmailLesson& Lesson) {
-  try {
-    with_library_source([&] { write_record_file(Path, Lesson); });
-    return true;
-  } catch (const platform::AutomationError& e) {
-    error_string_ = lesson_save_error_text(e);
-    return false;
-  }
+Failure save_lesson(const Text& path, const EmailLesson& lesson) {
+  return failure_of([&] { write_record_file(path, lesson); });
 }
 
-EmailLesson MailObjectModel::OpenLesson(const Text& Path) {
+EmailLesson open_lesson(const Text& path) {
   EmailLesson lesson;
   try {
-    with_library_source([&] { read_record_file(Path, lesson); });
+    with_library_source([&] { read_record_file(path, lesson); });
   } catch (const platform::AutomationError& e) {
     throw platform::AutomationError(
         kOpenLessonError, Text(kOpenLessonMessage) + Text(kCrLf) + e.description(),
@@ -40,15 +33,15 @@ EmailLesson MailObjectModel::OpenLesson(const Text& Path) {
 // The subscript walked is a 16-bit integer: a lesson whose steps start below -32768 overflows
 // on its first step, and one whose last subscript is 32767 overflows when it steps past it
 // without a match.
-Integer MailObjectModel::findLessonIndex(const EmailLesson& elePatient, Integer Key) {
-  const List<LessonStep>& steps = elePatient.steps;
+Integer find_lesson_index(const EmailLesson& lesson, Integer key) {
+  const List<LessonStep>& steps = lesson.steps;
   if (!steps.is_sized() || steps.upper_bound() > kIntegerMax) return -1;
   if (steps.lower_bound() < kIntegerMin) {
     throw platform::AutomationError(platform::errnum::kOverflow, {}, Text(kProgId));
   }
   int64_t subscript = steps.lower_bound();
   for (const LessonStep& step : steps) {
-    if (step.Index == Key) return static_cast<Integer>(subscript);
+    if (step.Index == key) return static_cast<Integer>(subscript);
     ++subscript;
   }
   if (steps.upper_bound() == kIntegerMax) {

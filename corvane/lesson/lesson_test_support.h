@@ -8,7 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "corvane/model/mail_object_model.h"
+#include "corvane/lesson/lesson_display.h"
+#include "corvane/model/library_identity.h"
+#include "corvane/object_model/mail_object_model.h"
 #include "platform/automation_error.h"
 
 namespace corvane::lessontest {

@@ -1,18 +1,15 @@
-// DebugTemplate and DebugEmail: records as readable text for developers, optionally shown in
-// the debug window.
-//
 // Every line ends with CRLF. Entries of the two lists are written line by line; a line whose
 // text cannot be built is left out and the walk goes on. A list that was never dimensioned
 // shows its heading and nothing else, exactly like a sized list without elements. The text is
 // built in one growing buffer, so a body of 100,000 text boxes costs linear time; written to a
 // sink, the buffer is handed over and emptied whenever it holds a few complete lines.
 
+#include "corvane/mail/debug_dump.h"
+
 #include <exception>
 #include <optional>
 
-#include "corvane/mail/text_dumps.h"
 #include "corvane/model/error_text.h"
-#include "corvane/model/mail_object_model.h"
 #include "platform/decimal_text.h"
 #include "platform/locale_text.h"
 
@@ -174,24 +171,24 @@ void write_template_dump(const MsgContents& contents, const TextSink& sink) {
   w.flush();
 }
 
-Text MailObjectModel::DebugTemplate(const MsgContents& argValue, Boolean blShow) {
+Text debug_template(const MsgContents& contents, Boolean show, Presenter& presenter) {
   return with_library_source([&] {
     Text out;
     DumpWriter w(out);
-    write_template(w, argValue);
-    if (blShow == kTrue) presenter().show_debug_window(out);
+    write_template(w, contents);
+    if (show == kTrue) presenter.show_debug_window(out);
     return out;
   });
 }
 
-// The headers around the body's template dump (the text DebugTemplate gives with blShow
-// False), written into one buffer so that a large body is not copied.
-Text MailObjectModel::DebugEmail(const EmailMsg& argValue, Boolean blShow) {
+// The headers around the body's template dump (the text debug_template gives), written into
+// one buffer so that a large body is not copied.
+Text debug_email(const EmailMsg& email, Boolean show, Presenter& presenter) {
   return with_library_source([&] {
     Text out;
     DumpWriter w(out);
-    write_email(w, argValue);
-    if (blShow == kTrue) presenter().show_debug_window(out);
+    write_email(w, email);
+    if (show == kTrue) presenter.show_debug_window(out);
     return out;
   });
 }

@@ -8,8 +8,9 @@
 #include <vector>
 
 #include "corvane/mail/portable_font.h"
-#include "corvane/mail/text_dumps.h"
-#include "corvane/model/mail_object_model.h"
+#include "corvane/lesson/lesson_display.h"
+#include "corvane/mail/debug_dump.h"
+#include "corvane/object_model/mail_object_model.h"
 #include "platform/automation_error.h"
 #include "platform/locale_text.h"
 
@@ -200,7 +201,7 @@ TEST_F(Dump, WrittenDumpsArriveInBoundedPiecesMakingUpTheSameText) {
     ++pieces;
   };
   write_lesson_display(u"x.les", lesson, lesson_sink);
-  EXPECT_EQ(joined, MailObjectModel::lesson_display_text(u"x.les", lesson));
+  EXPECT_EQ(joined, lesson_display_text(u"x.les", lesson));
   EXPECT_GT(pieces, 2u);
 }
 

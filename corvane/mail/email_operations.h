@@ -1,10 +1,9 @@
 #pragma once
-// E-mail files as the operations on them see them.
+// E-mail files: each holds one EmailMsg record. The failures of writing, reading and copying
+// are answered as values; is_read lets its failure propagate.
 
-#include <optional>
-
+#include "corvane/model/error_text.h"
 #include "corvane/model/records.h"
-#include "platform/automation_error.h"
 
 namespace corvane {
 
@@ -13,7 +12,21 @@ namespace corvane {
 // record.
 struct OpenedEmail {
   EmailMsg email;
-  std::optional<platform::AutomationError> failure;
+  Failure failure;
 };
+
+Failure save_email(const Text& path, const EmailMsg& email);
+
+// Creates a missing file (in an existing folder) and answers the empty record for it.
+OpenedEmail open_email(const Text& path);
+
+// Copies the file at original_path to copy_path, replacing what is there, and records
+// copy_path as the e-mail's attachment; on failure the e-mail is left as it was.
+Failure add_attachment(const Text& original_path, const Text& copy_path, EmailMsg& email);
+
+// Whether the e-mail file's read flag (its fourth byte) is set; a shorter file is unread.
+// Opens the file for reading and writing, so a missing file is created. Throws
+// platform::AutomationError.
+bool is_read(const Text& path);
 
 }  // namespace corvane

@@ -1,11 +1,7 @@
-// ConvertFont and RetrieveFont: between the standard font object and the SaveableFont record.
-// Both handle the properties in one fixed order (Name, Bold, Charset, Italic, Size,
-// Strikethrough, Underline, Weight); on a font that couples Bold and Weight the order decides
-// the outcome, so it is kept exactly.
+#include "corvane/mail/font_conversion.h"
 
 #include "corvane/mail/integer_coercion.h"
 #include "corvane/model/error_text.h"
-#include "corvane/model/mail_object_model.h"
 
 namespace corvane {
 namespace {
@@ -17,34 +13,34 @@ Boolean to_boolean(bool value) { return value ? kTrue : kFalse; }
 
 }  // namespace
 
-SaveableFont MailObjectModel::ConvertFont(const FontObject* argFont) {
+SaveableFont convert_font(const FontObject* font) {
   return with_library_source([&] {
     // Reading a property of a missing object is what fails first, so that is the error.
-    if (argFont == nullptr) throw platform::AutomationError(kObjectNotSet);
+    if (font == nullptr) throw platform::AutomationError(kObjectNotSet);
     SaveableFont out;
-    out.FontName = argFont->name();
-    out.Bold = to_boolean(argFont->bold());
-    out.Charset = decimal_text(argFont->charset());
-    out.Italic = to_boolean(argFont->italic());
-    out.Size = integer_from_currency(argFont->size_cy());
-    out.Strikethrough = to_boolean(argFont->strikethrough());
-    out.Underline = to_boolean(argFont->underline());
-    out.Weight = argFont->weight();
+    out.FontName = font->name();
+    out.Bold = to_boolean(font->bold());
+    out.Charset = decimal_text(font->charset());
+    out.Italic = to_boolean(font->italic());
+    out.Size = integer_from_currency(font->size_cy());
+    out.Strikethrough = to_boolean(font->strikethrough());
+    out.Underline = to_boolean(font->underline());
+    out.Weight = font->weight();
     return out;
   });
 }
 
-std::unique_ptr<FontObject> MailObjectModel::RetrieveFont(const SaveableFont& argFont) {
+std::unique_ptr<FontObject> retrieve_font(const SaveableFont& record, FontFactory& fonts) {
   return with_library_source([&] {
-    auto font = fonts().create();
-    font->set_name(argFont.FontName);
-    font->set_bold(argFont.Bold != kFalse);
-    font->set_charset_text(argFont.Charset);
-    font->set_italic(argFont.Italic != kFalse);
-    font->set_size_cy(static_cast<int64_t>(argFont.Size) * 10000);
-    font->set_strikethrough(argFont.Strikethrough != kFalse);
-    font->set_underline(argFont.Underline != kFalse);
-    font->set_weight(argFont.Weight);
+    auto font = fonts.create();
+    font->set_name(record.FontName);
+    font->set_bold(record.Bold != kFalse);
+    font->set_charset_text(record.Charset);
+    font->set_italic(record.Italic != kFalse);
+    font->set_size_cy(static_cast<int64_t>(record.Size) * 10000);
+    font->set_strikethrough(record.Strikethrough != kFalse);
+    font->set_underline(record.Underline != kFalse);
+    font->set_weight(record.Weight);
     return font;
   });
 }

@@ -7,7 +7,7 @@
 
 #include "corvane/mail/integer_coercion.h"
 #include "corvane/mail/portable_font.h"
-#include "corvane/model/mail_object_model.h"
+#include "corvane/object_model/mail_object_model.h"
 
 namespace corvane {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "corvane/model/mail_object_model.h"
+#include "corvane/object_model/mail_object_model.h"
 #include "tests/support/bytes.h"
 #include "tests/support/temp_dir.h"
 

@@ -25,7 +25,4 @@ class Presenter {
 // Writes to standard error and returns at once.
 std::shared_ptr<Presenter> make_stderr_presenter();
 
-// The title message boxes carry when an operation gives them none of their own.
-inline constexpr std::u16string_view kLibraryTitle = u"Quenby Email Object Model Library";
-
 }  // namespace corvane

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "corvane/com/unique_resource.h"
+#include "corvane/model/library_identity.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ int wmain(int argc, wchar_t** argv) {
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   {
     CLSID clsid{};
-    HRESULT hr = CLSIDFromProgID(L"Corvane.MailObjectModel", &clsid);
+    HRESULT hr = CLSIDFromProgID(L"" CORVANE_PROG_ID, &clsid);
     check("CLSIDFromProgID", SUCCEEDED(hr) && IsEqualCLSID(clsid, kClsid), hr);
 
     com_ptr<ITypeLib> library;

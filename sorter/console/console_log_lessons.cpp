@@ -4,7 +4,8 @@
 #include <fstream>
 #include <system_error>
 
-#include "corvane/model/mail_object_model.h"
+#include "corvane/lesson/lesson_display.h"
+#include "corvane/object_model/mail_object_model.h"
 #include "corvane/model/record_codec.h"
 #include "platform/utf.h"
 #include "sorter/console/console_impl.h"
@@ -47,7 +48,7 @@ std::u16string text_of(const fs::path& path) {
 std::string lesson_html(const std::u16string& name, const corvane::EmailLesson& lesson) {
   std::size_t choices = 0;
   for (const auto& step : lesson.steps) choices += step.Choices.size();
-  std::string text = platform::to_utf8(corvane::MailObjectModel::lesson_display_text(name, lesson));
+  std::string text = platform::to_utf8(corvane::lesson_display_text(name, lesson));
   if (text.size() > kMaxLessonTextBytes) text = text.substr(0, kMaxLessonTextBytes) + "\n(cut)";
   return "<p>" + std::to_string(lesson.steps.size()) + " step(s), " + std::to_string(choices) +
          " choice(s).</p><pre class=\"lesson\">" + escape(text) + "</pre>";

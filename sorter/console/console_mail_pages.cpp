@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "corvane/model/mail_object_model.h"
+#include "corvane/object_model/mail_object_model.h"
 #include "platform/utf.h"
 #include "sorter/console/console_impl.h"
 #include "sorter/console/email_view.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "corvane/model/mail_object_model.h"
+#include "corvane/object_model/mail_object_model.h"
 #include "platform/utf.h"
 #include "sorter/engine/event_log.h"
 #include "sorter/engine/sorting_round.h"

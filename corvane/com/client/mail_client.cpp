@@ -1,6 +1,7 @@
 #include "corvane/com/client/mail_client.h"
 
 #include "corvane/com/udt_convert.h"
+#include "corvane/model/library_identity.h"
 
 namespace corvane::com::client {
 
@@ -10,7 +11,7 @@ com_ptr<_MailObjectModel> create_mail_object() {
                                       IID__MailObjectModel, object.put_void());
   if (FAILED(hr) || !object)
     throw platform::AutomationError(static_cast<int32_t>(hr),
-                                    u"Corvane.MailObjectModel could not be created");
+                                    u"" CORVANE_PROG_ID " could not be created");
   return object;
 }
 

@@ -22,7 +22,8 @@
 #include "com_test_support.h"
 #include "corvane/com/debug_window.h"
 #include "corvane/com/udt_convert.h"
-#include "corvane/model/mail_object_model.h"
+#include "corvane/lesson/lesson_display.h"
+#include "corvane/object_model/mail_object_model.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -229,7 +230,7 @@ TEST_F(Windows, DisplayLessonShowsTheLessonInAnInformationBox) {
   EXPECT_TRUE(seen.caller_disabled) << "modal: the caller's window takes no input meanwhile";
   EXPECT_TRUE(IsWindowEnabled(caller));
   EXPECT_TRUE(seen.has_icon);
-  EXPECT_EQ(u16(seen.text), corvane::MailObjectModel::lesson_display_text(path, sample_lesson()));
+  EXPECT_EQ(u16(seen.text), corvane::lesson_display_text(path, sample_lesson()));
 }
 
 TEST_F(Windows, ShowTimeShowsTheTimeUnderTheLibraryTitleWithoutIcon) {

@@ -9,7 +9,7 @@
 #include "com_test_support.h"
 #include "corvane/com/type_library.h"
 #include "corvane/com/udt_convert.h"
-#include "corvane/model/mail_object_model.h"
+#include "corvane/object_model/mail_object_model.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <sstream>
 #include <thread>
 
-#include "corvane/model/mail_object_model.h"
+#include "corvane/object_model/mail_object_model.h"
 #include "corvane/model/record_codec.h"
 #include "sorter/ui/gui_test/gui_driver.h"
 
