@@ -1,6 +1,9 @@
 #include "corvane/com/udt_convert.h"
 
+#include <stdexcept>
+#include <string>
 #include <type_traits>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -25,43 +28,15 @@ namespace {
 using platform::AutomationError;
 namespace errnum = platform::errnum;
 
-// Each record pair lists its fields once; reading, writing and clearing are driven from that
-// list. The automation records carry the same field names as the core's.
-template <class C, class U, class F>
-void each_field(C& c, U& u, F&& f) {
-  using R = std::remove_const_t<C>;
-  if constexpr (std::is_same_v<R, corvane::SaveableFont>) {
-    f(c.FontName, u.FontName), f(c.Charset, u.Charset), f(c.Bold, u.Bold);
-    f(c.Underline, u.Underline), f(c.Italic, u.Italic), f(c.Strikethrough, u.Strikethrough);
-    f(c.Size, u.Size), f(c.Weight, u.Weight);
-  } else if constexpr (std::is_same_v<R, corvane::MsgAttachment>) {
-    f(c.FilePath, u.FilePath);
-  } else if constexpr (std::is_same_v<R, corvane::MsgText>) {
-    f(c.X, u.X), f(c.Y, u.Y), f(c.Editable, u.Editable), f(c.Colour, u.Colour);
-    f(c.Font, u.Font), f(c.Value, u.Value), f(c.Width, u.Width), f(c.Height, u.Height);
-  } else if constexpr (std::is_same_v<R, corvane::MsgPicture>) {
-    f(c.FileName, u.FileName), f(c.X, u.X), f(c.Y, u.Y), f(c.Editable, u.Editable);
-    f(c.Borders, u.Borders), f(c.Value, u.Value);
-  } else if constexpr (std::is_same_v<R, corvane::MsgContents>) {
-    f(c.Texts, u.Texts), f(c.Pictures, u.Pictures);
-  } else if constexpr (std::is_same_v<R, corvane::EmailMsg>) {
-    f(c.emSignature, u.emSignature), f(c.emRead, u.emRead), f(c.emTo, u.emTo);
-    f(c.emFrom, u.emFrom), f(c.emCC, u.emCC), f(c.emSubject, u.emSubject);
-    f(c.emMsg, u.emMsg), f(c.emAttachments, u.emAttachments), f(c.emDate, u.emDate);
-  } else if constexpr (std::is_same_v<R, corvane::LessonChoice>) {
-    f(c.choMessage, u.choMessage), f(c.choSubject, u.choSubject), f(c.choFrom, u.choFrom);
-  } else if constexpr (std::is_same_v<R, corvane::LessonStep>) {
-    f(c.Choices, u.Choices), f(c.Index, u.Index);
-  } else {
-    static_assert(std::is_same_v<R, corvane::EmailLesson>);
-    f(c.steps, u.steps);
-  }
-}
-
 // The automation type of a core field or list element.
 template <class C> struct udt_of;
 template <> struct udt_of<Text> { using type = BSTR; static constexpr VARTYPE vt = VT_BSTR; };
 template <> struct udt_of<Byte> { using type = unsigned char; static constexpr VARTYPE vt = VT_UI1; };
+template <> struct udt_of<int16_t> { using type = SHORT; };
+template <> struct udt_of<Long> { using type = LONG; };
+template <> struct udt_of<Date> { using type = DATE; };
+template <> struct udt_of<Signature> { using type = unsigned char[3]; };
+template <class T> struct udt_of<List<T>> { using type = SAFEARRAY*; };
 #define CORVANE_RECORD_PAIR(R)                     \
   template <> struct udt_of<corvane::R> {          \
     using type = ::R;                              \
@@ -79,6 +54,104 @@ CORVANE_RECORD_PAIR(EmailLesson)
 #undef CORVANE_RECORD_PAIR
 
 template <class C> using udt_t = typename udt_of<C>::type;
+
+// ---- the field walk -------------------------------------------------------------------------
+//
+// A record pair is walked field by field in the order of the core record's field list
+// (for_each_field). The automation record is the type library's C struct, whose fields come in
+// the same order (the type library test holds the two lists against each other); its fields
+// are found by position, and the type of each follows from the core field's type (udt_t).
+// Where each field lies is read once per record type with a structured binding, and checked
+// then against the core's list: same number of fields, each of the expected type. A mismatch
+// is a build defect and fails the first conversion of the record type.
+
+// Converts to anything; only used to count the fields an aggregate takes.
+struct any_value {
+  template <class T>
+  operator T() const;
+};
+
+// The number of fields of an automation record: the most braced initializers it accepts.
+template <class U, class... Taken>
+constexpr std::size_t field_count() {
+  if constexpr (requires { U{{Taken{}}..., {any_value{}}}; }) {
+    return field_count<U, Taken..., any_value>();
+  } else {
+    return sizeof...(Taken);
+  }
+}
+
+struct FieldPlace {
+  std::size_t offset;
+  const std::type_info* type;
+};
+
+template <class U, class... Fields>
+std::vector<FieldPlace> places_of(const U& u, const Fields&... fields) {
+  const auto* base = reinterpret_cast<const char*>(&u);
+  return {FieldPlace{static_cast<std::size_t>(reinterpret_cast<const char*>(&fields) - base),
+                     &typeid(fields)}...};
+}
+
+// Where the fields of an automation record lie, in declaration order.
+template <class U>
+std::vector<FieldPlace> places_in(const U& u) {
+  constexpr std::size_t n = field_count<U>();
+  static_assert(n >= 1 && n <= 9, "records have one to nine fields");
+#define CORVANE_PLACES(...)        \
+  const auto& [__VA_ARGS__] = u;   \
+  return places_of(u, __VA_ARGS__)
+  if constexpr (n == 1) { CORVANE_PLACES(a); }
+  else if constexpr (n == 2) { CORVANE_PLACES(a, b); }
+  else if constexpr (n == 3) { CORVANE_PLACES(a, b, c); }
+  else if constexpr (n == 4) { CORVANE_PLACES(a, b, c, d); }
+  else if constexpr (n == 5) { CORVANE_PLACES(a, b, c, d, e); }
+  else if constexpr (n == 6) { CORVANE_PLACES(a, b, c, d, e, f); }
+  else if constexpr (n == 7) { CORVANE_PLACES(a, b, c, d, e, f, g); }
+  else if constexpr (n == 8) { CORVANE_PLACES(a, b, c, d, e, f, g, h); }
+  else { CORVANE_PLACES(a, b, c, d, e, f, g, h, i); }
+#undef CORVANE_PLACES
+}
+
+// The offsets of the automation record's fields, in the order of the core's field list.
+template <Record C>
+std::vector<std::size_t> field_offsets() {
+  using U = udt_t<C>;
+  const U sample{};
+  const std::vector<FieldPlace> places = places_in(sample);
+  std::vector<std::size_t> offsets;
+  C record{};
+  C::for_each_field(record, [&](const char* name, const auto& field) {
+    using UF = udt_t<std::remove_cvref_t<decltype(field)>>;
+    const std::size_t i = offsets.size();
+    if (i >= places.size() || *places[i].type != typeid(UF))
+      throw std::logic_error(std::string("automation record field differs: ") + name);
+    offsets.push_back(places[i].offset);
+  });
+  if (offsets.size() != places.size()) throw std::logic_error("automation record has more fields");
+  return offsets;
+}
+
+template <Record C>
+const std::vector<std::size_t>& offsets_of() {
+  static const std::vector<std::size_t> offsets = field_offsets<C>();
+  return offsets;
+}
+
+// Calls f(core field, automation field) for every field of a record pair.
+template <class C, class U, class F>
+void each_field(C& c, U& u, F&& f) {
+  using R = std::remove_const_t<C>;
+  using Base = std::conditional_t<std::is_const_v<U>, const char, char>;
+  const std::vector<std::size_t>& offsets = offsets_of<R>();
+  Base* base = reinterpret_cast<Base*>(&u);
+  std::size_t i = 0;
+  R::for_each_field(c, [&](const char*, auto& cf) {
+    using UF = udt_t<std::remove_cvref_t<decltype(cf)>>;
+    using Field = std::conditional_t<std::is_const_v<U>, const UF, UF>;
+    f(cf, *reinterpret_cast<Field*>(base + offsets[i++]));
+  });
+}
 
 template <class T> inline constexpr bool is_list = false;
 template <class T> inline constexpr bool is_list<List<T>> = true;
