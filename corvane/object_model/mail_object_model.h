@@ -29,7 +29,7 @@ class MailObjectModel {
   const Text& ErrorString() const { return error_string_; }
   void set_ErrorString(Text value) { error_string_ = std::move(value); }
 
-  // Lessons and CSV import.
+  // Lessons and CSV import. ConvertLesson2CSV writes nothing and answers False.
   bool ConvertLesson2CSV(const Text& lesson_path, const Text& csv_path);
   bool ConvertCSV2Lesson(const Text& csv_path, const Text& lesson_path);
   Integer findLessonIndex(const EmailLesson& lesson, Integer key);
