@@ -18,10 +18,8 @@ x86=$(readlink -f -- "${3:-build/mingw32}")
 
 WINE64=$(command -v wine64 || echo /usr/lib/wine/wine64)
 WINESERVER=$(command -v wineserver || echo /usr/lib/wine/wineserver)
-CLASSES='HKLM\Software\Classes'
-COM_KEYS=('CLSID\{979CEE9F-5A48-4170-ADF3-137DCCB79C78}' 'Corvane.MailObjectModel'
-          'Interface\{D2D9811B-E6D5-4785-A525-842CF4F07584}'
-          'TypeLib\{A02E87AA-BB35-4AC0-BA59-B2B975D64CEA}')
+# shellcheck source=packaging/windows/com_keys.sh
+source "$here/com_keys.sh"
 DLL_PATH='C:\Program Files\Corvane\Corvane.dll'
 
 rm -rf -- "$out" && mkdir -p -- "$out/bin/x64" "$out/bin/x86" "$out/regsvr32"

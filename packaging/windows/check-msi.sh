@@ -90,10 +90,8 @@ winpath() { printf 'Z:%s' "${1//\//\\}"; }
 wine wineboot -i >/dev/null 2>&1
 c="$WINEPREFIX/drive_c"
 
-CLASSES='HKLM\Software\Classes'
-COM_KEYS=('CLSID\{979CEE9F-5A48-4170-ADF3-137DCCB79C78}' 'Corvane.MailObjectModel'
-          'Interface\{D2D9811B-E6D5-4785-A525-842CF4F07584}'
-          'TypeLib\{A02E87AA-BB35-4AC0-BA59-B2B975D64CEA}')
+# shellcheck source=packaging/windows/com_keys.sh
+source "$here/com_keys.sh"
 # export_keys FILE [/reg:32]: the COM keys of one registry view, one text (missing keys absent).
 export_keys() {
   local i out=$1
