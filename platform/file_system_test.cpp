@@ -199,6 +199,25 @@ TEST(ConfinedFolder, MovesNeverReplaceAnyLetterCaseAndLeaveOneCopy) {
               errnum::kFileExists);
     EXPECT_EQ(read_bytes(dir / "drop" / "b.eml"), (std::vector<uint8_t>{2}));
     EXPECT_EQ(read_bytes(dir / "to" / "B.EML"), (std::vector<uint8_t>{9}));
+    // Names someone else adds while the handle lives, in another case, are taken too: created,
+    // renamed in, and one removed again (its name is free once more).
+    write_bytes(dir / "drop" / "c.eml", {3});
+    write_bytes(dir / "to" / "C.eml", {8});
+    write_bytes(dir / "elsewhere.tmp", {7});
+    fs::rename(dir / "elsewhere.tmp", dir / "to" / u"\u00C9T\u00E9.EML");
+    write_bytes(dir / "drop" / u"\u00E9t\u00C9.eml", {4});
+    EXPECT_EQ(error_of([&] { drop.move_file(u"c.eml", to, u"c.eml", method); }),
+              errnum::kFileExists);
+    EXPECT_EQ(error_of([&] {
+                drop.move_file(u"\u00E9t\u00C9.eml", to, u"\u00E9t\u00C9.eml", method);
+              }),
+              errnum::kFileExists);
+    EXPECT_EQ(read_bytes(dir / "to" / "C.eml"), (std::vector<uint8_t>{8}));
+    fs::remove(dir / "to" / "C.eml");
+    drop.move_file(u"c.eml", to, u"c.eml", method);
+    fs::remove(dir / "to" / "c.eml");
+    fs::remove(dir / "to" / u"\u00C9T\u00E9.EML");
+    fs::remove(dir / "drop" / u"\u00E9t\u00C9.eml");
     EXPECT_EQ(error_of([&] { drop.move_file(u"gone.eml", to, u"gone.eml", method); }),
               errnum::kFileNotFound);
     EXPECT_EQ(error_of([&] {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <type_traits>
 
@@ -107,26 +108,28 @@ class SpanBytes {
 class WindowBytes {
  public:
   explicit WindowBytes(RecordSource& source)
-      : source_(source), size_(source.size()), window_(kMaxCountedTextBytes + 1) {}
+      : source_(source),
+        size_(source.size()),
+        window_(std::make_unique_for_overwrite<uint8_t[]>(kWindowSize)) {}
   uint64_t size() const { return size_; }
   const uint8_t* at(uint64_t offset, std::size_t n) {
     if (offset < start_ || offset + n > start_ + filled_) {
       start_ = offset;
       const std::size_t want =
-          static_cast<std::size_t>(std::min<uint64_t>(window_.size(), size_ - offset));
-      filled_ = source_.read_at(offset, std::span<uint8_t>(window_.data(), want));
+          static_cast<std::size_t>(std::min<uint64_t>(kWindowSize, size_ - offset));
+      filled_ = source_.read_at(offset, std::span<uint8_t>(window_.get(), want));
       // A source that shrank meanwhile reads as zero bytes up to its former size.
-      std::fill(window_.begin() + static_cast<std::ptrdiff_t>(filled_),
-                window_.begin() + static_cast<std::ptrdiff_t>(want), uint8_t{0});
+      std::fill(window_.get() + filled_, window_.get() + want, uint8_t{0});
       filled_ = want;
     }
-    return window_.data() + (offset - start_);
+    return window_.get() + (offset - start_);
   }
 
  private:
+  static constexpr std::size_t kWindowSize = kMaxCountedTextBytes + 1;
   RecordSource& source_;
   uint64_t size_;
-  std::vector<uint8_t> window_;
+  std::unique_ptr<uint8_t[]> window_;  // not cleared: only bytes read are ever looked at
   uint64_t start_ = 0;
   std::size_t filled_ = 0;
 };

@@ -1,6 +1,7 @@
 // Confined folder access on POSIX: every name is one component resolved beneath the folder's
 // descriptor, with openat2(RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS) where the kernel has it and
-// openat(O_NOFOLLOW) elsewhere; lookups that ignore letter case scan the folder once.
+// openat(O_NOFOLLOW) elsewhere; lookups that ignore letter case ask the folder's case index
+// (case_index.h), which follows the names others add, and read the folder only on a hit.
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -15,39 +16,31 @@
 #include <cerrno>
 #include <cstring>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/confined_folder.h"
 #include "platform/utf.h"
+#include "posix/case_index.h"
 #include "posix/errno_error.h"
 #include "posix/fd_util.h"
 #include "posix/temporary_name.h"
 
 namespace platform {
 
-namespace {
-
-// A 64-bit hash of a name folded for comparisons that ignore case.
-uint64_t folded_hash(std::u16string_view name) {
-  uint64_t h = 1469598103934665603ull;
-  for (const char16_t c : fold_case(name)) h = (h ^ c) * 1099511628211ull;
-  return h;
-}
-
-}  // namespace
-
 struct ConfinedFolder::Impl {
   int fd = -1;
   std::u16string path;
-  // Hashes of the folder's folded names, built at the first lookup that misses the exact
-  // spelling; a hit is confirmed by a scan. Eight bytes a name, whatever the names' length.
-  mutable std::optional<std::unordered_set<uint64_t>> folded;
+  // The folder's names in any letter case, made at the first lookup that misses the exact
+  // spelling and kept current from then on (see case_index.h).
+  mutable std::unique_ptr<CaseIndex> index;
   ~Impl() {
+    index.reset();  // unwatches the folder while fd still names it
     if (fd >= 0) ::close(fd);
   }
-  void remember(const std::string& name) const {
-    if (folded) folded->insert(folded_hash(from_utf8(name)));
+  // Whether the folder may hold name in some letter case (false: certainly not).
+  bool may_hold(const std::string& name) const {
+    if (!index) index = std::make_unique<CaseIndex>(fd);
+    return index->may_hold(folded_name_hash(name));
   }
 };
 
@@ -126,6 +119,20 @@ bool same_content(int a, int b) {
   return true;
 }
 
+// The first entry of the folder behind dir whose name folds like name, by reading the folder.
+std::optional<ConfinedFolder::Entry> find_folded(int dir, std::u16string_view name) {
+  const std::u16string wanted = fold_case(name);
+  std::optional<ConfinedFolder::Entry> found;
+  for_each_entry(dir, [&](const std::string& e) {
+    struct stat st {};
+    if (!found && fold_case(from_utf8(e)) == wanted &&
+        ::fstatat(dir, e.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      found = ConfinedFolder::Entry{from_utf8(e), kind_of(st)};
+    }
+  });
+  return found;
+}
+
 }  // namespace
 
 bool is_temporary_name(std::u16string_view name) {
@@ -166,20 +173,8 @@ std::optional<ConfinedFolder::Entry> ConfinedFolder::find(std::u16string_view na
     return Entry{std::u16string(name), kind_of(st)};
   }
   if (errno != ENOENT) throw_errno(errno);
-  if (!impl_->folded) {
-    impl_->folded.emplace();
-    for_each_entry(impl_->fd, [&](const std::string& e) { impl_->remember(e); });
-  }
-  if (impl_->folded->count(folded_hash(name)) == 0) return std::nullopt;
-  const std::u16string wanted = fold_case(name);
-  std::optional<Entry> found;
-  for_each_entry(impl_->fd, [&](const std::string& e) {
-    if (!found && fold_case(from_utf8(e)) == wanted &&
-        ::fstatat(impl_->fd, e.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-      found = Entry{from_utf8(e), kind_of(st)};
-    }
-  });
-  return found;
+  if (!impl_->may_hold(n)) return std::nullopt;
+  return find_folded(impl_->fd, name);
 }
 
 ConfinedFolder ConfinedFolder::folder(std::u16string_view name) const {
@@ -219,7 +214,6 @@ BinaryFile ConfinedFolder::open_file(std::u16string_view name) const {
     ::close(fd);
     throw AutomationError(errnum::kPathFileAccess);
   }
-  impl_->remember(n);
   return BinaryFile(fd, writable);
 }
 
@@ -300,7 +294,11 @@ void ConfinedFolder::move_file(std::u16string_view name, const ConfinedFolder& t
   const std::string from = component(name);
   const std::string to = component(target_name);
   if (is_temporary_name(target_name)) throw AutomationError(errnum::kBadFileName);
-  if (target.find(target_name)) throw AutomationError(errnum::kFileExists);
+  // The same name is refused by the move itself (it never replaces); another letter case is
+  // looked up in the target's index, and a hit confirmed by reading the folder.
+  if (target.impl_->may_hold(to) && find_folded(target.impl_->fd, target_name)) {
+    throw AutomationError(errnum::kFileExists);
+  }
   const int from_dir = impl_->fd;
   const int to_dir = target.impl_->fd;
   if (method == MoveMethod::copy) {
@@ -332,7 +330,6 @@ void ConfinedFolder::move_file(std::u16string_view name, const ConfinedFolder& t
       throw_errno(error);
     }
   }
-  target.impl_->remember(to);
 }
 
 int ConfinedFolder::remove_leftovers(const ConfinedFolder* source_folder) const {

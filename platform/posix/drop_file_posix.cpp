@@ -114,9 +114,7 @@ void DropFile::share_for_open_by_name() {}
 
 void DropFile::close() noexcept {
   if (handle_ < 0) return;
-#ifdef F_SETLEASE
-  if (leased_) ::fcntl(fd_of(handle_), F_SETLEASE, F_UNLCK);
-#endif
+  // Closing the only descriptor of the open file releases its lease too: no F_UNLCK first.
   leased_ = false;
   ::close(fd_of(handle_));
   handle_ = -1;

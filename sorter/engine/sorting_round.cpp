@@ -209,7 +209,7 @@ void SortingRound::remove(const std::u16string& name, const std::u16string& text
     problem(u"file:" + name, u"Could not delete " + quoted(name) + u": " + reason_text(e));
     return;
   }
-  repeats_.resolved(u"file:" + name);
+  if (repeats_.size() != 0) repeats_.resolved(u"file:" + name);
   ++report_.deleted;
   log_.LogEvent(text, EventType::kWarning);
 }
@@ -232,8 +232,6 @@ bool SortingRound::still_there(const std::u16string& name) const {
 // The target is the folder as looked up, and its path as built for messages when it is missing.
 bool SortingRound::move(const std::u16string& name, StoreFolders::Lookup folder,
                         const std::u16string& folder_path) {
-  const std::u16string target =
-      folder.folder ? folder.folder->child_path(name) : paths_.child(folder_path, name);
   try {
     if (!drop_) throw platform::AutomationError(platform::errnum::kPathNotFound);
     if (!folder.folder) throw *folder.failure;
@@ -241,11 +239,13 @@ bool SortingRound::move(const std::u16string& name, StoreFolders::Lookup folder,
   } catch (const platform::AutomationError& e) {
     if (!still_there(name)) return false;  // taken away meanwhile
     ++report_.stuck;
+    const std::u16string target =
+        folder.folder ? folder.folder->child_path(name) : paths_.child(folder_path, name);
     problem(u"file:" + name, u"Could not move " + quoted(name) + u" to " + quoted(target) + u": " +
                       reason_text(e));
     return false;
   }
-  repeats_.resolved(u"file:" + name);
+  if (repeats_.size() != 0) repeats_.resolved(u"file:" + name);
   return true;
 }
 

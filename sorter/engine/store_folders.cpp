@@ -16,42 +16,45 @@ StoreFolders::Lookup StoreFolders::view(const Slot& slot) {
 }
 
 StoreFolders::Lookup StoreFolders::top(const std::u16string& path) {
-  auto [it, added] = slots_.try_emplace(path);
-  if (added) {
+  Slot& slot = tops_[path];
+  if (!slot.looked_up) {
+    slot.looked_up = true;
     try {
-      it->second.folder.emplace(ConfinedFolder::open(platform::resolve_ignoring_case(path)));
+      slot.folder.emplace(ConfinedFolder::open(platform::resolve_ignoring_case(path)));
     } catch (const AutomationError& e) {
-      it->second.failure.emplace(e);
+      slot.failure.emplace(e);
     }
   }
-  return view(it->second);
+  return view(slot);
 }
 
-StoreFolders::Lookup StoreFolders::lookup(const std::u16string& key, Lookup parent,
-                                          std::u16string_view name) {
-  auto [it, added] = slots_.try_emplace(key);
-  if (added) {
+StoreFolders::Lookup StoreFolders::lookup(Slot& slot, Lookup parent, std::u16string_view name) {
+  if (!slot.looked_up) {
+    slot.looked_up = true;
     if (parent.failure) {
-      it->second.failure.emplace(*parent.failure);
+      slot.failure.emplace(*parent.failure);
     } else {
       try {
-        it->second.folder.emplace(parent.folder->folder(name));
+        slot.folder.emplace(parent.folder->folder(name));
       } catch (const AutomationError& e) {
-        it->second.failure.emplace(e);
+        slot.failure.emplace(e);
       }
     }
   }
-  return view(it->second);
+  return view(slot);
 }
 
 StoreFolders::Lookup StoreFolders::mailbox(const std::u16string& user) {
-  const std::u16string mailbox_root = paths_.child(paths_.root(), kMailBoxName);
-  return lookup(paths_.mailbox(user), top(mailbox_root), user);
+  UserSlots& slots = users_[user];
+  if (slots.mailbox.looked_up) return view(slots.mailbox);
+  return lookup(slots.mailbox, top(paths_.child(paths_.root(), kMailBoxName)), user);
 }
 
 StoreFolders::Lookup StoreFolders::box(const std::u16string& user, bool monitoring) {
-  return lookup(paths_.delivery_folder(user, monitoring), mailbox(user),
-                monitoring ? kBufferName : kInboxName);
+  UserSlots& slots = users_[user];
+  Slot& slot = monitoring ? slots.buffer : slots.inbox;
+  if (slot.looked_up) return view(slot);
+  return lookup(slot, mailbox(user), monitoring ? kBufferName : kInboxName);
 }
 
 int remove_store_leftovers(const StorePaths& paths) {

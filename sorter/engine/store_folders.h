@@ -6,9 +6,9 @@
 // and the failure says why. Folders are opened once per round and matched without regard to
 // letter case.
 
-#include <map>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "platform/automation_error.h"
 #include "platform/confined_folder.h"
@@ -27,7 +27,10 @@ class StoreFolders {
   explicit StoreFolders(const StorePaths& paths) : paths_(paths) {}
 
   // Forgets every folder: the next lookups open them afresh.
-  void clear() { slots_.clear(); }
+  void clear() {
+    tops_.clear();
+    users_.clear();
+  }
 
   Lookup top(const std::u16string& path);  // MailBank, Error or MailBox by its path
   Lookup error() { return top(paths_.error_folder()); }
@@ -36,14 +39,21 @@ class StoreFolders {
 
  private:
   struct Slot {
+    bool looked_up = false;
     std::optional<platform::ConfinedFolder> folder;
     std::optional<platform::AutomationError> failure;
   };
-  Lookup lookup(const std::u16string& key, Lookup parent, std::u16string_view name);
+  struct UserSlots {
+    Slot mailbox, inbox, buffer;
+  };
+  Lookup lookup(Slot& slot, Lookup parent, std::u16string_view name);
   static Lookup view(const Slot& slot);
 
   const StorePaths& paths_;
-  std::map<std::u16string, Slot> slots_;  // by path as built
+  // Top folders by path as built; a user's folders by the user's name as given. Nodes stay
+  // where they are, so lookups may keep pointers into them until clear().
+  std::unordered_map<std::u16string, Slot> tops_;
+  std::unordered_map<std::u16string, UserSlots> users_;
 };
 
 // True when a failure means a link was refused.

@@ -25,9 +25,10 @@
 // open without delete sharing (its path can then be neither renamed nor replaced while the
 // handle lives) and opened with FILE_FLAG_OPEN_REPARSE_POINT, its attributes checked.
 //
-// A handle remembers the folder's names, for lookups in another letter case, from its first
-// such lookup on: names that someone else adds later in another case may go unseen. Keep
-// handles short-lived (the sorter opens them afresh for every round).
+// Lookups in another letter case: Windows file systems ignore case themselves. On Linux a
+// handle indexes the folder's folded names at its first such lookup and keeps the index
+// current (inotify reports every name anyone adds later), so a name that someone else creates
+// in another letter case while the handle lives is still taken.
 
 #include <cstdint>
 #include <memory>
