@@ -122,8 +122,9 @@ void DropFile::close() noexcept {
 
 struct DropFolder::Impl {
   int fd = -1;
+  bool owned = true;  // false: the descriptor of a ConfinedFolder
   ~Impl() {
-    if (fd >= 0) ::close(fd);
+    if (owned && fd >= 0) ::close(fd);
   }
 };
 
@@ -133,6 +134,11 @@ DropFolder::DropFolder(std::u16string_view path) : impl_(std::make_unique<Impl>(
   }
   impl_->fd = ::open(to_utf8(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (impl_->fd < 0) throw_errno(errno);
+}
+
+DropFolder::DropFolder(const ConfinedFolder& folder) : impl_(std::make_unique<Impl>()) {
+  impl_->fd = static_cast<int>(folder.native_handle());
+  impl_->owned = false;
 }
 
 DropFolder::DropFolder(DropFolder&&) noexcept = default;

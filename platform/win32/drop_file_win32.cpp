@@ -111,6 +111,13 @@ DropFolder::DropFolder(std::u16string_view path) : impl_(std::make_unique<Impl>(
   if (impl_->path.back() != L'\\' && impl_->path.back() != L'/') impl_->path += L'\\';
 }
 
+// The confined folder's handle keeps its path from being renamed or replaced meanwhile.
+DropFolder::DropFolder(const ConfinedFolder& folder) : impl_(std::make_unique<Impl>()) {
+  const std::u16string& path = folder.path();
+  impl_->path.assign(path.begin(), path.end());
+  if (impl_->path.back() != L'\\' && impl_->path.back() != L'/') impl_->path += L'\\';
+}
+
 DropFolder::DropFolder(DropFolder&&) noexcept = default;
 DropFolder& DropFolder::operator=(DropFolder&&) noexcept = default;
 DropFolder::~DropFolder() = default;

@@ -6,8 +6,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <atomic>
 #include <fstream>
 #include <regex>
+#include <thread>
 
 #include "corvane/model/record_codec.h"
 #include "sorter/console/email_view.h"
@@ -460,6 +464,60 @@ TEST_F(ConsoleTest, LinksInMailboxesAreNeitherShownNorFollowed) {
   EXPECT_TRUE(fs::exists(outside / "secret.eml"));
   EXPECT_EQ(file_count(outside.path()), 1u);
   EXPECT_TRUE(fs::exists(store.root() / "MailBox" / "bob" / "Buffer" / "b.eml"));
+}
+
+// Reads go through one handle opened beneath the confined folder: a file swapped for a link
+// after it was listed, a folder that is a link, or a FIFO give an error and no bytes.
+TEST_F(ConsoleTest, StoreReadsNeverFollowALinkNorBlock) {
+  testsupport::TempDir outside;
+  write_all(outside / "secret.eml", "OUTSIDE SECRET");
+  const fs::path buffer = store.root() / "MailBox" / "ann" / "Buffer";
+  write_all(buffer / "a.eml", "0123456789");
+  const StorePath a{u"MailBox", u"ann", u"Buffer", u"a.eml"};
+  const auto text = [](const std::vector<std::uint8_t>& b) { return std::string(b.begin(), b.end()); };
+  EXPECT_EQ(text(access->read(a, 4)), "0123");
+  EXPECT_EQ(text(access->read(a, 4, true)), "6789");
+  EXPECT_EQ(text(access->read(a, 100, true)), "0123456789");
+
+  const auto error_of = [&](const StorePath& p) {
+    try {
+      access->read(p, 100);
+    } catch (const platform::AutomationError& e) {
+      return std::make_pair(e.number(), e.description());
+    }
+    return std::make_pair(0, std::u16string());
+  };
+  // Swapped back and forth between a file and a link while reads go on: a read gives the
+  // file or an error, never what the link names.
+  std::atomic<bool> stop{false};
+  std::thread swapper([&] {
+    std::error_code ec;
+    while (!stop) {
+      fs::create_symlink(outside / "secret.eml", buffer / "l.tmp", ec);
+      fs::rename(buffer / "l.tmp", buffer / "a.eml", ec);
+      write_all(buffer / "p.tmp", "0123456789");
+      fs::rename(buffer / "p.tmp", buffer / "a.eml", ec);
+    }
+  });
+  int secrets_read = 0;
+  for (int i = 0; i < 3000; ++i) {
+    try {
+      secrets_read += text(access->read(a, 100)) == "OUTSIDE SECRET";
+    } catch (const platform::AutomationError&) {
+    }
+  }
+  stop = true;
+  swapper.join();
+  EXPECT_EQ(secrets_read, 0);
+
+  fs::remove(buffer / "a.eml");
+  fs::create_symlink(outside / "secret.eml", buffer / "a.eml");
+  EXPECT_EQ(error_of(a), std::make_pair(75, std::u16string(platform::kLinkRefusedText)));
+  fs::create_directory_symlink(outside.path(), store.root() / "MailBox" / "eve");
+  EXPECT_EQ(error_of({u"MailBox", u"eve", u"secret.eml"}).first, 75);
+  ASSERT_EQ(::mkfifo((buffer / "f.eml").c_str(), 0600), 0);
+  EXPECT_EQ(error_of({u"MailBox", u"ann", u"Buffer", u"f.eml"}).first, 53);
+  EXPECT_EQ(error_of({u"MailBox", u"ann", u"Buffer", u"gone.eml"}).first, 53);
 }
 
 // ---- error folder ----

@@ -1,15 +1,17 @@
 // The store through the platform's confined folder access: the store folder and its top
 // folders (MailBank, Error, MailBox) are opened by path, as the administrator may have made
 // them links; every folder and file below them is reached beneath a folder handle without
-// following links. Listings and reads check each component below the top folders for links
-// right before use.
+// following links. Files are read through a handle opened beneath their folder's handle;
+// listings and settings reads check each component below the top folders for links right
+// before use.
 
 #include <filesystem>
-#include <fstream>
+#include <algorithm>
 #include <system_error>
 
 #include "platform/automation_error.h"
 #include "platform/confined_folder.h"
+#include "platform/drop_file.h"
 #include "platform/utf.h"
 #include "sorter/console/store_access.h"
 #include "sorter/engine/settings.h"
@@ -46,21 +48,29 @@ class LocalStore final : public StoreAccess {
     return entries;
   }
 
+  // Read through one handle, opened beneath the confined folder without following a link,
+  // creating anything or blocking on a FIFO; size from that handle.
   std::vector<std::uint8_t> read(const StorePath& file, std::size_t max_bytes,
                                  bool tail) const override {
-    const std::u16string path = checked(file);
-    if (!is_regular(path)) throw AutomationError(platform::errnum::kFileNotFound);
-    std::ifstream in(fs::path(path), std::ios::binary);
-    if (!in) throw AutomationError(platform::errnum::kPermissionDenied);
-    in.seekg(0, std::ios::end);
-    const auto size = static_cast<std::uint64_t>(in.tellg());
+    const ConfinedFolder folder = folder_of(file);
+    const platform::DropFolder files(folder);
+    platform::DropOpenResult opened = files.open(file.back());
+    switch (opened.status) {
+      case platform::DropOpenStatus::opened: break;
+      case platform::DropOpenStatus::link:
+        throw AutomationError(platform::errnum::kPathFileAccess,
+                              std::u16string(platform::kLinkRefusedText));
+      case platform::DropOpenStatus::in_use:
+        throw AutomationError(platform::errnum::kPermissionDenied);
+      case platform::DropOpenStatus::gone: throw AutomationError(platform::errnum::kFileNotFound);
+    }
+    platform::DropFile& in = *opened.file;
+    if (in.facts().kind != EntryKind::file) throw AutomationError(platform::errnum::kFileNotFound);
+    const std::uint64_t size = in.facts().size;
     const std::uint64_t start = tail && size > max_bytes ? size - max_bytes : 0;
-    const std::size_t count =
-        static_cast<std::size_t>(std::min<std::uint64_t>(size - start, max_bytes));
-    std::vector<std::uint8_t> bytes(count);
-    in.seekg(static_cast<std::streamoff>(start));
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(count));
-    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    std::vector<std::uint8_t> bytes(
+        static_cast<std::size_t>(std::min<std::uint64_t>(size - start, max_bytes)));
+    bytes.resize(in.read_at(start, bytes));
     return bytes;
   }
 
@@ -96,11 +106,6 @@ class LocalStore final : public StoreAccess {
   }
 
  private:
-  static bool is_regular(const std::u16string& path) {
-    std::error_code ec;
-    return fs::symlink_status(fs::path(path), ec).type() == fs::file_type::regular;
-  }
-
   static void check_name(const std::u16string& name) {
     if (name.empty() || name == u"." || name == u".." ||
         name.find_first_of(u"/\\") != std::u16string::npos) {

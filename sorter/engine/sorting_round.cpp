@@ -42,13 +42,17 @@ void SortingRound::DoRounds(const std::function<void()>& yield) {
   repeats_.begin_round();
   std::unordered_map<std::u16string, Snapshot> unsettled;
   if (drop_folder_) {
-    drop_ = folders_.top(*drop_folder_).folder;
+    const StoreFolders::Lookup drop = folders_.top(*drop_folder_);
+    drop_ = drop.folder;
     try {
       platform::FolderReader files(*drop_folder_);
       std::optional<platform::DropFolder> folder;
       while (auto entry = files.next()) {
         if (entry->kind != EntryKind::file) continue;
-        if (!folder) folder.emplace(*drop_folder_);
+        if (!folder) {
+          if (!drop_) throw *drop.failure;
+          folder.emplace(*drop_);  // read through the very handle files are moved from
+        }
         if (!handle(*folder, entry->name, unsettled)) break;
       }
     } catch (const platform::AutomationError& e) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/confined_folder.h"
 #include "platform/file_system.h"
 
 namespace platform {
@@ -81,6 +82,8 @@ class DropFolder {
  public:
   // Opens a handle of the folder (following a link that names the folder itself).
   explicit DropFolder(std::u16string_view path);
+  // Uses the handle of an open confined folder, which must outlive this object.
+  explicit DropFolder(const ConfinedFolder& folder);
   DropFolder(DropFolder&&) noexcept;
   DropFolder& operator=(DropFolder&&) noexcept;
   ~DropFolder();
