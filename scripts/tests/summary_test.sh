@@ -1,7 +1,7 @@
 #!/bin/bash
 # Checks how scripts/test counts: CTest's JUnit report with each Windows test program's gtest
 # report in place of its CTest verdict, check scripts' PASS and FAIL lines, crashes, timeouts and
-# missing reports as failures; and how it picks tiers.
+# missing reports as failures; a tier's line and verdict; and how it picks tiers.
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/../test"
 
@@ -94,6 +94,18 @@ expect "a step that failed without a FAIL line" "2 1 0 0 0" "$(counted 124 "$dir
 expect "an empty log of a clean step" "0 0 0 0 0" "$(counted 0 "$dir/empty.log")"
 expect "a missing report fails" "0 1 0 0 0" "$(counted 0 "$dir/missing.xml" 2>/dev/null)"
 expect "no reports" "0 0 0 0 0" "$(counted 0)"
+
+# A tier's line and verdict from the last count; any failure fails the run.
+CURRENT_TIER=com passed=3 failed=1 skipped=2
+tier_result "com: %s checks passed"
+CURRENT_TIER=gui
+tier_failed "gui: build failed"
+CURRENT_TIER=fuzz passed=2 failed=0 skipped=0
+tier_result "fuzz: %s targets clean"
+expect "tier lines" "com: 3/4 checks passed (2 skipped)|gui: build failed|fuzz: 2/2 targets clean" \
+  "${TIER_LINE[com]}|${TIER_LINE[gui]}|${TIER_LINE[fuzz]}"
+expect "tier verdicts and totals" "fail fail pass 5 2" \
+  "${TIER_STATUS[com]} ${TIER_STATUS[gui]} ${TIER_STATUS[fuzz]} $TOTAL_PASSED $TOTAL_FAILED"
 
 expect "chosen tiers keep their order" "windows64 com asan" \
   "$(select_tiers asan com windows64; echo "${TIERS[*]}")"
