@@ -1,14 +1,21 @@
 // Many rounds while files keep arriving and the store misbehaves: target names already taken,
 // Inbox, Buffer and Error folders missing for a while, read-only files, files that vanish
 // before they are opened, monitoring switched back and forth, links planted in mailboxes
-// (POSIX), and a restart after a crash in the middle of moves across file systems. At the end
-// every file is delivered, in Error, deleted by rule with its log entry, or still waiting;
-// none is lost, none is doubled, and nothing outside the store was touched.
+// (POSIX), a restart after a crash in the middle of moves across file systems, slow writers
+// that hold their files open across rounds, and two more sorters on the same store: one whose
+// rounds run inside the first one's (while it holds a file open), one in a thread of its own
+// at the same time. At the end every file is delivered, in Error, deleted by rule with one log
+// entry, or still waiting; none is lost, none is doubled, no file was read while a writer still
+// had it open, and nothing outside the store was touched.
 
 #include <gtest/gtest.h>
 
+#include <latch>
+#include <list>
 #include <map>
+#include <mutex>
 #include <set>
+#include <thread>
 
 #include "platform/confined_folder.h"
 #include "platform/file_system.h"
@@ -33,6 +40,8 @@ constexpr int kFiles = 1600;
 constexpr int kRounds = 16;
 constexpr int kMailboxes = 8;
 
+constexpr int kInterleaveEvery = 40;  // reads of the first sorter between the second's rounds
+
 enum class Kind { deliver, no_mailbox, no_sender, no_recipient, damaged };
 
 struct Dropped {
@@ -40,42 +49,133 @@ struct Dropped {
   std::string user;
   std::vector<uint8_t> bytes;
   bool blocked = false;  // a file of its name already waits in every place it could go
+  bool slow = false;     // written by a SlowWriter
 };
 
-// Removes chosen files just before the reader opens them.
-class VanishingReader final : public MailReader {
+// A client on a slow line: it creates its file empty, writes the e-mail in pieces with pauses
+// of whole rounds between them, and closes the file only at the end.
+class SlowWriter {
  public:
-  VanishingReader(std::unique_ptr<MailReader> inner, std::set<std::string>& vanish)
-      : inner_(std::move(inner)), vanish_(vanish) {}
-  OpenedEmail open(const std::u16string& path, platform::DropFile& file) override {
-    const std::string name = fs::path(path).filename().string();
-    if (vanish_.count(name) != 0) {
-      try {
-        platform::delete_file_forced(path);
-      } catch (const platform::AutomationError&) {
-        vanish_.erase(name);  // Windows: nobody can take a file the round holds open
-      }
+  SlowWriter(fs::path path, std::vector<uint8_t> bytes)
+      : path_(std::move(path)), bytes_(std::move(bytes)), out_(path_, std::ios::binary) {}
+
+  bool open() const { return out_.is_open(); }
+  const fs::path& path() const { return path_; }
+  // What the file must hold now: the writer's file, in the drop folder, as written so far.
+  std::vector<uint8_t> written() const {
+    return std::vector<uint8_t>(bytes_.begin(), bytes_.begin() + static_cast<long>(done_));
+  }
+
+  // The next step: a piece, a pause, and after the last piece the close.
+  void step() {
+    static constexpr int kPieceAt[] = {1, 3, 5};  // steps 0, 2 and 4 pause
+    const std::size_t ends[] = {10, bytes_.size() / 2, bytes_.size()};
+    for (int i = 0; i < 3; ++i) {
+      if (kPieceAt[i] != step_) continue;
+      out_.write(reinterpret_cast<const char*>(bytes_.data()) + done_,
+                 static_cast<std::streamsize>(ends[i] - done_));
+      out_.flush();
+      done_ = ends[i];
     }
-    return inner_->open(path, file);
+    if (++step_ > 5) out_.close();
   }
 
  private:
-  std::unique_ptr<MailReader> inner_;
-  std::set<std::string>& vanish_;
+  fs::path path_;
+  std::vector<uint8_t> bytes_;
+  std::ofstream out_;
+  std::size_t done_ = 0;
+  int step_ = 0;
+};
+
+// One sorter on the store, with a log of its own (into the same SortErr.log) and a reader
+// that runs before_read first.
+struct Sorter {
+  Sorter(const TestStore& store, const double& now, HookedReader::Hook before_read)
+      : log([&now] { return now; }),
+        round(bound_round(store, log, now, hooked_reader(std::move(before_read)))) {}
+  void run() {
+    round->CheckMonitoring();
+    round->DoRounds();
+  }
+  EventLog log;
+  std::unique_ptr<SortingRound> round;
 };
 
 class Soak {
  public:
   Soak() {
     for (int m = 0; m < kMailboxes; ++m) store.add_mailbox("user" + std::to_string(m));
-    log.StartLogging(u16(store.root() / "Error" / "SortErr.log"), LogMode::kFile);
-    round = std::make_unique<SortingRound>(
-        store.paths(),
-        [this] {
-          return std::make_unique<VanishingReader>(in_process_mail_reader_factory()(), vanish);
-        },
-        log, [this] { return now; }, RoundOptions{0.0, 3600.0});
-    round->bind(u16(store.drop()));
+  }
+
+  // The first sorter takes chosen files away once it has opened them, lets a second sorter run
+  // a whole round now and then while it holds a file open, and has one slow writer write a piece
+  // in the middle of its round.
+  void before_first_reads(const std::u16string& path) {
+    note_read(path);
+    const std::string name = fs::path(path).filename().string();
+    if (vanish.count(name) != 0) {
+      try {
+        platform::delete_file_forced(path);
+        vanished.insert(name);
+      } catch (const platform::AutomationError&) {
+        // Windows: nobody can take a file the round holds open; elsewhere another sorter
+        // may have taken it first
+      }
+    }
+    if (reads_++ % kInterleaveEvery == 0) interleaved.run();
+    if (!wrote_mid_round_) {
+      wrote_mid_round_ = true;
+      advance_one_writer();
+    }
+  }
+
+  // Every reader records a read of a file that a writer still holds open.
+  void note_read(const std::u16string& path) {
+    const std::lock_guard lock(writers_mutex_);
+    const fs::path name = fs::path(path).filename();
+    for (const auto& w : writers) {
+      if (w.open() && w.path().filename() == name) read_while_open.push_back(name.string());
+    }
+  }
+
+  // One round of the first sorter; in odd rounds the concurrent sorter's round runs beside it,
+  // in even rounds the first sorter has the files to itself but for the interleaved sorter.
+  void run_rounds(int r) {
+    wrote_mid_round_ = false;
+    reads_ = 0;
+    if (r % 2 == 0) return first.run();
+    std::latch start(2);
+    std::thread other([&] {
+      start.arrive_and_wait();
+      concurrent.run();
+    });
+    start.arrive_and_wait();
+    first.run();
+    other.join();
+  }
+
+  // Between rounds every open writer takes its next step, after checking that its file is
+  // still where it wrote it and holds no more and no less than it wrote.
+  void advance_writers() {
+    for (auto& w : writers) {
+      if (w.open()) step(w);
+    }
+  }
+  void advance_one_writer() {
+    for (auto& w : writers) {
+      if (w.open()) return step(w);
+    }
+  }
+  void step(SlowWriter& w) {
+    EXPECT_EQ(read_bytes(w.path()), w.written()) << w.path() << " touched while being written";
+    const std::lock_guard lock(writers_mutex_);
+    w.step();
+  }
+  void finish_writers() {
+    for (auto& w : writers) {
+      while (w.open()) step(w);
+    }
   }
 
 #ifndef _WIN32
@@ -100,7 +200,7 @@ class Soak {
     std::vector<std::string> finished;
     int n = 0;
     for (const auto& [name, d] : dropped) {
-      if (d.kind != Kind::deliver || d.blocked || vanish.count(name) != 0 ||
+      if (d.kind != Kind::deliver || d.blocked || d.slow || vanish.count(name) != 0 ||
           !fs::exists(store.drop() / name)) {
         continue;
       }
@@ -141,6 +241,12 @@ class Soak {
     if (i % 7 == 0) fs::permissions(path, fs::perms::owner_read | fs::perms::group_read);
     if (i % 31 == 0) vanish.insert(name);
     d.bytes = read_bytes(path);
+    if (d.kind == Kind::deliver && i % 40 == 1 && i % 7 != 0 && i % 23 != 0 && i % 31 != 0) {
+      d.slow = true;  // the same e-mail, written slowly
+      fs::remove(path);
+      const std::lock_guard lock(writers_mutex_);
+      writers.emplace_back(path, d.bytes);
+    }
     dropped[name] = d;
   }
 
@@ -167,13 +273,22 @@ class Soak {
 
   TestStore store;
   double now = kNow;
-  EventLog log{[this] { return now; }};
-  std::unique_ptr<SortingRound> round;
-  std::set<std::string> vanish;
+  Sorter first{store, now, [this](const std::u16string& path) { before_first_reads(path); }};
+  Sorter interleaved{store, now, [this](const std::u16string& path) { note_read(path); }};
+  Sorter concurrent{store, now, [this](const std::u16string& path) { note_read(path); }};
+  std::set<std::string> vanish;    // taken away once the first sorter has opened them
+  std::set<std::string> vanished;  // those the first sorter got to before the others
   std::map<std::string, Dropped> dropped;
   std::vector<fs::path> aside;
+  std::list<SlowWriter> writers;
+  std::vector<std::string> read_while_open;
   testsupport::TempDir outside;
   static inline const std::vector<uint8_t> kVictim{'v', 'i', 'c', 't', 'i', 'm', '!', '!', '!'};
+
+ private:
+  std::mutex writers_mutex_;
+  int reads_ = 0;
+  bool wrote_mid_round_ = false;
 };
 
 std::size_t count_entries(const std::vector<std::string>& entries, const std::string& prefix) {
@@ -195,15 +310,19 @@ TEST(Soak, NoFileIsLostWhateverTheStoreDoes) {
     soak.break_folders(r);
     WriteINI(u16(soak.store.root() / "Sorter.ini"), u"Monitoring", u"value",
              r % 3 == 0 ? u"True" : u"False");
-    soak.round->CheckMonitoring();
-    soak.round->DoRounds();
+    soak.run_rounds(r);
     soak.mend_folders();
+    soak.advance_writers();
     soak.now += 10.0 / 86400;
   }
-  soak.round->set_monitoring(false);  // every folder back in place, user7's Inbox reachable
-  soak.round->DoRounds();
-  soak.round->DoRounds();
+  soak.finish_writers();
+  SortingRound& round = *soak.first.round;
+  round.set_monitoring(false);  // every folder back in place, user7's Inbox reachable
+  round.DoRounds();
+  round.DoRounds();
   EXPECT_FALSE(finished.empty());
+  EXPECT_GE(soak.writers.size(), 3u);
+  EXPECT_EQ(soak.read_while_open, std::vector<std::string>{});
   for (const auto& name : finished) {
     const auto& d = soak.dropped.at(name);
     EXPECT_EQ(read_bytes(soak.store.root() / "MailBox" / d.user / "Inbox" / name), d.bytes) << name;
@@ -236,7 +355,7 @@ TEST(Soak, NoFileIsLostWhateverTheStoreDoes) {
         EXPECT_EQ(read_bytes(target / name), Soak::decoy(std::stoi(name.substr(1))));
       }
     }
-    if (soak.vanish.count(name) != 0) {
+    if (soak.vanished.count(name) != 0) {
       EXPECT_TRUE(places.empty());
       continue;
     }
@@ -273,7 +392,12 @@ TEST(Soak, NoFileIsLostWhateverTheStoreDoes) {
             in_error);
   EXPECT_EQ(count_entries(entries, "Error    Bad record length"), damaged_in_error);
   EXPECT_GT(count_entries(entries, "Error    Could not move"), 0u);
-  EXPECT_GT(soak.round->last_round().stuck, 0);
+  for (const auto& e : entries) {
+    // A file another sorter took is no failure of this one's.
+    EXPECT_EQ(e.find("File not found (53)"), std::string::npos) << e;
+    EXPECT_EQ(e.rfind("Error    Could not read", 0), std::string::npos) << e;
+  }
+  EXPECT_GT(round.last_round().stuck, 0);
 }
 
 }  // namespace

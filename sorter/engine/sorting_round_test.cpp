@@ -26,14 +26,12 @@ using testsupport::write_bytes;
 
 class RoundTest : public ::testing::Test {
  protected:
-  RoundTest() {
-    log.StartLogging(u16(store.root() / "Error" / "SortErr.log"), LogMode::kFile);
-    rebuild();
+  RoundTest() { rebuild(); }
+  void rebuild(RoundOptions options = kNoSettling) {
+    use(counting(in_process_mail_reader_factory()), options);
   }
-  void rebuild(RoundOptions options = {0.0, 3600.0}) {
-    round = std::make_unique<SortingRound>(store.paths(), counting(in_process_mail_reader_factory()),
-                                           log, [this] { return now; }, options);
-    round->bind(u16(store.drop()));
+  void use(MailReaderFactory factory, RoundOptions options = kNoSettling) {
+    round = bound_round(store, log, now, std::move(factory), options);
   }
   MailReaderFactory counting(MailReaderFactory inner) {
     return [this, inner] {
@@ -116,22 +114,7 @@ TEST_F(RoundTest, MonitoringValuesFromTheSettingsFile) {
 // A round that outlasts a second stamps again for the deliveries of the later second, so that
 // a client polling timeStamp.dat does not miss them.
 TEST_F(RoundTest, RoundLongerThanASecondStampsAgainInTheLaterSecond) {
-  class Slow final : public MailReader {
-   public:
-    explicit Slow(double& now) : now_(now) {}
-    OpenedEmail open(const std::u16string& path, platform::DropFile& file) override {
-      now_ += 1.0 / 86400;  // every file takes a second
-      return inner_->open(path, file);
-    }
-
-   private:
-    double& now_;
-    std::unique_ptr<MailReader> inner_ = in_process_mail_reader_factory()();
-  };
-  round = std::make_unique<SortingRound>(
-      store.paths(), [this] { return std::make_unique<Slow>(now); }, log, [this] { return now; },
-      RoundOptions{0.0, 3600.0});
-  round->bind(u16(store.drop()));
+  use(hooked_reader([this](const std::u16string&) { now += 1.0 / 86400; }));  // a second a file
   const fs::path bob = store.add_mailbox("bob");
   store.drop_mail("a.eml", u"ann", u"bob");
   store.drop_mail("b.eml", u"ann", u"bob");
@@ -226,14 +209,10 @@ TEST_F(RoundTest, ReaderCreatedOnceAtFirstFileAndKeptAcrossRounds) {
 
 TEST_F(RoundTest, ReaderThatCannotBeCreatedLeavesFilesAndReportsOncePerReason) {
   bool fail = true;
-  round = std::make_unique<SortingRound>(
-      store.paths(),
-      [&]() -> std::unique_ptr<MailReader> {
-        if (fail) throw platform::AutomationError(429);
-        return in_process_mail_reader_factory()();
-      },
-      log, [this] { return now; }, RoundOptions{0.0, 3600.0});
-  round->bind(u16(store.drop()));
+  use([&]() -> std::unique_ptr<MailReader> {
+    if (fail) throw platform::AutomationError(429);
+    return in_process_mail_reader_factory()();
+  });
   store.add_mailbox("bob");
   store.drop_mail("a.eml", u"ann", u"bob");
   tick();
@@ -249,18 +228,9 @@ TEST_F(RoundTest, ReaderThatCannotBeCreatedLeavesFilesAndReportsOncePerReason) {
 }
 
 TEST_F(RoundTest, ReaderThatFailsOnAFileLeavesItAndGoesOn) {
-  class Throwing final : public MailReader {
-   public:
-    OpenedEmail open(const std::u16string& path, platform::DropFile& file) override {
-      if (path.find(u"bad") != std::u16string::npos) throw platform::AutomationError(462);
-      return inner->open(path, file);
-    }
-    std::unique_ptr<MailReader> inner = in_process_mail_reader_factory()();
-  };
-  round = std::make_unique<SortingRound>(
-      store.paths(), [] { return std::make_unique<Throwing>(); }, log, [this] { return now; },
-      RoundOptions{0.0, 3600.0});
-  round->bind(u16(store.drop()));
+  use(hooked_reader([](const std::u16string& path) {
+    if (path.find(u"bad") != std::u16string::npos) throw platform::AutomationError(462);
+  }));
   store.add_mailbox("bob");
   store.drop_mail("bad.eml", u"ann", u"bob");
   store.drop_mail("good.eml", u"ann", u"bob");
@@ -497,28 +467,13 @@ TEST_F(RoundTest, ReleasedRoundTouchesNothing) {
   EXPECT_EQ(yields, 1);
 }
 
-// Runs an action on the drop folder when the reader is first asked for a file, then reads.
-class MeddlingReader final : public MailReader {
- public:
-  using Action = std::function<void(const std::u16string& path)>;
-  explicit MeddlingReader(Action action) : action_(std::move(action)) {}
-  OpenedEmail open(const std::u16string& path, platform::DropFile& file) override {
-    if (action_) std::exchange(action_, nullptr)(path);
-    return inner_->open(path, file);
-  }
-
- private:
-  Action action_;
-  std::unique_ptr<MailReader> inner_ = in_process_mail_reader_factory()();
-};
-
 class RaceTest : public RoundTest {
  protected:
-  void meddle(MeddlingReader::Action action, RoundOptions options = {0.0, 3600.0}) {
-    round = std::make_unique<SortingRound>(
-        store.paths(), [action] { return std::make_unique<MeddlingReader>(action); }, log,
-        [this] { return now; }, options);
-    round->bind(u16(store.drop()));
+  // Runs action on the drop folder when the reader is first asked for a file, then reads.
+  void meddle(HookedReader::Hook action) {
+    use(hooked_reader([action](const std::u16string& path) mutable {
+      if (action) std::exchange(action, nullptr)(path);
+    }));
   }
 };
 

@@ -1,9 +1,11 @@
 #pragma once
 // Test support for the engine: a mail store in a temporary folder, e-mail files written with
-// the library, a fixed clock, and the log read back as lines.
+// the library, a fixed clock, sorting rounds bound to the store, and the log read back as lines.
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -74,6 +76,40 @@ class TestStore {
  private:
   testsupport::TempDir dir_;
 };
+
+// Rounds that read a file as soon as they see it and repeat a report only after an hour.
+inline constexpr RoundOptions kNoSettling{0.0, 3600.0};
+
+// A round of a sorter on the store, logging into the store's SortErr.log and timed by now.
+inline std::unique_ptr<SortingRound> bound_round(const TestStore& store, EventLog& log,
+                                                 const double& now, MailReaderFactory factory,
+                                                 RoundOptions options = kNoSettling) {
+  log.StartLogging(testsupport::u16(store.root() / "Error" / "SortErr.log"), LogMode::kFile);
+  auto round = std::make_unique<SortingRound>(store.paths(), std::move(factory), log,
+                                              [&now] { return now; }, options);
+  round->bind(testsupport::u16(store.drop()));
+  return round;
+}
+
+// The library's reader with a step of the test's own before each read: the round has the
+// file open then, so the step can meddle with the store (take files, advance the clock, fail).
+class HookedReader final : public MailReader {
+ public:
+  using Hook = std::function<void(const std::u16string& path)>;
+  explicit HookedReader(Hook hook) : hook_(std::move(hook)) {}
+  OpenedEmail open(const std::u16string& path, platform::DropFile& file) override {
+    if (hook_) hook_(path);
+    return inner_->open(path, file);
+  }
+
+ private:
+  Hook hook_;
+  std::unique_ptr<MailReader> inner_ = in_process_mail_reader_factory()();
+};
+
+inline MailReaderFactory hooked_reader(HookedReader::Hook hook) {
+  return [hook = std::move(hook)] { return std::make_unique<HookedReader>(hook); };
+}
 
 inline std::size_t file_count(const fs::path& folder) {
   std::size_t n = 0;
