@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "corvane/model/record_codec.h"
+#include "sorter/console/console_test_support.h"
 #include "sorter/console/email_view.h"
-#include "sorter/engine/test_store.h"
 #include "sorter/engine/time_stamp.h"
 
 namespace sorter::console {
@@ -24,6 +24,8 @@ namespace {
 using sorter::testing::file_count;
 using sorter::testing::kNow;
 using sorter::testing::TestStore;
+using testing::ConsoleRig;
+using testing::form_token;
 using ::testing::HasSubstr;
 using ::testing::Not;
 namespace fs = std::filesystem;
@@ -54,12 +56,6 @@ std::string bytes_of(const corvane::EmailMsg& m) {
 
 class ConsoleTest : public ::testing::Test {
  protected:
-  ConsoleTest() {
-    log.StartLogging(store.paths().log_file(), LogMode::kFile);
-    store.add_mailbox("ann");
-    store.add_mailbox("bob");
-  }
-
   ConsoleOptions options() {
     ConsoleOptions o;
     o.access_token = kToken;
@@ -98,10 +94,8 @@ class ConsoleTest : public ::testing::Test {
     ASSERT_EQ(answer.status, 303);
     const std::string set_cookie = answer.headers.find("Set-Cookie")->second;
     cookie = set_cookie.substr(0, set_cookie.find(';'));
-    std::smatch m;
-    const std::string page = get("/").body;
-    ASSERT_TRUE(std::regex_search(page, m, std::regex("name=\"csrf\" value=\"([^\"]+)\"")));
-    csrf = m[1];
+    csrf = form_token(get("/").body);
+    ASSERT_NE(csrf, "");
   }
 
   fs::path buffered(const std::string& user, const std::string& name, const corvane::EmailMsg& m) {
@@ -119,40 +113,97 @@ class ConsoleTest : public ::testing::Test {
 
   std::string log_text() { return read_all(store.root() / "Error" / "SortErr.log"); }
 
-  TestStore store;
-  std::unique_ptr<StoreAccess> access = open_local_store(testsupport::u16(store.root()));
-  std::mutex lock;
-  EventLog log{[] { return kNow; }};
   int secrets = 0;
   std::optional<DeliveryStatus> delivery;
   std::optional<bool> sorter_running;
-  Console console{*access, lock, log, options()};
+  ConsoleRig rig{options()};
+  TestStore& store = rig.store;
+  EventLog& log = rig.log;
+  Console& console = rig.console;
   std::string cookie;
   std::string csrf;
 };
 
 // ---- access ----
 
-TEST_F(ConsoleTest, EveryPageWantsASessionOpenedWithTheToken) {
-  for (const char* page : {"/", "/mailboxes", "/buffer", "/errors", "/log", "/lessons"}) {
-    const Response r = get(page);
-    EXPECT_EQ(r.status, 303) << page;
-    EXPECT_EQ(r.headers.find("Location")->second, "/login");
-  }
-  cookie = "corvane_console=made-up";
-  EXPECT_EQ(get("/").status, 303);
+// A request the console turns away: the answer, and nothing changed, logged or handed out.
+struct Refused {
+  std::string what;  // names the case
+  std::string method;
+  std::string path;
+  bool session;         // sent with the cookie of a session opened with the token
+  std::string csrf;     // the form token sent: "good" is the session's, "" none
+  std::multimap<std::string, std::string> params;
+  std::map<std::string, std::string> headers;
+  int status;
+  std::string answer;  // where a redirect leads, else text of the answer
+};
 
-  for (const char* token : {"", "wrong", "the-access-toke", "the-access-tokenX"}) {
-    Request r;
-    r.method = "POST";
-    r.path = "/login";
-    r.params.emplace("token", token);
-    const Response answer = console.handle(r);
-    EXPECT_EQ(answer.status, 403) << token;
-    EXPECT_THAT(answer.body, HasSubstr("not the console"));
-    EXPECT_EQ(answer.headers.count("Set-Cookie"), 0u);
+void PrintTo(const Refused& c, std::ostream* os) { *os << c.method << ' ' << c.path; }
+
+const std::multimap<std::string, std::string> kRelease{{"box", "ann"}, {"file", "a.eml"}};
+
+const Refused kRefused[] = {
+    {"page_root", "GET", "/", false, "", {}, {}, 303, "/login"},
+    {"page_mailboxes", "GET", "/mailboxes", false, "", {}, {}, 303, "/login"},
+    {"page_buffer", "GET", "/buffer", false, "", {}, {}, 303, "/login"},
+    {"page_errors", "GET", "/errors", false, "", {}, {}, 303, "/login"},
+    {"page_log", "GET", "/log", false, "", {}, {}, 303, "/login"},
+    {"page_lessons", "GET", "/lessons", false, "", {}, {}, 303, "/login"},
+    {"made_up_session", "GET", "/", false, "", {}, {{"cookie", "corvane_console=made-up"}}, 303,
+     "/login"},
+    {"token_empty", "POST", "/login", false, "", {{"token", ""}}, {}, 403, "not the console"},
+    {"token_wrong", "POST", "/login", false, "", {{"token", "wrong"}}, {}, 403, "not the console"},
+    {"token_prefix", "POST", "/login", false, "", {{"token", "the-access-toke"}}, {}, 403,
+     "not the console"},
+    {"token_longer", "POST", "/login", false, "", {{"token", "the-access-tokenX"}}, {}, 403,
+     "not the console"},
+    {"change_without_session", "POST", "/buffer/release", false, "", kRelease, {}, 403,
+     "Not logged in"},
+    {"change_without_form_token", "POST", "/buffer/release", true, "", kRelease, {}, 403,
+     "form's token is missing"},
+    {"change_with_wrong_form_token", "POST", "/buffer/release", true, "x", kRelease, {}, 403,
+     "form's token is missing"},
+    {"change_with_longer_form_token", "POST", "/buffer/release", true, "good+x", kRelease, {}, 403,
+     "form's token is missing"},
+    {"change_from_another_site", "POST", "/buffer/release", true, "good", kRelease,
+     {{"origin", "http://evil.example"}, {"host", "127.0.0.1:8080"}}, 403, "another site"},
+    {"change_from_sandboxed_frame", "POST", "/buffer/release", true, "good", kRelease,
+     {{"origin", "null"}, {"host", "127.0.0.1:8080"}}, 403, "another site"},
+    {"change_by_get", "GET", "/buffer/release", true, "", kRelease, {}, 405, "Method not allowed"},
+    {"unknown_page", "GET", "/nothing", true, "", {}, {}, 404, "No such page"},
+};
+
+class ConsoleAccess : public ConsoleTest, public ::testing::WithParamInterface<Refused> {};
+
+TEST_P(ConsoleAccess, IsRefusedAndChangesNothing) {
+  const Refused& c = GetParam();
+  const fs::path file = buffered("ann", "a.eml", mail(u"bob", u"ann", u"Hi"));
+  if (c.session) log_in();
+  Request r;
+  r.method = c.method;
+  r.path = c.path;
+  r.params = c.params;
+  r.headers = c.headers;
+  if (c.csrf == "good") r.params.emplace("csrf", csrf);
+  if (c.csrf == "good+x") r.params.emplace("csrf", csrf + "x");
+  if (c.csrf == "x") r.params.emplace("csrf", "x");
+  const Response answer = send(r);
+  EXPECT_EQ(answer.status, c.status);
+  if (c.status == 303) {
+    ASSERT_EQ(answer.headers.count("Location"), 1u);
+    EXPECT_EQ(answer.headers.find("Location")->second, c.answer);
+  } else {
+    EXPECT_THAT(answer.body, HasSubstr(c.answer));
   }
+  EXPECT_EQ(answer.headers.count("Set-Cookie"), 0u);
+  EXPECT_TRUE(fs::exists(file));
+  EXPECT_EQ(file_count(store.root() / "MailBox" / "ann" / "Inbox"), 0u);
+  EXPECT_EQ(log_text(), "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Requests, ConsoleAccess, ::testing::ValuesIn(kRefused),
+                         [](const auto& info) { return info.param.what; });
 
 TEST_F(ConsoleTest, LoggingInSetsAStrictHttpOnlyCookieAndLoggingOutEndsTheSession) {
   Request r;
@@ -174,34 +225,6 @@ TEST_F(ConsoleTest, LoggingInSetsAStrictHttpOnlyCookieAndLoggingOutEndsTheSessio
 
   EXPECT_EQ(post("/logout").status, 303);
   EXPECT_EQ(get("/").status, 303);
-}
-
-TEST_F(ConsoleTest, StateChangesWithoutSessionOrFormTokenChangeNothing) {
-  const fs::path file = buffered("ann", "a.eml", mail(u"bob", u"ann", u"Hi"));
-  const auto release = [&] { return post("/buffer/release", {{"box", "ann"}, {"file", "a.eml"}}); };
-
-  EXPECT_EQ(release().status, 403);  // no session at all
-  log_in();
-  const std::string good = csrf;
-  csrf = "";
-  EXPECT_EQ(release().status, 403);  // no form token
-  csrf = good + "x";
-  EXPECT_EQ(release().status, 403);  // a wrong one
-  csrf = good;
-
-  Request foreign;
-  foreign.method = "POST";
-  foreign.path = "/buffer/release";
-  foreign.params = {{"box", "ann"}, {"file", "a.eml"}, {"csrf", good}};
-  foreign.headers = {{"origin", "http://evil.example"}, {"host", "127.0.0.1:8080"}};
-  EXPECT_EQ(send(foreign).status, 403);  // another site
-  foreign.headers["origin"] = "null";
-  EXPECT_EQ(send(foreign).status, 403);  // a sandboxed frame or a data: page
-
-  EXPECT_TRUE(fs::exists(file));
-  EXPECT_EQ(log_text(), "");
-  EXPECT_EQ(get("/buffer/release").status, 405);  // state changes are POST only
-  EXPECT_EQ(get("/nothing").status, 404);
 }
 
 // ---- overview and monitoring ----

@@ -10,14 +10,12 @@
 #include <sys/stat.h>
 
 #include <fstream>
-#include <regex>
 
-#include "sorter/engine/test_store.h"
+#include "sorter/console/console_test_support.h"
 
 namespace sorter::console {
 namespace {
 
-using sorter::testing::TestStore;
 using ::testing::HasSubstr;
 
 TEST(ConsoleEndpoint, PortAloneMeansLoopback) {
@@ -52,15 +50,10 @@ TEST(ConsoleTokenFile, IsReadableByItsOwnerOnlyAndNeverWrittenThroughALink) {
 }
 
 TEST(ConsoleServer, CarriesFormsUploadsAndCookiesBothWays) {
-  TestStore store;
-  store.add_mailbox("ann");
-  auto access = open_local_store(testsupport::u16(store.root()));
-  std::mutex lock;
-  EventLog log;
   ConsoleOptions options;
   options.access_token = "tok";
-  Console console(*access, lock, log, options);
-  ConsoleServer server(console, parse_endpoint("127.0.0.1:0"));
+  testing::ConsoleRig rig(options);
+  ConsoleServer server(rig.console, parse_endpoint("127.0.0.1:0"));
   ASSERT_GT(server.port(), 0);
   EXPECT_EQ(server.url(), "http://127.0.0.1:" + std::to_string(server.port()) + "/");
 
@@ -76,10 +69,10 @@ TEST(ConsoleServer, CarriesFormsUploadsAndCookiesBothWays) {
   ASSERT_TRUE(page);
   EXPECT_EQ(page->status, 200);
   EXPECT_THAT(page->get_header_value("Content-Security-Policy"), HasSubstr("script-src 'self'"));
-  std::smatch m;
-  ASSERT_TRUE(std::regex_search(page->body, m, std::regex("name=\"csrf\" value=\"([^\"]+)\"")));
+  const std::string csrf = testing::form_token(page->body);
+  ASSERT_NE(csrf, "");
 
-  const httplib::MultipartFormDataItems upload{{"csrf", m[1], "", ""},
+  const httplib::MultipartFormDataItems upload{{"csrf", csrf, "", ""},
                                                {"csv", "1,Ann,Hi,Hello\r\n", "a.csv", "text/csv"}};
   auto imported = client.Post("/lessons/import", cookie, upload);
   ASSERT_TRUE(imported);
