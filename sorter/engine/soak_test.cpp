@@ -3,10 +3,10 @@
 // before they are opened, monitoring switched back and forth, links planted in mailboxes
 // (POSIX), a restart after a crash in the middle of moves across file systems, slow writers
 // that hold their files open across rounds, and two more sorters on the same store: one whose
-// rounds run inside the first one's (while it holds a file open), one in a thread of its own
-// at the same time (POSIX). At the end every file is delivered, in Error, deleted by rule with one log
-// entry, or still waiting; none is lost, none is doubled, no file was read while a writer still
-// had it open, and nothing outside the store was touched.
+// rounds run inside the first one's (while it holds a file open), and (POSIX) one in a thread
+// of its own at the same time. At the end every file is delivered, in Error, deleted by rule
+// with one log entry, or still waiting; none is lost, none is doubled, no file was read while
+// a writer still had it open, and nothing outside the store was touched.
 
 #include <gtest/gtest.h>
 
