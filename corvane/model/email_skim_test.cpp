@@ -11,6 +11,7 @@
 #include "corvane/model/record_codec.h"
 #include "platform/automation_error.h"
 #include "tests/support/bytes.h"
+#include "tests/support/sample_email.h"
 
 namespace corvane {
 namespace {
@@ -82,13 +83,7 @@ void expect_same(const std::vector<uint8_t>& bytes, const std::string& what) {
 
 // An e-mail larger than the skimming window, with texts and pictures on both sides of it.
 EmailMsg large_email() {
-  EmailMsg m;
-  m.emSignature = {1, 2, 3};
-  m.emRead = 1;
-  m.emTo = u"bob";
-  m.emFrom = u"ann";
-  m.emCC = u"office";
-  m.emSubject = u"Holiday pictures";
+  EmailMsg m = testsupport::sample_email();
   MsgText text;
   text.Font.FontName = u"Arial";
   text.Value = std::u16string(40000, u'v');
@@ -97,8 +92,6 @@ EmailMsg large_email() {
   picture.Value = List<Byte>::sized(0, std::vector<Byte>(150000, 0x5A));
   m.emMsg.Texts = List<MsgText>::sized(1, {text, text, text});
   m.emMsg.Pictures = List<MsgPicture>::sized(0, {picture, picture});
-  m.emAttachments.FilePath = u"C:\\att\\notes.txt";
-  m.emDate = 46364.5;
   return m;
 }
 
@@ -110,7 +103,7 @@ TEST(EmailSkim, WholeEmailsGiveTheHeaderFieldsOfTheFullDecode) {
   VectorSource source(large);
   EmailMsg email;
   skim_email(source, email);
-  EXPECT_EQ(email.emAttachments.FilePath, u"C:\\att\\notes.txt");
+  EXPECT_EQ(email.emAttachments.FilePath, u"C:\\mail\\a.doc");
   EXPECT_LT(source.reads, 10) << "picture bytes are skipped, not read";
 }
 

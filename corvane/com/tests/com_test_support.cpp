@@ -64,48 +64,6 @@ ErrorInfo take_error_info() {
   return out;
 }
 
-corvane::EmailMsg sample_email() {
-  corvane::EmailMsg email;
-  email.emSignature = {0x51, 0x45, 0x4D};
-  email.emRead = 0;
-  email.emTo = u"Alice";
-  email.emFrom = u"Bob";
-  email.emCC = u"Carol; Dave";
-  email.emSubject = u"Caf\u00e9 \u00fcber";
-  email.emMsg = sample_contents();
-  email.emAttachments.FilePath = u"C:\\mail\\note.txt";
-  email.emDate = 45000.75;
-  return email;
-}
-
-corvane::MsgContents sample_contents() {
-  corvane::MsgText text;
-  text.X = -120;
-  text.Y = 2400;
-  text.Editable = corvane::kTrue;
-  text.Colour = 0x00FF8040;
-  text.Font = {u"Arial", u"0", corvane::kTrue, corvane::kFalse, corvane::kTrue, corvane::kFalse,
-               12, 700};
-  text.Value = u"Hello\r\nWorld";
-  text.Width = 3000;
-  text.Height = 400;
-  corvane::MsgText second = text;
-  second.Value.clear();
-  second.Font.FontName.clear();
-  second.Editable = 5;  // kept as stored, not normalised
-  corvane::MsgPicture picture;
-  picture.FileName = u"logo.gif";
-  picture.X = 10;
-  picture.Y = 20;
-  picture.Borders = 1;
-  picture.Value = corvane::List<corvane::Byte>::sized(5, {0x47, 0x49, 0x46, 0x00, 0xFF});
-  corvane::MsgPicture unsized_picture;  // bytes never dimensioned
-  corvane::MsgContents contents;
-  contents.Texts = corvane::List<corvane::MsgText>::sized(1, {text, second});
-  contents.Pictures = corvane::List<corvane::MsgPicture>::sized(-2, {picture, unsized_picture});
-  return contents;
-}
-
 corvane::EmailLesson sample_lesson() {
   corvane::LessonChoice choice{u"Message one", u"Subject one", u"Bob"};
   corvane::LessonStep first;

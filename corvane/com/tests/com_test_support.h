@@ -11,6 +11,7 @@
 #include "corvane/com/corvane_idl.h"
 #include "corvane/com/unique_resource.h"
 #include "corvane/model/records.h"
+#include "tests/support/sample_email.h"
 
 namespace comtest {
 
@@ -43,8 +44,8 @@ constexpr HRESULT error_hresult(int n) { return static_cast<HRESULT>(0x800A0000u
 
 // Sample records exercising every field, lists with lower bounds other than zero, a sized
 // empty list and unsized lists.
-corvane::EmailMsg sample_email();
-corvane::MsgContents sample_contents();
+using testsupport::sample_contents;
+using testsupport::sample_email;
 corvane::EmailLesson sample_lesson();
 
 }  // namespace comtest
