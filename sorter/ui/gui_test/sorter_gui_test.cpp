@@ -27,6 +27,12 @@ constexpr wchar_t kAlreadyCaption[] = L"::  Already Running  ::";
 constexpr wchar_t kExitQuestion[] =
     L"You are about to exit Quenby E-mail Sorter. Doing so will result in people not "
     L"receiveing their \"Quenby E-mail\".\r\rProceed?";
+// The about box: caption, the version line from the program's version resource, credits and
+// copyright, separated by carriage returns alone.
+constexpr wchar_t kAboutText[] =
+    L"Quenby E-mail Sorter\rVersion 1.0.82 - 15th May 2007 (16:40:00)\r\r"
+    L"Written and maintained by the mail service team.\r\r"
+    L"Copyright (C) 2007 the mail service team.";
 constexpr UINT kTrayMessage = WM_APP + 1;  // the tray icon's callback message
 constexpr auto kRoundWait = 25s;           // two ticks of the ten-second sorting timer
 
@@ -105,18 +111,46 @@ HWND wait_main_window(const Program& program) {
   return wait_window(program.pid(), nullptr, kMainCaption, 15s);
 }
 
+HWND open_tray_menu(const Program& program, HWND main) {
+  PostMessageW(main, kTrayMessage, 1, WM_RBUTTONUP);
+  return wait_popup_menu(program.pid());
+}
+
+bool is_default_button(HWND button) {
+  return button != nullptr && (GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
+}
+
+// The exit question: its text, Yes and No (nothing else), and No as the default button, so
+// that an Enter pressed by chance keeps the sorter running.
+void expect_exit_question(HWND box) {
+  EXPECT_EQ(message_box_text(box), kExitQuestion);
+  EXPECT_NE(GetDlgItem(box, IDYES), nullptr);
+  EXPECT_TRUE(is_default_button(GetDlgItem(box, IDNO)));
+  EXPECT_FALSE(is_default_button(GetDlgItem(box, IDYES)));
+  EXPECT_EQ(GetDlgItem(box, IDOK), nullptr);
+  EXPECT_EQ(GetDlgItem(box, IDCANCEL), nullptr);
+}
+
 // Asks the running program to exit through its close box and answers the question.
 void answer_exit(const Program& program, HWND main, int answer) {
   PostMessageW(main, WM_CLOSE, 0, 0);
   HWND box = wait_message_box(program.pid(), L"Warning");
   ASSERT_NE(box, nullptr);
-  EXPECT_EQ(message_box_text(box), kExitQuestion);
+  expect_exit_question(box);
   press(box, answer);
 }
 
-HWND open_tray_menu(const Program& program, HWND main) {
-  PostMessageW(main, kTrayMessage, 1, WM_RBUTTONUP);
-  return wait_popup_menu(program.pid());
+// Opens the about box through the tray menu's item at index and closes it again.
+void expect_about_box_at(const Program& program, HWND main, int index) {
+  HWND menu = open_tray_menu(program, main);
+  ASSERT_NE(menu, nullptr);
+  choose_menu_item(menu, index);
+  HWND about = wait_message_box(program.pid(), L"About...");
+  ASSERT_NE(about, nullptr);
+  const std::wstring text = message_box_text(about);
+  EXPECT_EQ(text, kAboutText) << std::string(text.begin(), text.end());
+  EXPECT_NE(GetDlgItem(about, IDOK), nullptr);
+  press(about, IDOK);
 }
 
 TEST(SorterProgram, LoadsSortsAndExitsOnlyWhenConfirmed) {
@@ -172,15 +206,7 @@ TEST(SorterProgram, LoadsSortsAndExitsOnlyWhenConfirmed) {
   EXPECT_EQ(size_of(store / "MailBox/bob/Buffer/timeStamp.dat"), 8);
 
   // The tray menu's second item (no developer item before it) is the about box.
-  HWND menu = open_tray_menu(program, main);
-  ASSERT_NE(menu, nullptr);
-  choose_menu_item(menu, 1);
-  HWND about = wait_message_box(program.pid(), L"About...");
-  ASSERT_NE(about, nullptr);
-  const std::wstring about_text = message_box_text(about);
-  EXPECT_EQ(about_text.rfind(L"Quenby E-mail Sorter\rVersion 1.0.82 - 15th May 2007 (16:40:00)\r\r", 0), 0u)
-      << std::string(about_text.begin(), about_text.end());
-  press(about, IDOK);
+  expect_about_box_at(program, main, 1);
 
   // A click on the picture asks too. No keeps everything running: the window, the sorting,
   // the log; the flag is not touched.
@@ -188,6 +214,7 @@ TEST(SorterProgram, LoadsSortsAndExitsOnlyWhenConfirmed) {
   PostMessageW(main, WM_LBUTTONUP, 0, MAKELPARAM(100, 100));
   HWND question = wait_message_box(program.pid(), L"Warning");
   ASSERT_NE(question, nullptr);
+  expect_exit_question(question);
   press(question, IDNO);
   answer_exit(program, main, IDNO);
   EXPECT_FALSE(program.wait_exit(1500ms));
@@ -198,11 +225,12 @@ TEST(SorterProgram, LoadsSortsAndExitsOnlyWhenConfirmed) {
   EXPECT_EQ(count_of(store.log(), "Email sent with no sender information!"), 2);
 
   // Yes through the menu ends the program and clears the running flag.
-  menu = open_tray_menu(program, main);
+  HWND menu = open_tray_menu(program, main);
   ASSERT_NE(menu, nullptr);
   choose_menu_item(menu, 0);
   HWND box = wait_message_box(program.pid(), L"Warning");
   ASSERT_NE(box, nullptr);
+  expect_exit_question(box);
   press(box, IDYES);
   EXPECT_EQ(program.wait_exit(10s), std::optional<DWORD>(0));
   const std::string settings = store.settings();
@@ -317,6 +345,7 @@ TEST(SorterProgram, DeveloperAccountsCanEndTheProgramAtOnce) {
   Program program(store.exe(), {L"USERDOMAIN=KESTREL", L"USERNAME=Noor"});
   HWND main = wait_main_window(program);
   ASSERT_NE(main, nullptr);
+  expect_about_box_at(program, main, 2);  // about moves down one for the immediate end
   HWND menu = open_tray_menu(program, main);
   ASSERT_NE(menu, nullptr);
   choose_menu_item(menu, 1);  // the immediate end, between exit and about
