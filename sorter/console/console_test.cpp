@@ -118,6 +118,7 @@ class ConsoleTest : public ::testing::Test {
   std::optional<bool> sorter_running;
   ConsoleRig rig{options()};
   TestStore& store = rig.store;
+  std::unique_ptr<StoreAccess>& access = rig.access;
   EventLog& log = rig.log;
   Console& console = rig.console;
   std::string cookie;
