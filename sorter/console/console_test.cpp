@@ -85,17 +85,24 @@ class ConsoleTest : public ::testing::Test {
     return send(std::move(r));
   }
 
-  void log_in() {
+  // Opens a session with the token and keeps its cookie and form token; answers the
+  // Set-Cookie header that came with it.
+  std::string log_in() {
     Request r;
     r.method = "POST";
     r.path = "/login";
     r.params.emplace("token", kToken);
     const Response answer = console.handle(r);
-    ASSERT_EQ(answer.status, 303);
-    const std::string set_cookie = answer.headers.find("Set-Cookie")->second;
-    cookie = set_cookie.substr(0, set_cookie.find(';'));
+    EXPECT_EQ(answer.status, 303);
+    const auto set_cookie = answer.headers.find("Set-Cookie");
+    if (set_cookie == answer.headers.end()) {
+      ADD_FAILURE() << "no session cookie";
+      return "";
+    }
+    cookie = set_cookie->second.substr(0, set_cookie->second.find(';'));
     csrf = form_token(get("/").body);
-    ASSERT_NE(csrf, "");
+    EXPECT_NE(csrf, "");
+    return set_cookie->second;
   }
 
   fs::path buffered(const std::string& user, const std::string& name, const corvane::EmailMsg& m) {
@@ -207,17 +214,10 @@ INSTANTIATE_TEST_SUITE_P(Requests, ConsoleAccess, ::testing::ValuesIn(kRefused),
                          [](const auto& info) { return info.param.what; });
 
 TEST_F(ConsoleTest, LoggingInSetsAStrictHttpOnlyCookieAndLoggingOutEndsTheSession) {
-  Request r;
-  r.method = "POST";
-  r.path = "/login";
-  r.params.emplace("token", kToken);
-  const Response answer = console.handle(r);
-  ASSERT_EQ(answer.status, 303);
-  const std::string set_cookie = answer.headers.find("Set-Cookie")->second;
+  const std::string set_cookie = log_in();
   EXPECT_THAT(set_cookie, HasSubstr("HttpOnly"));
   EXPECT_THAT(set_cookie, HasSubstr("SameSite=Strict"));
 
-  log_in();
   const Response page = get("/");
   EXPECT_EQ(page.status, 200);
   EXPECT_THAT(page.headers.find("Content-Security-Policy")->second,
