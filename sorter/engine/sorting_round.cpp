@@ -64,6 +64,7 @@ void SortingRound::DoRounds(const std::function<void()>& yield) {
   repeats_.end_round();
   drop_ = nullptr;
   folders_.clear();
+  stamped_.clear();
   if (yield) yield();
 }
 
@@ -274,7 +275,7 @@ std::optional<double> SortingRound::now() const noexcept {
 void SortingRound::stamp(const platform::ConfinedFolder& folder) {
   const auto time = now();
   if (!time) return;
-  auto [it, added] = stamped_.try_emplace(folder.path(), *time);
+  auto [it, added] = stamped_.try_emplace(&folder, *time);
   if (!added && it->second == *time) return;  // the file already holds this very second
   it->second = *time;
   try {

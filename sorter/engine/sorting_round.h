@@ -113,7 +113,8 @@ class SortingRound {
   StoreFolders folders_{paths_};                // this round's folders
   const platform::ConfinedFolder* drop_ = nullptr;  // the drop folder, during a round
   RepeatFilter repeats_;
-  std::unordered_map<std::u16string, double> stamped_;  // this round's stamps by file
+  // This round's stamps by folder (the round's folders live until its end).
+  std::unordered_map<const platform::ConfinedFolder*, double> stamped_;
   RoundReport report_;
   // Files whose writers could not be asked about, as the previous round saw them.
   std::unordered_map<std::u16string, Snapshot> unsettled_;
