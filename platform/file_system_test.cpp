@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
+#include <thread>
 
 #include "platform/automation_error.h"
 #include "platform/confined_folder.h"
@@ -61,6 +63,45 @@ TEST(DeleteForced, DeletesReadOnlyFiles) {
   EXPECT_EQ(error_of([&] { delete_file_forced(u16(dir / "ro.eml")); }), 0);
   EXPECT_FALSE(fs::exists(dir / "ro.eml"));
   EXPECT_EQ(error_of([&] { delete_file_forced(u16(dir / "ro.eml")); }), errnum::kFileNotFound);
+}
+
+// Two callers take the same file at the same instant, by deleting it or by moving it to
+// folders of their own: exactly one is told it succeeded, the other finds the file gone.
+TEST(DeleteForced, OfTwoCallersRacingForAFileExactlyOneSucceeds) {
+  testsupport::TempDir dir;
+  fs::create_directories(dir / "drop");
+  fs::create_directories(dir / "a");
+  fs::create_directories(dir / "b");
+  const ConfinedFolder drop = ConfinedFolder::open(u16(dir / "drop"));
+  const ConfinedFolder targets[] = {ConfinedFolder::open(u16(dir / "a")),
+                                    ConfinedFolder::open(u16(dir / "b"))};
+  for (int i = 0; i < 60; ++i) {
+    const bool moving = i % 2 == 1;
+    const std::string name = "m" + std::to_string(i) + ".eml";
+    write_bytes(dir / "drop" / name, {uint8_t(i)});
+    std::atomic<int> ready{0};
+    int errors[2] = {-1, -1};
+    const auto take = [&](int k) {
+      ++ready;
+      while (ready.load() < 2) {
+      }
+      errors[k] = error_of([&] {
+        if (moving) {
+          drop.move_file(u16(name), targets[k], u16(name));
+        } else {
+          delete_file_forced(u16(dir / "drop" / name));
+        }
+      });
+    };
+    std::thread other(take, 1);
+    take(0);
+    other.join();
+    SCOPED_TRACE(name);
+    EXPECT_EQ(std::multiset<int>(errors, errors + 2),
+              (std::multiset<int>{0, errnum::kFileNotFound}));
+    EXPECT_FALSE(fs::exists(dir / "drop" / name));
+    if (moving) EXPECT_NE(fs::exists(dir / "a" / name), fs::exists(dir / "b" / name));
+  }
 }
 
 TEST(Folders, CreateTestAndEnumerate) {

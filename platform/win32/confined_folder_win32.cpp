@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/confined_folder.h"
+#include "win32/removal_handle_win32.h"
 #include "win32/win32_error.h"
 
 namespace platform {
@@ -262,10 +263,13 @@ void ConfinedFolder::move_file(std::u16string_view name, const ConfinedFolder& t
     move_by_copy(from, target, to);
     return;
   }
-  // MoveFileExW never replaces without MOVEFILE_REPLACE_EXISTING: MoveMethod::link needs no
+  // Renamed through a handle held without delete sharing, never replacing: of two callers
+  // moving one file only one succeeds, the other then finds it gone. MoveMethod::link needs no
   // path of its own here.
-  if (MoveFileExW(from.c_str(), to.c_str(), 0)) return;
-  const DWORD error = GetLastError();
+  RemovalHandle moving = RemovalHandle::open(from, true);
+  const DWORD error = moving.rename_to(to);
+  if (error == ERROR_SUCCESS) return;
+  moving.close();  // a move by copy opens the file again
   if (error == ERROR_NOT_SAME_DEVICE && source->kind == EntryKind::file) {
     move_by_copy(from, target, to);
     return;

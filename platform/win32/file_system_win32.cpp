@@ -1,11 +1,12 @@
 // File-system services on Windows: the file system ignores letter case itself, moves go
-// through ConfinedFolder::move_file (MoveFileExW without MOVEFILE_REPLACE_EXISTING, and a
-// crash-safe copy across volumes), so an existing target is never replaced.
+// through ConfinedFolder::move_file (a rename through the file's own handle, and a crash-safe
+// copy across volumes), so an existing target is never replaced.
 
 #include <windows.h>
 
 #include "platform/confined_folder.h"
 #include "platform/file_system.h"
+#include "win32/removal_handle_win32.h"
 #include "win32/win32_error.h"
 
 namespace platform {
@@ -72,22 +73,10 @@ void move_file_no_replace(std::u16string_view source, std::u16string_view target
       .move_file(from_name, ConfinedFolder::open(to_folder), to_name);
 }
 
+// Through a handle of its own, so that of two callers deleting one file only one succeeds.
 void delete_file_forced(std::u16string_view path) {
   const std::wstring p = wide(path);
-  if (DeleteFileW(p.c_str())) return;
-  const DWORD error = GetLastError();
-  const DWORD a = GetFileAttributesW(p.c_str());
-  if (error == ERROR_ACCESS_DENIED && a != INVALID_FILE_ATTRIBUTES &&
-      (a & FILE_ATTRIBUTE_READONLY) && !(a & FILE_ATTRIBUTE_DIRECTORY)) {
-    // Forced: a read-only file loses its read-only mark first.
-    if (SetFileAttributesW(p.c_str(), a & ~FILE_ATTRIBUTE_READONLY) && DeleteFileW(p.c_str())) {
-      return;
-    }
-    const DWORD again = GetLastError();
-    SetFileAttributesW(p.c_str(), a);
-    throw_win32(again);
-  }
-  throw_win32(error);
+  RemovalHandle::open(p, false).remove_forced(p);
 }
 
 std::optional<double> seconds_since_last_write(std::u16string_view path) {
