@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/inotify.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -76,6 +77,32 @@ void HashSet32::grow() {
   }
 }
 
+// Whether inotify sees every name added to the folder behind dir. On network and FUSE file
+// systems it sees only what this machine does there, not what other clients add (a pupil's
+// machine writing into its mailbox over the share), so such folders stay unwatched and every
+// question reads the folder.
+namespace {
+bool changes_are_all_local(int dir) {
+  struct statfs info {};
+  if (::fstatfs(dir, &info) != 0) return false;
+  switch (static_cast<unsigned long>(info.f_type)) {
+    case 0x6969UL:      // NFS
+    case 0x517BUL:      // SMB
+    case 0xFF534D42UL:  // CIFS
+    case 0xFE534D42UL:  // SMB2
+    case 0x65735546UL:  // FUSE (sshfs and the like)
+    case 0x00C36400UL:  // Ceph
+    case 0x01021997UL:  // 9P
+    case 0x5346414FUL:  // AFS
+    case 0x47504653UL:  // GPFS
+    case 0x0BD00BD0UL:  // Lustre
+      return false;
+    default:
+      return true;
+  }
+}
+}  // namespace
+
 // The process's inotify instance and the indexes that listen to it, by watch. A folder that
 // two indexes watch has one watch (inotify hands out one per folder and instance), removed
 // with the last of them. Every index is read and written under the one mutex, since taking
@@ -90,7 +117,7 @@ class NameWatch {
   std::mutex mutex;
 
   void watch(CaseIndex& index) {
-    if (fd_ < 0) return;
+    if (fd_ < 0 || !changes_are_all_local(index.dir_)) return;
     char path[64];
     std::snprintf(path, sizeof path, "/proc/self/fd/%d", index.dir_);
     const int wd = ::inotify_add_watch(fd_, path, IN_CREATE | IN_MOVED_TO | IN_ONLYDIR);

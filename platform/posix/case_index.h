@@ -9,7 +9,8 @@
 // the index was built is still seen. A hash is only a hint: a hit is confirmed by reading the
 // folder (names removed stay in the index and cost that read, nothing more).
 //
-// When no watch can be set (inotify missing or out of watches, no /proc) or events were lost,
+// When no watch can be set (inotify missing or out of watches, no /proc, a network or FUSE
+// file system, where other clients' names go unreported) or events were lost,
 // the index cannot be trusted: lost events make it read the folder again, and an unwatched
 // folder answers "maybe" to everything, so that callers read the folder every time.
 
