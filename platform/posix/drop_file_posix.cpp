@@ -9,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <mutex>
 
@@ -123,6 +124,10 @@ void DropFile::close() noexcept {
 struct DropFolder::Impl {
   int fd = -1;
   bool owned = true;  // false: the descriptor of a ConfinedFolder
+  // Reading a file just written would also write its access time (a journalled inode update
+  // per file): O_NOATIME avoids that where the file's owner or a privileged program reads.
+  // Others are refused it (EPERM), and after the first refusal this folder is read without.
+  mutable std::atomic<bool> no_atime{true};
   ~Impl() {
     if (owned && fd >= 0) ::close(fd);
   }
@@ -150,8 +155,16 @@ DropOpenResult DropFolder::open(std::u16string_view name) const {
       name.find_first_of(std::u16string_view(u"/\0", 2)) != std::u16string_view::npos) {
     throw AutomationError(errnum::kBadFileName);
   }
-  const int fd = ::openat(impl_->fd, to_utf8(name).c_str(),
-                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  const std::string n = to_utf8(name);
+  constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+  int fd = -1;
+  if (impl_->no_atime.load(std::memory_order_relaxed)) {
+    fd = ::openat(impl_->fd, n.c_str(), kFlags | O_NOATIME);
+    if (fd < 0 && errno == EPERM) impl_->no_atime.store(false, std::memory_order_relaxed);
+  }
+  if (fd < 0 && !impl_->no_atime.load(std::memory_order_relaxed)) {
+    fd = ::openat(impl_->fd, n.c_str(), kFlags);
+  }
   if (fd < 0) {
     const int error = errno;
     if (error == ENOENT) return {DropOpenStatus::gone, std::nullopt};
