@@ -109,7 +109,7 @@ void make_store(const fs::path& root, int files, const std::vector<std::string>&
     fs::create_directories(root / "MailBox" / user(m) / "Inbox");
     fs::create_directories(root / "MailBox" / user(m) / "Buffer");
     // A mailbox in use has the stamp of its last delivery: the round rewrites it in place.
-    std::ofstream(root / "MailBox" / user(m) / "timeStamp.dat", std::ios::binary).write("\0\0\0\0\0\0\0", 8);
+    std::ofstream(root / "MailBox" / user(m) / "Inbox" / "timeStamp.dat", std::ios::binary).write("\0\0\0\0\0\0\0", 8);
   }
   for (int i = 0; i < files; ++i) {
     std::ofstream out(root / "MailBank" / ("m" + std::to_string(i) + ".eml"), std::ios::binary);
