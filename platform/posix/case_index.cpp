@@ -19,6 +19,7 @@
 #include "platform/file_system.h"
 #include "platform/utf.h"
 #include "posix/errno_error.h"
+#include "posix/fd_util.h"
 
 namespace platform {
 
@@ -212,22 +213,8 @@ bool CaseIndex::may_hold(uint32_t hash) {
 }
 
 void CaseIndex::rebuild() {
-  const int copy = ::openat(dir_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (copy < 0) throw_errno(errno);
-  DIR* d = ::fdopendir(copy);
-  if (d == nullptr) {
-    ::close(copy);
-    throw_errno(errno);
-  }
   names_.clear();
-  while (const dirent* e = (errno = 0, ::readdir(d))) {
-    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
-      names_.insert(folded_name_hash(e->d_name));
-    }
-  }
-  const int error = errno;
-  ::closedir(d);
-  if (error != 0) throw_errno(error);
+  for_each_entry(dir_, [&](const std::string& name) { names_.insert(folded_name_hash(name)); });
   stale_ = false;
 }
 

@@ -84,26 +84,6 @@ EntryKind kind_of(const struct stat& st) {
   return EntryKind::other;
 }
 
-// Calls f(name) for every entry of the folder behind dir but "." and "..".
-template <typename F>
-void for_each_entry(int dir, F&& f) {
-  const int copy = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (copy < 0) throw_errno(errno);
-  DIR* d = ::fdopendir(copy);
-  if (d == nullptr) {
-    ::close(copy);
-    throw_errno(errno);
-  }
-  std::vector<std::string> names;
-  while (const dirent* e = ::readdir(d)) {
-    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
-      names.emplace_back(e->d_name);
-    }
-  }
-  ::closedir(d);
-  for (const auto& n : names) f(n);
-}
-
 bool same_content(int a, int b) {
   struct stat sa {}, sb {};
   if (::fstat(a, &sa) != 0 || ::fstat(b, &sb) != 0 || sa.st_size != sb.st_size) return false;

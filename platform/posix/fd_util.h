@@ -2,10 +2,13 @@
 // Small helpers shared by the POSIX file implementations: an owning file descriptor, complete
 // writes and copies, and the error for a path that does not exist.
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -64,6 +67,29 @@ inline void copy_contents(int in, int out) {
   struct stat st {};
   if (::stat(folder.c_str(), &st) == 0) throw AutomationError(errnum::kFileNotFound);
   throw AutomationError(errnum::kPathNotFound);
+}
+
+// Calls f(name) for every entry of the folder behind dir but "." and "..". The names are read
+// whole first, so f may change the folder; a failed read of the folder throws.
+template <typename F>
+void for_each_entry(int dir, F&& f) {
+  const int copy = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (copy < 0) throw_errno(errno);
+  DIR* d = ::fdopendir(copy);
+  if (d == nullptr) {
+    ::close(copy);
+    throw_errno(errno);
+  }
+  std::vector<std::string> names;
+  while (const dirent* e = (errno = 0, ::readdir(d))) {
+    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
+      names.emplace_back(e->d_name);
+    }
+  }
+  const int error = errno;
+  ::closedir(d);
+  if (error != 0) throw_errno(error);
+  for (const auto& n : names) f(n);
 }
 
 }  // namespace platform
