@@ -107,6 +107,22 @@ expect "tier lines" "com: 3/4 checks passed (2 skipped)|gui: build failed|fuzz: 
 expect "tier verdicts and totals" "fail fail pass 5 2" \
   "${TIER_STATUS[com]} ${TIER_STATUS[gui]} ${TIER_STATUS[fuzz]} $TOTAL_PASSED $TOTAL_FAILED"
 
+# The i686 smoke tier when apt cannot give it Wine's i386 packages: not run, with apt's reason,
+# when the archive cannot supply them; failed on any other install failure. Nothing is built.
+LOG_DIR=$dir STAGE_ROWS=()
+build() { echo "built" >"$dir/built"; return 1; }
+ensure_packages() { APT_REASON="E: Package 'wine32:i386' has no installation candidate"; return 2; }
+CURRENT_TIER=windows32-smoke
+tier_windows32-smoke
+expect "tier not run for want of packages" \
+  "skip|windows32-smoke: not run: E: Package 'wine32:i386' has no installation candidate|5 2 3" \
+  "${TIER_STATUS[windows32-smoke]}|${TIER_LINE[windows32-smoke]}|$TOTAL_PASSED $TOTAL_FAILED $TOTAL_SKIPPED"
+ensure_packages() { APT_REASON="E: Sub-process /usr/bin/dpkg returned an error code (1)"; return 1; }
+tier_windows32-smoke
+expect "tier failed when the install fails otherwise" \
+  "fail|windows32-smoke: Wine's i386 packages could not be installed: E: Sub-process /usr/bin/dpkg returned an error code (1)|3|no build" \
+  "${TIER_STATUS[windows32-smoke]}|${TIER_LINE[windows32-smoke]}|$TOTAL_FAILED|$([[ -e $dir/built ]] && echo built || echo no build)"
+
 expect "chosen tiers keep their order" "windows64 com asan" \
   "$(select_tiers asan com windows64; echo "${TIERS[*]}")"
 expect "every tier by default" "${ALL_TIERS[*]}" "$(select_tiers; echo "${TIERS[*]}")"
