@@ -80,7 +80,7 @@ ensure_packages() {
   log "could not install ${missing[*]} (apt-get exit $rc):"
   apt_messages "$out"
   APT_REASON=$(grep -m1 '^E:' "$out" || tail -n 1 "$out")
-  if grep -qE 'Unable to locate package|has no installation candidate|Unable to correct problems|unmet dependencies|Failed to fetch|Unable to fetch some archives|Version .* (was|is) not found|is not available' \
+  if grep -qE 'Unable to locate package|has no installation candidate|Unable to correct problems|pkgProblemResolver|held packages|unmet dependencies|Failed to fetch|Unable to fetch some archives|Version .* (was|is) not found|is not available' \
        "$out"; then
     rc=2
   else

@@ -25,6 +25,7 @@
 #include "corvane/lesson/lesson_display.h"
 #include "corvane/object_model/mail_object_model.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/mouse_click.h"
 
 namespace {
 
@@ -103,12 +104,7 @@ std::future<BoxSeen> drive_message_box(const wchar_t* title, std::string shot, H
 // A click of the left button at a point of a window's client area, as mouse input.
 void click_with_mouse(HWND window, POINT at) {
   ClientToScreen(window, &at);
-  SetCursorPos(at.x, at.y);
-  INPUT clicks[2] = {};
-  clicks[0].type = clicks[1].type = INPUT_MOUSE;
-  clicks[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-  clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-  SendInput(2, clicks, sizeof(INPUT));
+  testsupport::click_mouse_at(at);
 }
 
 // Sends a message the way another program does, without waiting longer than five seconds.

@@ -3,6 +3,8 @@
 #include <cwchar>
 #include <thread>
 
+#include "tests/support/mouse_click.h"
+
 namespace sorter::gui_test {
 namespace {
 
@@ -171,12 +173,7 @@ void send_command(HWND dialog, int control_id) {
 void click_with_mouse(HWND window) {
   RECT r{};
   GetWindowRect(window, &r);
-  SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-  INPUT clicks[2] = {};
-  clicks[0].type = clicks[1].type = INPUT_MOUSE;
-  clicks[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-  clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-  SendInput(2, clicks, sizeof(INPUT));
+  testsupport::click_mouse_at({(r.left + r.right) / 2, (r.top + r.bottom) / 2});
 }
 
 void click_with_mouse_until_gone(HWND dialog, HWND button) {

@@ -62,7 +62,7 @@ void press(HWND dialog, int button_id);
 // the program to take the message.
 void send_click(HWND button);
 void send_command(HWND dialog, int control_id);
-// A click of the left mouse button in the middle of a window, as mouse input.
+// A click of the left mouse button in the middle of a window, as mouse input carrying its point.
 void click_with_mouse(HWND window);
 // Clicks `button` with the mouse until `dialog` goes away (a few tries): on a loaded machine a click
 // can arrive before the dialog is in front and ready for input, and is then lost.
