@@ -44,6 +44,6 @@ run_driver() {
   grep -q '^\[  PASSED  \]' "$out" && ! grep -q '^\[  FAILED  \]' "$out"
 }
 
-# A failed run gets one more whole run, as the wine64 tests get a second attempt: now and then
-# Wine loses a synthesized mouse click. The report of the last run is the one counted.
+# A failed run gets one more whole run, as the wine64 tests get a second attempt, against a
+# loaded machine's stray delays. The report of the last run is the one counted.
 run_driver "$@" || { echo "run_gui_tests.sh: the run failed; running it once more" >&2; run_driver "$@"; }
