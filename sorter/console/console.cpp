@@ -81,6 +81,15 @@ std::string hidden(std::string_view name, std::u16string_view value) {
          "\">";
 }
 
+std::string hidden_name(std::string_view field_name, std::u16string_view name) {
+  return "<input type=\"hidden\" name=\"" + std::string(field_name) + "\" value=\"" +
+         url_encode(name) + "\">";
+}
+
+std::u16string name_field(const Request& request, std::string_view field_name) {
+  return url_decode(request.param(field_name).value_or(""));
+}
+
 Console::Impl::Impl(StoreAccess& s, std::mutex& l, EventLog& lg, ConsoleOptions o)
     : store(s),
       view(s),

@@ -68,6 +68,11 @@ struct Console::Impl {
 std::u16string field(const Request& request, std::string_view name);
 // A hidden form field.
 std::string hidden(std::string_view name, std::u16string_view value);
+// A hidden form field that carries a name from the store, and the name read back from a form.
+// A browser turns bytes of a page that are not UTF-8 into U+FFFD before it sends a field
+// back, so the field holds the name url_encoded: it comes back exactly as it was listed.
+std::string hidden_name(std::string_view field_name, std::u16string_view name);
+std::u16string name_field(const Request& request, std::string_view field_name);
 // One log entry as a row of a log table: time, type (coloured by its number), text.
 std::string log_row(const LogEntry& entry);
 

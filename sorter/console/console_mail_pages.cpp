@@ -107,11 +107,12 @@ Response Console::Impl::buffer_page(Call& call) {
     total += files.size();
     body += "<section class=\"box\"><h2>" + escape(box.name) + " &middot; " +
             std::to_string(files.size()) + (files.size() == 1 ? " e-mail" : " e-mails") + " " +
-            form(call, "/buffer/release-all", hidden("box", box.name), "Release all") + "</h2>";
+            form(call, "/buffer/release-all", hidden_name("box", box.name), "Release all") +
+            "</h2>";
     for (const StoreEntry& e : files) {
       body += "<article class=\"mail\"><div class=\"actions\">" + file_facts(e) + " " +
-              form(call, "/buffer/release", hidden("box", box.name) + hidden("file", e.name),
-                   "Release") +
+              form(call, "/buffer/release",
+                   hidden_name("box", box.name) + hidden_name("file", e.name), "Release") +
               "</div>";
       try {
         const auto decoded = read_email(store, child(*box.buffer, e.name), e.size);
@@ -167,8 +168,8 @@ Response Console::Impl::picture(Call& call) {
 }
 
 Response Console::Impl::release(Call& call) {
-  const std::u16string name = field(call.request, "box");
-  const std::u16string file = field(call.request, "file");
+  const std::u16string name = name_field(call.request, "box");
+  const std::u16string file = name_field(call.request, "file");
   const std::string back = "/buffer";
   std::lock_guard guard(lock);
   const auto box = view.mailbox(name);
@@ -197,7 +198,7 @@ Response Console::Impl::release(Call& call) {
 }
 
 Response Console::Impl::release_all(Call& call) {
-  const std::u16string name = field(call.request, "box");
+  const std::u16string name = name_field(call.request, "box");
   std::lock_guard guard(lock);
   const auto box = view.mailbox(name);
   if (!box || !box->buffer) {
@@ -256,8 +257,9 @@ Response Console::Impl::errors_page(Call& call) {
     if (platform::fold_case(e.name) == platform::fold_case(kLogName)) continue;
     ++count;
     body += "<article class=\"mail\"><div class=\"actions\">" + file_facts(e) + " " +
-            form(call, "/errors/retry", hidden("file", e.name), "Retry") + " " +
-            form(call, "/errors/delete", hidden("file", e.name), "Delete", "danger") + "</div>";
+            form(call, "/errors/retry", hidden_name("file", e.name), "Retry") + " " +
+            form(call, "/errors/delete", hidden_name("file", e.name), "Delete", "danger") +
+            "</div>";
     std::string dump;
     const LogEntry* why = nullptr;
     try {
@@ -299,7 +301,7 @@ Response Console::Impl::errors_page(Call& call) {
 }
 
 Response Console::Impl::retry(Call& call) {
-  const std::u16string file = field(call.request, "file");
+  const std::u16string file = name_field(call.request, "file");
   std::lock_guard guard(lock);
   const auto mail = find_error_mail(view, file);
   if (!mail) return done(call, "/errors", false, no_error_mail(file));
@@ -326,7 +328,7 @@ Response Console::Impl::retry(Call& call) {
 }
 
 Response Console::Impl::remove_error(Call& call) {
-  const std::u16string file = field(call.request, "file");
+  const std::u16string file = name_field(call.request, "file");
   std::lock_guard guard(lock);
   const auto mail = find_error_mail(view, file);
   if (!mail) return done(call, "/errors", false, no_error_mail(file));

@@ -201,7 +201,7 @@ Response Console::Impl::mailboxes_page(Call& call) {
             "</td><td>";
     if (flag_set(flag)) {
       body += state("off", "set (" + escape(flag) + ")") + " " +
-              form(call, "/mailboxes/clear-flag", hidden("box", box.name), "Clear");
+              form(call, "/mailboxes/clear-flag", hidden_name("box", box.name), "Clear");
     } else {
       body += "-";
     }
@@ -214,7 +214,7 @@ Response Console::Impl::mailboxes_page(Call& call) {
 }
 
 Response Console::Impl::clear_flag(Call& call) {
-  const std::u16string name = field(call.request, "box");
+  const std::u16string name = name_field(call.request, "box");
   std::lock_guard guard(lock);
   const auto box = view.mailbox(name);
   if (!box) {

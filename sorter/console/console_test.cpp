@@ -602,6 +602,141 @@ TEST_F(ConsoleTest, DeleteRemovesAnErrorFileAndSaysWhoDidIt) {
   EXPECT_TRUE(fs::exists(store.root() / "Error" / "kept.eml"));
 }
 
+// ---- names that are not UTF-8 ----
+
+// A name as an old client writes it in the Windows code page, and as the pages show it.
+const std::string kLatin1Name = "devoir-\xe9t\xe9.eml";
+constexpr const char* kLatin1Shown = "devoir-\\xE9t\\xE9.eml";
+// The name a trip through U+FFFD makes of it: another file, which must stay untouched.
+const std::string kReplacedName = "devoir-\xef\xbf\xbdt\xef\xbf\xbd.eml";
+
+// A lone surrogate that stands for a byte from_utf8 could not decode.
+bool kept_byte_at(const std::u16string& text, std::size_t i) {
+  const bool after_high = i > 0 && text[i - 1] >= 0xD800 && text[i - 1] <= 0xDBFF;
+  return text[i] >= 0xDC80 && text[i] <= 0xDCFF && !after_high;
+}
+
+bool is_utf8(const std::string& bytes) {
+  const std::u16string text = platform::from_utf8(bytes);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (kept_byte_at(text, i)) return false;
+  }
+  return true;
+}
+
+// A field value on a page as a browser sends it back: entities resolved, bytes that are not
+// UTF-8 read as U+FFFD.
+std::string as_a_browser_sends(std::string value) {
+  for (const auto& [entity, c] : {std::pair{"&quot;", "\""}, {"&#39;", "'"}, {"&lt;", "<"},
+                                  {"&gt;", ">"}, {"&amp;", "&"}}) {
+    for (std::size_t at; (at = value.find(entity)) != std::string::npos;) {
+      value.replace(at, std::string_view(entity).size(), c);
+    }
+  }
+  std::u16string text = platform::from_utf8(value);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (kept_byte_at(text, i)) text[i] = 0xFFFD;
+  }
+  return platform::to_utf8(text);
+}
+
+// The fields of the first form posting to action after the file shown as shown.
+std::multimap<std::string, std::string> form_after(const std::string& page,
+                                                   const std::string& shown,
+                                                   const std::string& action) {
+  std::multimap<std::string, std::string> fields;
+  const std::size_t at = page.find("<b>" + shown + "</b>");
+  std::smatch form;
+  const std::string rest = at == std::string::npos ? "" : page.substr(at);
+  if (!std::regex_search(rest, form, std::regex("<form method=\"post\" action=\"" + action +
+                                                 "\"[^>]*>([\\s\\S]*?)</form>"))) {
+    return fields;
+  }
+  const std::string inside = form[1];
+  const std::regex input("name=\"([a-z]+)\" value=\"([^\"]*)\"");
+  for (std::sregex_iterator it(inside.begin(), inside.end(), input), end; it != end; ++it) {
+    if ((*it)[1] != "csrf") fields.emplace((*it)[1], as_a_browser_sends((*it)[2]));
+  }
+  return fields;
+}
+
+struct Planted {
+  std::string what;
+  std::string folder;  // below the store folder
+  std::string page;    // the page that shows it
+  std::string shown;   // what that page shows
+};
+
+void PrintTo(const Planted& c, std::ostream* os) { *os << c.what; }
+
+const Planted kPlanted[] = {
+    {"in_a_buffer", "MailBox/ann/Buffer", "/buffer", kLatin1Shown},
+    {"in_a_mailbox_folder", "MailBox/ann", "/mailboxes", "ann"},
+    {"in_mail_bank", "MailBank", "/", kLatin1Shown},
+    {"in_error", "Error", "/errors", kLatin1Shown},
+    {"as_a_mailbox", "MailBox/cl\xe9ment/Buffer", "/mailboxes", "cl\\xE9ment"},
+};
+
+class ConsoleLatin1Name : public ConsoleTest, public ::testing::WithParamInterface<Planted> {};
+
+TEST_P(ConsoleLatin1Name, EveryPageAnswersAndShowsTheNameEscaped) {
+  const Planted& c = GetParam();
+  log_in();
+  fs::create_directories(store.root() / c.folder);
+  write_all(store.root() / c.folder / kLatin1Name, bytes_of(mail(u"bob", u"ann", u"Devoir")));
+  for (const char* path : {"/", "/mailboxes", "/buffer", "/errors"}) {
+    const Response page = get(path);
+    EXPECT_EQ(page.status, 200) << path << ": " << page.body;
+    EXPECT_TRUE(is_utf8(page.body)) << path;
+    if (path == c.page) EXPECT_THAT(page.body, HasSubstr(c.shown)) << path;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Planted, ConsoleLatin1Name, ::testing::ValuesIn(kPlanted),
+                         [](const auto& info) { return info.param.what; });
+
+struct FormAction {
+  std::string what;
+  std::string folder;  // where the file lies
+  std::string page;    // the page with the form
+  std::string action;
+  std::string target;  // where the file goes; empty when it is deleted
+};
+
+void PrintTo(const FormAction& c, std::ostream* os) { *os << c.action; }
+
+const FormAction kFormActions[] = {
+    {"release", "MailBox/cl\xe9ment/Buffer", "/buffer", "/buffer/release",
+     "MailBox/cl\xe9ment/Inbox"},
+    {"retry", "Error", "/errors", "/errors/retry", "MailBank"},
+    {"delete", "Error", "/errors", "/errors/delete", ""},
+};
+
+class ConsoleLatin1Form : public ConsoleTest, public ::testing::WithParamInterface<FormAction> {};
+
+TEST_P(ConsoleLatin1Form, ActsOnExactlyTheListedFile) {
+  const FormAction& c = GetParam();
+  log_in();
+  store.add_mailbox("cl\xe9ment");
+  const fs::path folder = store.root() / c.folder;
+  const std::string content = bytes_of(mail(u"bob", u"ann", u"Devoir"));
+  write_all(folder / kLatin1Name, content);
+  write_all(folder / kReplacedName, "another pupil's");
+
+  const auto fields = form_after(get(c.page).body, kLatin1Shown, c.action);
+  ASSERT_FALSE(fields.empty());
+  const std::string page = after(post(c.action, fields));
+  EXPECT_THAT(page, HasSubstr("notice good"));
+  EXPECT_THAT(page, HasSubstr(std::string("&quot;") + kLatin1Shown + "&quot;"));
+  EXPECT_FALSE(fs::exists(folder / kLatin1Name));
+  if (!c.target.empty()) EXPECT_EQ(read_all(store.root() / c.target / kLatin1Name), content);
+  EXPECT_EQ(read_all(folder / kReplacedName), "another pupil's");
+  EXPECT_EQ(store.log_lines().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, ConsoleLatin1Form, ::testing::ValuesIn(kFormActions),
+                         [](const auto& info) { return info.param.what; });
+
 // ---- log ----
 
 TEST_F(ConsoleTest, LogIsNewestFirstAndFiltersByType) {

@@ -1,18 +1,17 @@
 // The store through the platform's confined folder access: the store folder and its top
 // folders (MailBank, Error, MailBox) are opened by path, as the administrator may have made
 // them links; every folder and file below them is reached beneath a folder handle without
-// following links. Files are read through a handle opened beneath their folder's handle;
-// listings and settings reads check each component below the top folders for links right
-// before use.
+// following links. Folders are listed and files read beneath their folder's handle; a
+// settings file is checked not to be a link in its folder right before it is read. Names go
+// to the platform as they were listed, never through another encoding, so any name the
+// store holds works.
 
-#include <filesystem>
 #include <algorithm>
-#include <system_error>
 
 #include "platform/automation_error.h"
 #include "platform/confined_folder.h"
 #include "platform/drop_file.h"
-#include "platform/utf.h"
+#include "platform/folder_listing.h"
 #include "sorter/console/store_access.h"
 #include "sorter/engine/settings.h"
 #include "sorter/engine/store_paths.h"
@@ -21,7 +20,6 @@
 namespace sorter::console {
 namespace {
 
-namespace fs = std::filesystem;
 using platform::AutomationError;
 using platform::ConfinedFolder;
 using platform::EntryKind;
@@ -31,19 +29,10 @@ class LocalStore final : public StoreAccess {
   explicit LocalStore(std::u16string root) : paths_(std::move(root)) {}
 
   std::vector<StoreEntry> list(const StorePath& folder) const override {
-    const std::u16string path = checked(folder);
     std::vector<StoreEntry> entries;
-    platform::FolderReader reader(path);
-    while (auto e = reader.next()) {
-      StoreEntry entry{e->name, e->kind, 0, std::nullopt};
-      if (e->kind == EntryKind::file) {
-        const std::u16string file = paths_.child(path, e->name);
-        std::error_code ec;
-        entry.size = fs::file_size(fs::path(file), ec);
-        if (ec) entry.size = 0;
-        entry.age_seconds = platform::seconds_since_last_write(file);
-      }
-      entries.push_back(std::move(entry));
+    for (platform::ListedEntry& e : platform::list_folder(open_folder(folder))) {
+      const EntryKind kind = e.kind == EntryKind::link ? EntryKind::other : e.kind;
+      entries.push_back(StoreEntry{std::move(e.name), kind, e.size, e.age_seconds});
     }
     return entries;
   }
@@ -113,30 +102,33 @@ class LocalStore final : public StoreAccess {
     }
   }
 
-  // The folder that holds the last component of place, opened confined below the top folder.
-  ConfinedFolder folder_of(const StorePath& place) const {
-    if (place.empty()) throw AutomationError(platform::errnum::kBadFileName);
+  // The folder at place: the store folder for none, a top folder opened by its path, anything
+  // deeper confined below it (75 for a link, 76 when missing).
+  ConfinedFolder open_folder(const StorePath& place) const {
     for (const auto& name : place) check_name(name);
-    if (place.size() == 1) return ConfinedFolder::open(paths_.root());
+    if (place.empty()) return ConfinedFolder::open(paths_.root());
     ConfinedFolder folder = ConfinedFolder::open(paths_.child(paths_.root(), place[0]));
-    for (std::size_t i = 1; i + 1 < place.size(); ++i) folder = folder.folder(place[i]);
+    for (std::size_t i = 1; i < place.size(); ++i) folder = folder.folder(place[i]);
     return folder;
   }
 
-  // The full path of a place; 75 when a component below a top folder is a link, 52 for a
-  // component that is no plain name.
-  std::u16string checked(const StorePath& place) const {
-    std::u16string path = paths_.root();
-    for (std::size_t i = 0; i < place.size(); ++i) {
-      check_name(place[i]);
-      path = paths_.child(path, place[i]);
-      std::error_code ec;
-      if (i > 0 && fs::symlink_status(fs::path(path), ec).type() == fs::file_type::symlink) {
-        throw AutomationError(platform::errnum::kPathFileAccess,
-                              std::u16string(platform::kLinkRefusedText));
-      }
+  // The folder that holds the last component of place.
+  ConfinedFolder folder_of(const StorePath& place) const {
+    if (place.empty()) throw AutomationError(platform::errnum::kBadFileName);
+    check_name(place.back());
+    return open_folder(StorePath(place.begin(), place.end() - 1));
+  }
+
+  // The full path of a file for the path-based settings reader; 75 when the file or a folder
+  // below a top folder is a link, 52 for a component that is no plain name.
+  std::u16string checked(const StorePath& file) const {
+    const ConfinedFolder folder = folder_of(file);
+    const auto entry = file.size() > 1 ? folder.find(file.back()) : std::nullopt;
+    if (entry && entry->kind == EntryKind::link) {
+      throw AutomationError(platform::errnum::kPathFileAccess,
+                            std::u16string(platform::kLinkRefusedText));
     }
-    return path;
+    return folder.child_path(file.back());
   }
 
   StorePaths paths_;
