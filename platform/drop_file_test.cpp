@@ -102,10 +102,9 @@ TEST(DropFile, LinksAreNotFollowedAndFifosDoNotBlock) {
   EXPECT_EQ(folder.open(u"link.eml").status, DropOpenStatus::link);
   EXPECT_EQ(folder.open(u"dangling.eml").status, DropOpenStatus::link);
   EXPECT_FALSE(fs::exists(dir / "nowhere.eml"));
-  DropOpenResult fifo = folder.open(u"fifo.eml");
-  ASSERT_EQ(fifo.status, DropOpenStatus::opened);
-  EXPECT_EQ(fifo.file->facts().kind, EntryKind::other);
-  EXPECT_EQ(folder.open(u"sub").file->facts().kind, EntryKind::folder);
+  // Not a file to sort, as a folder is not on Windows; the FIFO's open does not wait.
+  EXPECT_EQ(folder.open(u"fifo.eml").status, DropOpenStatus::gone);
+  EXPECT_EQ(folder.open(u"sub").status, DropOpenStatus::gone);
 }
 #endif
 

@@ -1,5 +1,6 @@
-// Record-file access on POSIX: open(2) with O_RDWR | O_CREAT (never O_TRUNC), pread/pwrite
-// at offset 0, errno mapped to the classic automation error numbers.
+// Record-file access on POSIX: opened by open_regular_file (safe_open.h) with O_RDWR | O_CREAT
+// (never O_TRUNC), pread/pwrite at offset 0, errno mapped to the classic automation error
+// numbers. The caller's path may hold links; a FIFO or device is refused without blocking.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include "platform/binary_file.h"
 #include "platform/utf.h"
 #include "posix/errno_error.h"
+#include "posix/safe_open.h"
 
 namespace platform {
 namespace {
@@ -23,22 +25,17 @@ BinaryFile BinaryFile::open_read_write(std::u16string_view path) {
   if (path.empty() || path.find(u'\0') != std::u16string_view::npos) {
     throw AutomationError(errnum::kBadFileName);
   }
-  const std::string native = to_utf8(path);
-  int fd = ::open(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  const std::string native = resolve_named_path(to_utf8(path));
+  int fd = open_regular_file(AT_FDCWD, native.c_str(), O_RDWR | O_CREAT, 0666);
   bool writable = true;
   if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
     // An existing file that may only be read is opened for reading alone.
     const int open_error = errno;
-    fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = open_regular_file(AT_FDCWD, native.c_str(), O_RDONLY);
     writable = false;
     if (fd < 0) throw_errno(open_error);
   }
-  if (fd < 0) throw_errno(errno);
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    throw AutomationError(errnum::kPathFileAccess);
-  }
+  if (fd < 0) throw_errno(errno);  // ENXIO, not a regular file: 75
   return BinaryFile(fd, writable);
 }
 

@@ -1,18 +1,16 @@
 // Confined folder access on POSIX: every name is one component resolved beneath the folder's
 // descriptor, with openat2(RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS) where the kernel has it and
-// openat(O_NOFOLLOW) elsewhere; lookups that ignore letter case ask the folder's case index
+// openat(O_NOFOLLOW) elsewhere, files through open_regular_file (safe_open.h), so that no
+// FIFO or device blocks an open; lookups that ignore letter case ask the folder's case index
 // (case_index.h), which follows the names others add, and read the folder only on a hit.
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/openat2.h>
 #include <stdio.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <unordered_map>
@@ -23,6 +21,7 @@
 #include "posix/case_index.h"
 #include "posix/errno_error.h"
 #include "posix/fd_util.h"
+#include "posix/safe_open.h"
 #include "posix/temporary_name.h"
 
 namespace platform {
@@ -56,25 +55,6 @@ std::string component(std::u16string_view name) {
     throw AutomationError(errnum::kBadFileName);
   }
   return to_utf8(name);
-}
-
-std::atomic<bool> no_openat2{false};
-
-// Opens one name beneath dir, never following a link.
-int open_beneath(int dir, const std::string& name, int flags, mode_t mode = 0) {
-  flags |= O_NOFOLLOW | O_CLOEXEC;
-  if (!no_openat2.load(std::memory_order_relaxed)) {
-    open_how how{};
-    how.flags = static_cast<uint64_t>(flags);
-    how.mode = (flags & O_CREAT) ? mode : 0;
-    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
-    const long fd = ::syscall(SYS_openat2, dir, name.c_str(), &how, sizeof how);
-    if (fd >= 0 || (errno != ENOSYS && errno != EPERM && errno != E2BIG)) {
-      return static_cast<int>(fd);
-    }
-    if (errno == ENOSYS) no_openat2.store(true, std::memory_order_relaxed);
-  }
-  return ::openat(dir, name.c_str(), flags, mode);
 }
 
 EntryKind kind_of(const struct stat& st) {
@@ -163,7 +143,7 @@ ConfinedFolder ConfinedFolder::folder(std::u16string_view name) const {
   if (entry->kind == EntryKind::link) throw_link();
   if (entry->kind != EntryKind::folder) throw AutomationError(errnum::kPathFileAccess);
   auto impl = std::make_unique<Impl>();
-  impl->fd = open_beneath(impl_->fd, to_utf8(entry->name), O_RDONLY | O_DIRECTORY);
+  impl->fd = open_beneath(impl_->fd, to_utf8(entry->name).c_str(), O_RDONLY | O_DIRECTORY);
   if (impl->fd < 0) {
     if (errno == ELOOP || errno == EXDEV) throw_link();
     throw_errno(errno == ENOTDIR ? ENOENT : errno);
@@ -178,21 +158,17 @@ BinaryFile ConfinedFolder::open_file(std::u16string_view name) const {
   if (entry && entry->kind == EntryKind::folder) throw AutomationError(errnum::kPathFileAccess);
   const std::string n = to_utf8(entry ? entry->name : std::u16string(name));
   bool writable = true;
-  int fd = open_beneath(impl_->fd, n, O_RDWR | O_CREAT, 0666);
+  int fd = open_regular_file(impl_->fd, n.c_str(), O_RDWR | O_CREAT, 0666);
   if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
     const int open_error = errno;  // an existing file that may only be read
-    fd = open_beneath(impl_->fd, n, O_RDONLY);
+    fd = open_regular_file(impl_->fd, n.c_str(), O_RDONLY);
     writable = false;
     if (fd < 0) throw_errno(open_error);
   }
   if (fd < 0) {
     if (errno == ELOOP || errno == EXDEV) throw_link();
+    if (errno == ENXIO) throw AutomationError(errnum::kPathFileAccess);  // not a regular file
     throw_errno(errno);
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    throw AutomationError(errnum::kPathFileAccess);
   }
   return BinaryFile(fd, writable);
 }
@@ -213,20 +189,21 @@ namespace {
 // name. Whatever step a crash interrupts, the e-mail exists whole under its name in one of
 // the two folders, and remove_leftovers() can tell what was done.
 void move_by_copy(int from_dir, const std::string& name, int to_dir, const std::string& target) {
-  Fd in(open_beneath(from_dir, name, O_RDONLY));
+  Fd in(open_regular_file(from_dir, name.c_str(), O_RDONLY));
   if (in.fd < 0) {
     if (errno == ENOENT) throw AutomationError(errnum::kFileNotFound);
     if (errno == ELOOP || errno == EXDEV) throw_link();
+    if (errno == ENXIO) throw AutomationError(errnum::kPathFileAccess);  // not a regular file
     throw_errno(errno);
   }
   struct stat st {};
   if (::fstat(in.fd, &st) != 0) throw_errno(errno);
-  if (!S_ISREG(st.st_mode)) throw AutomationError(errnum::kPathFileAccess);
   std::string temp;
   Fd out;
   for (int attempt = 0; attempt < 100 && out.fd < 0; ++attempt) {
     temp = temporary_name();
-    out.fd = open_beneath(to_dir, temp, O_WRONLY | O_CREAT | O_EXCL, st.st_mode & 0777);
+    out.fd = open_regular_file(to_dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL,
+                               st.st_mode & 0777);
     if (out.fd < 0 && errno != EEXIST) throw_errno(errno);
   }
   if (out.fd < 0) throw AutomationError(errnum::kFileExists);
@@ -336,11 +313,11 @@ int ConfinedFolder::remove_leftovers(const ConfinedFolder* source_folder) const 
     if (S_ISREG(st.st_mode) && final_name != finals.end() && source_folder != nullptr) {
       // The copy holds its final name: the move only lacks the removal of its source.
       const int src_dir = source_folder->impl_->fd;
-      Fd copy(open_beneath(dir, temp, O_RDONLY));
-      Fd source(open_beneath(src_dir, final_name->second, O_RDONLY));
+      Fd copy(open_regular_file(dir, temp.c_str(), O_RDONLY));
+      Fd source(open_regular_file(src_dir, final_name->second.c_str(), O_RDONLY));
       struct stat sst {};
       if (copy.fd >= 0 && source.fd >= 0 && ::fstat(source.fd, &sst) == 0 &&
-          S_ISREG(sst.st_mode) && !(sst.st_dev == st.st_dev && sst.st_ino == st.st_ino) &&
+          !(sst.st_dev == st.st_dev && sst.st_ino == st.st_ino) &&
           same_content(copy.fd, source.fd)) {
         ::unlinkat(src_dir, final_name->second.c_str(), 0);
       }

@@ -1,5 +1,6 @@
-// Drop-folder files on POSIX: openat(2) beneath the folder's descriptor with O_NOFOLLOW (no
-// link followed), without O_CREAT, with O_NONBLOCK (a FIFO opens at once); facts from fstat(2).
+// Drop-folder files on POSIX: opened beneath the folder's descriptor by open_regular_file
+// (safe_open.h: no link followed, a FIFO or device refused without blocking), without O_CREAT;
+// facts from fstat(2). What is not a regular file is not a file to sort: it counts as gone.
 // On Linux a read lease (F_SETLEASE, F_RDLCK) tells whether anyone has the file open for
 // writing: it is refused (EAGAIN) exactly then, and while it is held a writer's open waits.
 
@@ -16,6 +17,7 @@
 #include "platform/drop_file.h"
 #include "platform/utf.h"
 #include "posix/errno_error.h"
+#include "posix/safe_open.h"
 
 namespace platform {
 namespace {
@@ -156,19 +158,18 @@ DropOpenResult DropFolder::open(std::u16string_view name) const {
     throw AutomationError(errnum::kBadFileName);
   }
   const std::string n = to_utf8(name);
-  constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
   int fd = -1;
   if (impl_->no_atime.load(std::memory_order_relaxed)) {
-    fd = ::openat(impl_->fd, n.c_str(), kFlags | O_NOATIME);
+    fd = open_regular_file(impl_->fd, n.c_str(), O_RDONLY | O_NOATIME);
     if (fd < 0 && errno == EPERM) impl_->no_atime.store(false, std::memory_order_relaxed);
   }
   if (fd < 0 && !impl_->no_atime.load(std::memory_order_relaxed)) {
-    fd = ::openat(impl_->fd, n.c_str(), kFlags);
+    fd = open_regular_file(impl_->fd, n.c_str(), O_RDONLY);
   }
   if (fd < 0) {
     const int error = errno;
-    if (error == ENOENT) return {DropOpenStatus::gone, std::nullopt};
-    if (error == ELOOP) return {DropOpenStatus::link, std::nullopt};
+    if (error == ENOENT || error == ENXIO) return {DropOpenStatus::gone, std::nullopt};
+    if (error == ELOOP || error == EXDEV) return {DropOpenStatus::link, std::nullopt};
     throw_errno(error);
   }
   struct stat st {};

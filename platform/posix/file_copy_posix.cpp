@@ -6,27 +6,29 @@
 #include "platform/utf.h"
 #include "posix/errno_error.h"
 #include "posix/fd_util.h"
+#include "posix/safe_open.h"
 
 namespace platform {
 
 void copy_file_replacing(std::u16string_view source, std::u16string_view target) {
   if (source.empty() || target.empty()) throw AutomationError(errnum::kBadFileName);
-  const std::string from = to_utf8(source);
-  const std::string to = to_utf8(target);
-  Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  // Both paths are the caller's: links in them are followed, but never one swapped in later.
+  const std::string from = resolve_named_path(to_utf8(source));
+  const std::string to = resolve_named_path(to_utf8(target));
+  Fd in(open_regular_file(AT_FDCWD, from.c_str(), O_RDONLY));
   if (in.fd < 0) {
     if (errno == ENOENT) throw_missing(from);
     throw_errno(errno);
   }
   struct stat src {};
   if (::fstat(in.fd, &src) != 0) throw_errno(errno);
-  if (!S_ISREG(src.st_mode)) throw AutomationError(errnum::kPathFileAccess);
   struct stat dst {};
   if (::stat(to.c_str(), &dst) == 0 && dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) {
     return;  // the same file: nothing to copy
   }
-  Fd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (out.fd < 0) throw_errno(errno);
+  // Emptied only once it is known to be a regular file.
+  Fd out(open_regular_file(AT_FDCWD, to.c_str(), O_WRONLY | O_CREAT, 0666));
+  if (out.fd < 0 || ::ftruncate(out.fd, 0) != 0) throw_errno(errno);
   copy_contents(in.fd, out.fd);
   out.close_checked();
 }

@@ -16,6 +16,7 @@
 #include "platform/utf.h"
 #include "posix/errno_error.h"
 #include "posix/fd_util.h"
+#include "posix/safe_open.h"
 
 namespace platform {
 namespace {
@@ -108,8 +109,7 @@ std::optional<double> seconds_since_last_write(std::u16string_view path) {
 
 void append_to_file(std::u16string_view path, std::string_view bytes) {
   const std::string p = native(path);
-  Fd fd;
-  fd.fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0666);
+  Fd fd(open_regular_file(AT_FDCWD, p.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0666));
   if (fd.fd < 0 && errno == ELOOP) {
     throw AutomationError(errnum::kPathFileAccess, std::u16string(kLinkRefusedText));
   }

@@ -1,4 +1,6 @@
-// Sequential file reading on POSIX: open(2) read-only, errno mapped to the classic numbers.
+// Sequential file reading on POSIX: opened read-only by open_regular_file (safe_open.h; the
+// caller's path may hold links, a FIFO or device is refused without blocking), errno mapped to
+// the classic numbers.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,6 +13,7 @@
 #include "platform/input_file.h"
 #include "platform/utf.h"
 #include "posix/errno_error.h"
+#include "posix/safe_open.h"
 
 namespace platform {
 namespace {
@@ -29,19 +32,14 @@ InputFile InputFile::open(std::u16string_view path) {
   if (path.empty() || path.find(u'\0') != std::u16string_view::npos) {
     throw AutomationError(errnum::kBadFileName);
   }
-  const std::string native = to_utf8(path);
-  const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+  const std::string native = resolve_named_path(to_utf8(path));
+  const int fd = open_regular_file(AT_FDCWD, native.c_str(), O_RDONLY);
   if (fd < 0) {
     const int error = errno;
     if (error == ENOENT && parent_folder_exists(native)) {
       throw AutomationError(errnum::kFileNotFound);
     }
-    throw_errno(error);
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    throw AutomationError(errnum::kPathFileAccess);
+    throw_errno(error);  // ENXIO, not a regular file: 75
   }
   return InputFile(fd);
 }

@@ -12,6 +12,7 @@
 
 #include "platform/instance_guard.h"
 #include "platform/utf.h"
+#include "posix/safe_open.h"
 
 namespace platform {
 
@@ -39,7 +40,7 @@ std::string lock_path(std::u16string_view name) {
 }  // namespace
 
 InstanceGuard::InstanceGuard(std::u16string_view name) : impl_(std::make_unique<Impl>()) {
-  impl_->fd = ::open(lock_path(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  impl_->fd = open_regular_file(AT_FDCWD, lock_path(name).c_str(), O_RDWR | O_CREAT, 0600);
   // Without a lock file the test cannot be made; the copy then counts as the only one.
   if (impl_->fd >= 0 && ::flock(impl_->fd, LOCK_EX | LOCK_NB) != 0) impl_->other = true;
 }

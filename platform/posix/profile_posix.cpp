@@ -10,7 +10,6 @@
 
 #include <fcntl.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +22,7 @@
 #include "platform/file_system.h"
 #include "platform/profile.h"
 #include "platform/utf.h"
+#include "posix/safe_open.h"
 #include "posix/temporary_name.h"
 
 namespace platform {
@@ -34,6 +34,13 @@ struct File {
   FILE* f = nullptr;
   ~File() {
     if (f != nullptr) ::fclose(f);
+  }
+  // Takes over fd (closing it when no stream can be made); false when there is no stream.
+  bool adopt(int fd, const char* mode) {
+    if (fd < 0) return false;
+    f = ::fdopen(fd, mode);
+    if (f == nullptr) ::close(fd);
+    return f != nullptr;
   }
 };
 
@@ -155,11 +162,7 @@ std::optional<std::string> native_path(std::u16string_view file) {
   if (file.empty() || file.find(u'\0') != std::u16string_view::npos) return std::nullopt;
   std::string path = to_utf8(resolve_ignoring_case(file));
   // Write through a symbolic link to the file it names, not over the link.
-  if (char* real = ::realpath(path.c_str(), nullptr)) {
-    path = real;
-    ::free(real);
-  }
-  return path;
+  return resolve_named_path(path);
 }
 
 // Where a write puts its change, found by the first pass.
@@ -242,8 +245,7 @@ std::string read_profile_string(std::u16string_view file, std::string_view secti
   while (!result.empty() && result.back() == ' ') result.pop_back();
   if (const auto path = native_path(file)) {
     File in;
-    in.f = ::fopen(path->c_str(), "rb");
-    if (in.f != nullptr) {
+    if (in.adopt(open_regular_file(AT_FDCWD, path->c_str(), O_RDONLY), "rb")) {
       LineReader reader(in.f);
       Line line;
       FirstSection in_first(section);
@@ -294,12 +296,9 @@ bool write_profile_string(const ConfinedFolder& folder, std::u16string_view name
   const std::string file = to_utf8(entry ? entry->name : std::u16string(name));
   const int dir = static_cast<int>(folder.native_handle());
   File in;
-  const int in_fd = ::openat(dir, file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  const int in_fd = open_regular_file(dir, file.c_str(), O_RDONLY);
   if (in_fd < 0 && errno != ENOENT) return false;
-  if (in_fd >= 0 && (in.f = ::fdopen(in_fd, "rb")) == nullptr) {
-    ::close(in_fd);
-    return false;
-  }
+  if (in_fd >= 0 && !in.adopt(in_fd, "rb")) return false;
   Plan plan;
   if (in.f != nullptr) plan = plan_write(in.f, section, key);
   struct stat st {};
@@ -309,15 +308,12 @@ bool write_profile_string(const ConfinedFolder& folder, std::u16string_view name
   int out_fd = -1;
   for (int attempt = 0; attempt < 100 && out_fd < 0; ++attempt) {
     temp = temporary_name();
-    out_fd = ::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                      0666);
+    out_fd = open_regular_file(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
     if (out_fd < 0 && errno != EEXIST) return false;
   }
   if (out_fd < 0) return false;
   File out;
-  out.f = ::fdopen(out_fd, "wb");
-  if (out.f == nullptr) {
-    ::close(out_fd);
+  if (!out.adopt(out_fd, "wb")) {
     ::unlinkat(dir, temp.c_str(), 0);
     return false;
   }

@@ -13,6 +13,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/posix/safe_open.h"
+
 namespace sorter::console {
 namespace {
 
@@ -131,14 +133,15 @@ void ConsoleServer::stop() {
 }
 
 void write_token_file(const std::string& path, const std::string& token) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+  // Neither a link nor a FIFO is opened through; emptied only once it is known to be ours.
+  const int fd = platform::open_regular_file(AT_FDCWD, path.c_str(), O_WRONLY | O_CREAT, 0600);
   if (fd < 0) {
     throw std::runtime_error("cannot write the token file " + path + ": " + std::strerror(errno));
   }
   struct stat st {};
-  const bool ours = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+  const bool ours = ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid();
   const std::string line = token + "\n";
-  const bool written = ours && ::fchmod(fd, 0600) == 0 &&
+  const bool written = ours && ::fchmod(fd, 0600) == 0 && ::ftruncate(fd, 0) == 0 &&
                        ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
   ::close(fd);
   if (!written) throw std::runtime_error("cannot write the token file " + path);

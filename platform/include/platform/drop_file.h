@@ -1,9 +1,10 @@
 #pragma once
 // The files of a drop folder that others write into, read by a program with more rights than
 // the writers. Each file is opened once, for reading only, relative to the folder's own handle:
-// a link in its place is not followed, nothing is created, and a FIFO or device does not block
-// the open. Kind, size and modification time come from the open handle, so they describe the
-// very file that is read. Failures throw platform::AutomationError with the classic numbers.
+// a link in its place is not followed, nothing is created, and a FIFO, device or folder is
+// refused without blocking the open. Kind, size and modification time come from the open
+// handle, so they describe the very file that is read. Failures throw platform::AutomationError
+// with the classic numbers.
 
 #include <cstdint>
 #include <memory>
@@ -68,7 +69,7 @@ class DropFile {
 // A file of the drop folder that could not be opened as one.
 enum class DropOpenStatus {
   opened,
-  gone,     // removed or renamed since it was listed: nothing to do
+  gone,     // removed or renamed since it was listed, or no regular file now: nothing to do
   link,     // a symbolic link or other reparse point: never followed
   in_use,   // held open by a writer that shares no access (Windows)
 };
