@@ -54,6 +54,7 @@ void SortingRound::DoRounds(const std::function<void()>& yield) {
           folder.emplace(*drop_);  // read through the very handle files are moved from
         }
         if (!handle(*folder, entry->name, unsettled)) break;
+        if (stop_requested_ && stop_requested_()) break;
       }
     } catch (const platform::AutomationError& e) {
       problem(u"<drop folder>", u"Could not read the drop folder " + quoted(*drop_folder_) + u": " +

@@ -73,6 +73,11 @@ class SortingRound {
   void CheckMonitoring();
   // One round over the drop folder, then one call of yield.
   void DoRounds(const std::function<void()>& yield = {});
+  // Asked after each file of a round: true ends the round there, the rest waits for the next.
+  // A stop request is so honoured within a file, however long the drop folder is.
+  void set_stop_request(std::function<bool()> stop_requested) {
+    stop_requested_ = std::move(stop_requested);
+  }
 
   bool monitoring() const { return monitoring_; }
   void set_monitoring(bool on) { monitoring_ = on; }
@@ -109,6 +114,7 @@ class SortingRound {
   RoundOptions options_;
   std::optional<std::u16string> drop_folder_;  // folWatch
   std::unique_ptr<MailReader> reader_;         // objMailModel
+  std::function<bool()> stop_requested_;
   bool monitoring_ = false;
   StoreFolders folders_{paths_};                // this round's folders
   const platform::ConfinedFolder* drop_ = nullptr;  // the drop folder, during a round

@@ -467,6 +467,23 @@ TEST_F(RoundTest, ReleasedRoundTouchesNothing) {
   EXPECT_EQ(yields, 1);
 }
 
+// A stop request is asked for after each file: the round ends there and yields, the other
+// files wait in the drop folder for the next round.
+TEST_F(RoundTest, StopRequestEndsTheRoundAfterTheCurrentFile) {
+  const fs::path bob = store.add_mailbox("bob");
+  for (const char* name : {"a.eml", "b.eml", "c.eml"}) store.drop_mail(name, u"ann", u"bob");
+  int asked = 0;
+  round->set_stop_request([&asked] { return ++asked == 1; });
+  tick();
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(yields, 1);
+  EXPECT_EQ(round->last_round().delivered, 1);
+  EXPECT_EQ(file_count(bob / "Inbox"), 2u);  // the one e-mail and its stamp
+  EXPECT_EQ(file_count(store.drop()), 2u);
+  tick();  // no stop asked any more: the rest follow
+  EXPECT_EQ(file_count(store.drop()), 0u);
+}
+
 class RaceTest : public RoundTest {
  protected:
   // Runs action on the drop folder when the reader is first asked for a file, then reads.

@@ -73,6 +73,17 @@ class HeadlessHost final : public sorter::EngineHost {
   std::optional<platform::InstanceGuard> guard_;
 };
 
+// Whether SIGINT or SIGTERM waits (blocked): asked between two files of a round, which then
+// ends there; the signal stays pending for wait_for_stop.
+bool stop_pending(const sigset_t& stop) {
+  sigset_t pending;
+  if (::sigpending(&pending) != 0) return false;
+  for (const int signal : {SIGINT, SIGTERM}) {
+    if (sigismember(&stop, signal) == 1 && sigismember(&pending, signal) == 1) return true;
+  }
+  return false;
+}
+
 // Waits up to seconds for SIGINT or SIGTERM (blocked, so none is lost between rounds).
 bool wait_for_stop(const sigset_t& stop, double seconds) {
   timespec timeout{};
@@ -151,6 +162,7 @@ int run(const Options& options, const Messages& messages) {
   std::optional<ConsoleHost> console;
   if (options.console) console.emplace(options, paths);
   sorter::SorterEngine engine(paths, host, sorter::in_process_mail_reader_factory());
+  engine.round().set_stop_request([&stop] { return stop_pending(stop); });
   if (messages.for_journal()) {
     engine.log().set_echo([&messages](std::u16string_view text, sorter::EventType type) {
       messages.write(sorter::headless::priority_of_event(type), platform::to_utf8(text));
