@@ -1,8 +1,6 @@
-// A FIFO planted at a name the sorter or the console opens must be refused at once: opened
-// for reading it would wait for a writer, opened for writing for a reader, and the round, the
-// start-up or the console would hang with it. Each case plants one and runs the operation on a
-// thread of its own; should the operation still hang after a generous wait, the test opens
-// the FIFO's other end itself, so that the hang ends as a failure instead of the whole run.
+// A FIFO planted at a name the sorter or the console opens is refused at once: opened for
+// reading it would wait for a writer, for writing for a reader. Should an operation still wait
+// after a generous time, the test opens the FIFO's other end, so the hang ends as a failure.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -21,9 +19,7 @@
 
 #include "platform/automation_error.h"
 #include "platform/confined_folder.h"
-#include "platform/file_copy.h"
 #include "platform/file_system.h"
-#include "platform/input_file.h"
 #include "sorter/console/server.h"
 #include "sorter/engine/settings.h"
 #include "sorter/engine/store_folders.h"
@@ -42,8 +38,7 @@ using testsupport::u16;
 constexpr uid_t kNobody = 65534;
 
 struct Case {
-  const char* name;  // of the test
-  const char* what;
+  const char* name;
   const char* fifo;  // below the store's root
   mode_t mode;       // of the FIFO
   bool as_service_user;
@@ -51,7 +46,8 @@ struct Case {
   const char* expected;
 };
 
-std::string number_of(const std::function<void()>& f) {
+// What an operation answered: "done", an error number, or "refused".
+std::string outcome(const std::function<void()>& f) {
   try {
     f();
     return "done";
@@ -65,37 +61,32 @@ std::string number_of(const std::function<void()>& f) {
 std::u16string at(const TestStore& store, const char* name) { return u16(store.root() / name); }
 
 const Case kCases[] = {
-    {"TimeStampInReadOnlyInbox", "timeStamp.dat in an Inbox the service user may not write",
-     "MailBox/ann/Inbox/timeStamp.dat", 0444, true,
+    {"TimeStampInReadOnlyInbox", "MailBox/ann/Inbox/timeStamp.dat", 0444, true,
      [](const TestStore& store) {
        const auto inbox = platform::ConfinedFolder::open(at(store, "MailBox/ann/Inbox"));
-       return number_of([&] { inbox.open_file(kTimeStampName); });
+       return outcome([&] { inbox.open_file(kTimeStampName); });
      },
      "70"},  // the read-write open's refusal
-    {"ClientIniRead", "Client.ini read by the settings reader",
-     "MailBox/ann/Client.ini", 0600, false,
+    {"ClientIniRead", "MailBox/ann/Client.ini", 0600, false,
      [](const TestStore& store) {
        return platform::to_utf8(
            ReadINI(at(store, "MailBox/ann/Client.ini"), u"Errors", u"Status", u"none"));
      },
      "none"},
-    {"LogAppend", "SortErr.log appended to by the log",
-     "Error/SortErr.log", 0600, false,
+    {"LogAppend", "Error/SortErr.log", 0600, false,
      [](const TestStore& store) {
-       return number_of([&] { platform::append_to_file(at(store, "Error/SortErr.log"), "x"); });
+       return outcome([&] { platform::append_to_file(at(store, "Error/SortErr.log"), "x"); });
      },
      "75"},
-    {"MoveByCopySource", "the source of a move by copy (another file system)",
-     "MailBank/a.eml", 0600, false,
+    {"MoveByCopySource", "MailBank/a.eml", 0600, false,
      [](const TestStore& store) {
        const auto drop = platform::ConfinedFolder::open(at(store, "MailBank"));
        const auto inbox = platform::ConfinedFolder::open(at(store, "MailBox/ann/Inbox"));
-       return number_of(
+       return outcome(
            [&] { drop.move_file(u"a.eml", inbox, u"a.eml", platform::MoveMethod::copy); });
      },
      "75"},
-    {"LeftoverAtStartUp", "the drop file of a leftover copy at start-up",
-     "MailBank/b.eml", 0600, false,
+    {"LeftoverAtStartUp", "MailBank/b.eml", 0600, false,
      [](const TestStore& store) {
        // A copy that already holds its final name in Error: the start-up would compare it with
        // the drop folder's file of that name before removing that one.
@@ -107,24 +98,9 @@ const Case kCases[] = {
        return std::to_string(found);
      },
      "1"},
-    {"LibraryInputFile", "a file read through the library (lesson CSV import)",
-     "lesson.csv", 0600, false,
+    {"ConsoleTokenFile", "console.token", 0600, false,
      [](const TestStore& store) {
-       return number_of([&] { platform::InputFile::open(at(store, "lesson.csv")); });
-     },
-     "75"},
-    {"CopySource", "the source of a file copy (attachments)",
-     "attachment.bin", 0600, false,
-     [](const TestStore& store) {
-       return number_of([&] {
-         platform::copy_file_replacing(at(store, "attachment.bin"), at(store, "copy.bin"));
-       });
-     },
-     "75"},
-    {"ConsoleTokenFile", "the console's token file",
-     "console.token", 0600, false,
-     [](const TestStore& store) {
-       return number_of([&] {
+       return outcome([&] {
          console::write_token_file((store.root() / "console.token").string(), "secret");
        });
      },
@@ -146,7 +122,7 @@ std::string run_without_hang(const Case& c, const TestStore& store, const fs::pa
     return result;
   });
   if (answer.wait_for(20s) != std::future_status::ready) {
-    ADD_FAILURE() << c.what << ": the operation still waits on the FIFO";
+    ADD_FAILURE() << c.name << ": the operation still waits on the FIFO";
     const int other_end = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     answer.wait_for(2s);
     if (other_end >= 0) ::close(other_end);
@@ -164,8 +140,8 @@ TEST_P(StoreOpens, AFifoAtTheNameIsRefusedAtOnce) {
   }
   const fs::path fifo = store.root() / c.fifo;
   ASSERT_EQ(::mkfifo(fifo.c_str(), c.mode), 0);
-  EXPECT_EQ(run_without_hang(c, store, fifo), c.expected) << c.what;
-  EXPECT_TRUE(fs::is_fifo(fifo)) << c.what;  // neither removed nor replaced
+  EXPECT_EQ(run_without_hang(c, store, fifo), c.expected);
+  EXPECT_TRUE(fs::is_fifo(fifo));  // neither removed nor replaced
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryName, StoreOpens, ::testing::ValuesIn(kCases),
