@@ -49,8 +49,9 @@ class HeadlessHost final : public sorter::EngineHost {
                         "sorter: not started; use --run-anyway to start all the same.");
     return false;
   }
+  // Claims the store once; asked again, the first answer stands.
   bool another_copy_running() override {
-    guard_.emplace(platform::InstanceGuard::for_folder(store_));
+    if (!guard_) guard_.emplace(platform::InstanceGuard::for_folder(store_));
     return guard_->another_copy_running();
   }
   void refused_second_copy() override {
@@ -159,8 +160,10 @@ int run(const Options& options, const Messages& messages) {
   sigaddset(&stop, SIGTERM);
   sigprocmask(SIG_BLOCK, &stop, nullptr);
 
+  // The console writes its token file and binds its port only in the copy that holds the
+  // store: a second copy, refused by the load below, leaves the first one's console as it is.
   std::optional<ConsoleHost> console;
-  if (options.console) console.emplace(options, paths);
+  if (options.console && !host.another_copy_running()) console.emplace(options, paths);
   sorter::SorterEngine engine(paths, host, sorter::in_process_mail_reader_factory());
   engine.round().set_stop_request([&stop] { return stop_pending(stop); });
   if (messages.for_journal()) {
