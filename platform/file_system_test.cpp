@@ -334,6 +334,32 @@ TEST(Process, FolderGuardIsPerFolderAndLeavesNothing) {
   EXPECT_TRUE(fs::is_empty(dir / "store-a"));
 }
 
+#ifndef _WIN32
+// A watcher sees whether a folder's guard is held, and asking, however often, never makes a
+// guard made at the same moment find another copy.
+TEST(Process, FolderClaimIsSeenWithoutStandingInAGuardsWay) {
+  testsupport::TempDir dir;
+  const std::u16string store = u16(dir.path());
+  EXPECT_EQ(InstanceGuard::folder_claimed(store), false);
+  {
+    const auto guard = InstanceGuard::for_folder(store);
+    EXPECT_EQ(InstanceGuard::folder_claimed(store), true);
+  }
+  EXPECT_EQ(InstanceGuard::folder_claimed(store), false);
+  EXPECT_EQ(InstanceGuard::folder_claimed(u16(dir / "missing")), std::nullopt);
+
+  std::atomic<bool> done{false};
+  std::thread watcher([&] {
+    while (!done) (void)InstanceGuard::folder_claimed(store);
+  });
+  int refused = 0;
+  for (int i = 0; i < 5000; ++i) refused += InstanceGuard::for_folder(store).another_copy_running();
+  done = true;
+  watcher.join();
+  EXPECT_EQ(refused, 0);
+}
+#endif
+
 TEST(Process, InstanceGuardAndEnvironment) {
   {
     InstanceGuard first(u"CorvaneEngineTest");

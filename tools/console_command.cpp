@@ -42,12 +42,9 @@ int run_console_command(const ParsedArgs& a, std::ostream& out, std::ostream& er
 
   sorter::console::ConsoleOptions options;
   options.access_token = sorter::console::random_hex(16);
-  // Probes the lock a headless sorter holds on the store folder. The probe holds it for a
-  // moment only; the Windows sorter's lock is not seen.
-  options.sorter_running = [store]() -> std::optional<bool> {
-    const auto probe = platform::InstanceGuard::for_folder(store);
-    return probe.another_copy_running();
-  };
+  // Whether a headless sorter holds the store folder, asked without taking its lock, so that a
+  // sorter starting at that moment is never refused. The Windows sorter's guard is not seen.
+  options.sorter_running = [store] { return platform::InstanceGuard::folder_claimed(store); };
 
   sigset_t stop;
   sigemptyset(&stop);

@@ -48,6 +48,10 @@ InstanceGuard InstanceGuard::for_folder(std::u16string_view path) {
   return guard;
 }
 
+// Opening the mutex to ask after it would keep its name taken for as long as the handle is
+// open, and a guard made in that moment would find another copy: not asked.
+std::optional<bool> InstanceGuard::folder_claimed(std::u16string_view) { return std::nullopt; }
+
 InstanceGuard::InstanceGuard(InstanceGuard&&) noexcept = default;
 InstanceGuard& InstanceGuard::operator=(InstanceGuard&&) noexcept = default;
 InstanceGuard::~InstanceGuard() = default;
