@@ -57,13 +57,6 @@ std::string component(std::u16string_view name) {
   return to_utf8(name);
 }
 
-EntryKind kind_of(const struct stat& st) {
-  if (S_ISLNK(st.st_mode)) return EntryKind::link;
-  if (S_ISDIR(st.st_mode)) return EntryKind::folder;
-  if (S_ISREG(st.st_mode)) return EntryKind::file;
-  return EntryKind::other;
-}
-
 bool same_content(int a, int b) {
   struct stat sa {}, sb {};
   if (::fstat(a, &sa) != 0 || ::fstat(b, &sb) != 0 || sa.st_size != sb.st_size) return false;
@@ -87,7 +80,7 @@ std::optional<ConfinedFolder::Entry> find_folded(int dir, std::u16string_view na
     struct stat st {};
     if (!found && fold_case(from_utf8(e)) == wanted &&
         ::fstatat(dir, e.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-      found = ConfinedFolder::Entry{from_utf8(e), kind_of(st)};
+      found = ConfinedFolder::Entry{from_utf8(e), entry_kind_of(st.st_mode)};
     }
   });
   return found;
@@ -130,7 +123,7 @@ std::optional<ConfinedFolder::Entry> ConfinedFolder::find(std::u16string_view na
   const std::string n = component(name);
   struct stat st {};
   if (::fstatat(impl_->fd, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-    return Entry{std::u16string(name), kind_of(st)};
+    return Entry{std::u16string(name), entry_kind_of(st.st_mode)};
   }
   if (errno != ENOENT) throw_errno(errno);
   if (!impl_->may_hold(n)) return std::nullopt;

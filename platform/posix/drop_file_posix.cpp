@@ -17,6 +17,7 @@
 #include "platform/drop_file.h"
 #include "platform/utf.h"
 #include "posix/errno_error.h"
+#include "posix/fd_util.h"
 #include "posix/safe_open.h"
 
 namespace platform {
@@ -24,15 +25,9 @@ namespace {
 
 int fd_of(intptr_t handle) { return static_cast<int>(handle); }
 
-EntryKind kind_of(mode_t mode) {
-  if (S_ISREG(mode)) return EntryKind::file;
-  if (S_ISDIR(mode)) return EntryKind::folder;
-  return EntryKind::other;
-}
-
 DropFileFacts facts_of(const struct stat& st) {
   DropFileFacts facts;
-  facts.kind = kind_of(st.st_mode);
+  facts.kind = entry_kind_of(st.st_mode);
   facts.size = static_cast<uint64_t>(st.st_size);
   facts.modified_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   timespec now {};

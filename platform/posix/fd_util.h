@@ -1,10 +1,12 @@
 #pragma once
 // Small helpers shared by the POSIX file implementations: an owning file descriptor, complete
-// writes and copies, and the error for a path that does not exist.
+// writes and copies, the error for a path that does not exist, folder reading, and what a
+// stat(2) result says of an entry.
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "posix/errno_error.h"
 
 namespace platform {
@@ -90,6 +93,22 @@ void for_each_entry(int dir, F&& f) {
   ::closedir(d);
   if (error != 0) throw_errno(error);
   for (const auto& n : names) f(n);
+}
+
+// The kind of entry a stat(2) mode describes (a link only where the stat did not follow it).
+inline EntryKind entry_kind_of(mode_t mode) {
+  if (S_ISREG(mode)) return EntryKind::file;
+  if (S_ISDIR(mode)) return EntryKind::folder;
+  if (S_ISLNK(mode)) return EntryKind::link;
+  return EntryKind::other;
+}
+
+// Seconds from a file time (st_mtim, say) to now by the wall clock.
+inline double seconds_since(const timespec& then) {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<double>(now.tv_sec - then.tv_sec) +
+         static_cast<double>(now.tv_nsec - then.tv_nsec) / 1e9;
 }
 
 }  // namespace platform

@@ -59,9 +59,7 @@ EntryKind entry_kind(std::u16string_view path) {
   if (path.empty() || path.find(u'\0') != std::u16string_view::npos) return EntryKind::none;
   struct stat st {};
   if (::stat(to_utf8(path).c_str(), &st) != 0) return EntryKind::none;
-  if (S_ISDIR(st.st_mode)) return EntryKind::folder;
-  if (S_ISREG(st.st_mode)) return EntryKind::file;
-  return EntryKind::other;
+  return entry_kind_of(st.st_mode);
 }
 
 void create_folder(std::u16string_view path) {
@@ -101,10 +99,7 @@ std::optional<double> seconds_since_last_write(std::u16string_view path) {
   if (path.empty() || path.find(u'\0') != std::u16string_view::npos) return std::nullopt;
   struct stat st {};
   if (::stat(to_utf8(path).c_str(), &st) != 0) return std::nullopt;
-  timespec now {};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  return static_cast<double>(now.tv_sec - st.st_mtim.tv_sec) +
-         static_cast<double>(now.tv_nsec - st.st_mtim.tv_nsec) / 1e9;
+  return seconds_since(st.st_mtim);
 }
 
 void append_to_file(std::u16string_view path, std::string_view bytes) {
