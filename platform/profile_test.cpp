@@ -5,8 +5,16 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
+#include "platform/confined_folder.h"
 #include "tests/support/temp_dir.h"
+
+#ifndef _WIN32
+#include <sys/fsuid.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace platform {
 namespace {
@@ -158,6 +166,96 @@ TEST_F(ProfileTest, HandEditedFileWithOddLinesNeverCrashes) {
   ASSERT_TRUE(write_profile_string(file, "Errors", "Status", "1"));
   EXPECT_EQ(read("Errors", "Status"), "1");
   EXPECT_EQ(content().size(), junk.size());
+}
+// A pupil's file keeps its owner, group and mode whatever a write changes, the bytes after the
+// change included (more than one block of them, moved up or down).
+TEST_F(ProfileTest, WritesKeepTheFilesOwnerGroupAndMode) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the file another owner";
+  std::string rest = "[Big]\r\n";
+  for (int i = 0; rest.size() < 100000; ++i) {
+    rest += "k" + std::to_string(i) + "=" + std::to_string(i * 7) + "\r\n";
+  }
+  struct Change {
+    const char* what;
+    std::string before, section, key, value, after;
+  };
+  const Change changes[] = {
+      {"same length", "[Errors]\r\nStatus=0\r\n" + rest, "Errors", "Status", "1",
+       "[Errors]\r\nStatus=1\r\n" + rest},
+      {"longer", "[Errors]\r\nStatus=0\r\n" + rest, "Errors", "Status", "12345",
+       "[Errors]\r\nStatus=12345\r\n" + rest},
+      {"shorter", "[Errors]\r\nStatus=a long value\r\n" + rest, "Errors", "Status", "1",
+       "[Errors]\r\nStatus=1\r\n" + rest},
+      {"key inserted", "[Errors]\r\nCount=3\r\n" + rest, "Errors", "Status", "1",
+       "[Errors]\r\nCount=3\r\nStatus=1\r\n" + rest},
+      {"section appended", "[Errors]\r\nStatus=0\r\n" + rest, "New", "k", "v",
+       "[Errors]\r\nStatus=0\r\n" + rest + "[New]\r\nk=v\r\n"},
+  };
+  const auto folder = ConfinedFolder::open(u16(dir.path()));
+  for (const Change& c : changes) {
+    SCOPED_TRACE(c.what);
+    put(c.before);
+    ASSERT_EQ(::chown((dir / "t.ini").c_str(), 12345, 12346), 0);
+    ASSERT_EQ(::chmod((dir / "t.ini").c_str(), 0640), 0);
+    ASSERT_TRUE(write_profile_string(folder, u"T.INI", c.section, c.key, c.value));
+    EXPECT_EQ(content(), c.after);
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "t.ini").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 12345u);
+    EXPECT_EQ(st.st_gid, 12346u);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+  }
+}
+
+// A link at the name is not written through; a second name of the file keeps the old content,
+// while the written name gets the new one with the old owner, group and mode.
+TEST_F(ProfileTest, NeitherALinkNorASecondNameIsWrittenThrough) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the file another owner";
+  namespace fs = std::filesystem;
+  const auto folder = ConfinedFolder::open(u16(dir.path()));
+  put("[Errors]\r\nStatus=0\r\n");
+  ASSERT_EQ(::chown((dir / "t.ini").c_str(), 12345, 12346), 0);
+  ASSERT_EQ(::chmod((dir / "t.ini").c_str(), 0640), 0);
+  fs::create_symlink(dir / "t.ini", dir / "link.ini");
+  fs::create_hard_link(dir / "t.ini", dir / "other.ini");
+  EXPECT_FALSE(write_profile_string(folder, u"link.ini", "Errors", "Status", "1"));
+  EXPECT_TRUE(fs::is_symlink(dir / "link.ini"));
+  EXPECT_EQ(content(), "[Errors]\r\nStatus=0\r\n");
+
+  ASSERT_TRUE(write_profile_string(folder, u"t.ini", "Errors", "Status", "1"));
+  EXPECT_EQ(content(), "[Errors]\r\nStatus=1\r\n");
+  std::ifstream other(dir / "other.ini", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(other), {}), "[Errors]\r\nStatus=0\r\n");
+  struct stat st {};
+  ASSERT_EQ(::stat((dir / "t.ini").c_str(), &st), 0);
+  EXPECT_EQ(st.st_nlink, 1u);
+  EXPECT_EQ(st.st_uid, 12345u);
+  EXPECT_EQ(st.st_gid, 12346u);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+// A writer that may not write the file, and cannot give a new one the file's owner, leaves it
+// as it is, even where the folder would let it replace the file.
+TEST_F(ProfileTest, AFileTheWriterMayNotWriteStaysAsItIs) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+  put("[Errors]\r\nStatus=0\r\n");
+  ASSERT_EQ(::chown((dir / "t.ini").c_str(), 12345, 12346), 0);
+  ASSERT_EQ(::chmod((dir / "t.ini").c_str(), 0644), 0);
+  const auto folder = ConfinedFolder::open(u16(dir.path()));
+  bool written = true;
+  std::thread service_user([&] {
+    ::setfsuid(65534);  // this thread only, without the privileges of root
+    written = write_profile_string(folder, u"t.ini", "Errors", "Status", "1");
+    ::setfsuid(0);
+  });
+  service_user.join();
+  EXPECT_FALSE(written);
+  EXPECT_EQ(content(), "[Errors]\r\nStatus=0\r\n");
+  struct stat st {};
+  ASSERT_EQ(::stat((dir / "t.ini").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 12345u);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
 }
 #endif
 

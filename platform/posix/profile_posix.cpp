@@ -3,16 +3,29 @@
 // value removed, the default's trailing blanks removed, values cut to the caller's buffer, only
 // the first of several sections of the same name).
 //
-// A write streams the file twice with bounded memory: once to find where the key goes, once to
-// copy it into a new file beside it with that one change, which is flushed to disk and then
-// replaces the old file. Every other byte, odd lines included, is copied unchanged. The new
-// file's temporary name marks it as a leftover should the process die before the rename.
+// A write reads the file once, with bounded memory, to find the one change it makes: a value
+// replaced, a key inserted after its section's last line, or a section appended. Every other
+// byte, odd lines included, stays as it was. An existing file is changed in place, as the
+// system's own writer does, so that it keeps its owner, group, mode and every other attribute
+// (a pupil's Client.ini stays writable by the pupil): the bytes after the change are moved by
+// the difference in length, in blocks and in an order that reads each byte before it is
+// overwritten, the change is written, the file cut to its new length and flushed. A kill during
+// that costs at most the bytes from the changed line to the end (the system's writer rewrites
+// the whole file); the usual change, one value of the same length, is a single write.
+//
+// A file that cannot be changed in place (more names than one, so that a write through this
+// name would change another file too, or one the writer may read but not write) is replaced:
+// its new content goes into a new file beside it, which takes the old one's owner, group and
+// mode, is flushed and then takes the name; when the owner cannot be given to it (a writer that
+// is not root), nothing is written. A file that does not exist yet is created the same way. The
+// new file's temporary name marks it as a leftover should the process die before the rename.
 
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <optional>
@@ -22,6 +35,7 @@
 #include "platform/file_system.h"
 #include "platform/profile.h"
 #include "platform/utf.h"
+#include "posix/fd_util.h"
 #include "posix/safe_open.h"
 #include "posix/temporary_name.h"
 
@@ -201,37 +215,136 @@ Plan plan_write(FILE* f, std::string_view section, std::string_view key) {
   return plan;
 }
 
-bool copy_range(FILE* from, FILE* to, uint64_t begin, uint64_t end) {
-  if (::fseeko(from, static_cast<off_t>(begin), SEEK_SET) != 0) return false;
-  char buffer[1 << 15];
-  for (uint64_t left = end - begin; left > 0;) {
-    const std::size_t want = left < sizeof buffer ? static_cast<std::size_t>(left) : sizeof buffer;
-    const std::size_t got = ::fread(buffer, 1, want, from);
-    if (got == 0) return !::ferror(from);  // the file shrank meanwhile
-    if (::fwrite(buffer, 1, got, to) != got) return false;
-    left -= got;
+// The one change of a write: at offset, removed bytes give way to text.
+struct Edit {
+  uint64_t offset = 0;
+  uint64_t removed = 0;
+  std::string text;
+};
+
+Edit edit_of(const Plan& plan, std::string_view section, std::string_view key,
+             std::string_view value) {
+  const std::string entry = std::string(key) + "=" + std::string(value) + "\r\n";
+  if (plan.replace_from) {
+    return {*plan.replace_from, plan.replace_to - *plan.replace_from, std::string(value)};
+  }
+  if (plan.insert_at) {
+    return {*plan.insert_at, 0, (plan.insert_needs_newline ? "\r\n" : "") + entry};
+  }
+  return {plan.size, 0,
+          (plan.ends_with_newline ? "" : "\r\n") + ("[" + std::string(section) + "]\r\n") + entry};
+}
+
+bool pwrite_all(int fd, const char* data, std::size_t size, uint64_t at) {
+  while (size > 0) {
+    const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+    at += static_cast<uint64_t>(n);
   }
   return true;
 }
 
-bool put(FILE* to, std::string_view s) { return ::fwrite(s.data(), 1, s.size(), to) == s.size(); }
+// Reads exactly size bytes at at; false when the file ends before (it shrank meanwhile).
+bool pread_all(int fd, char* data, std::size_t size, uint64_t at) {
+  while (size > 0) {
+    const ssize_t n = ::pread(fd, data, size, static_cast<off_t>(at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+    at += static_cast<uint64_t>(n);
+  }
+  return true;
+}
 
-// Writes the old content with the planned change into `to`.
-bool write_changed(FILE* from, FILE* to, const Plan& plan, std::string_view section,
-                   std::string_view key, std::string_view value) {
-  const std::string entry = std::string(key) + "=" + std::string(value) + "\r\n";
-  if (plan.replace_from) {
-    return copy_range(from, to, 0, *plan.replace_from) && put(to, value) &&
-           copy_range(from, to, plan.replace_to, plan.size);
+constexpr std::size_t kBlock = 1 << 15;
+
+// Moves the bytes [from, to) of the file by delta, block by block: from the end when they move
+// up, from the start when they move down, so that no byte is overwritten before it is read.
+bool shift(int fd, uint64_t from, uint64_t to, int64_t delta) {
+  if (delta == 0 || from >= to) return true;
+  std::string buffer(kBlock, '\0');
+  for (uint64_t done = 0; done < to - from;) {
+    const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(kBlock, to - from - done));
+    const uint64_t at = delta > 0 ? to - done - n : from + done;
+    const auto moved_to = static_cast<uint64_t>(static_cast<int64_t>(at) + delta);
+    if (!pread_all(fd, buffer.data(), n, at) || !pwrite_all(fd, buffer.data(), n, moved_to)) {
+      return false;
+    }
+    done += n;
   }
-  if (plan.insert_at) {
-    return copy_range(from, to, 0, *plan.insert_at) &&
-           put(to, plan.insert_needs_newline ? "\r\n" : "") && put(to, entry) &&
-           copy_range(from, to, *plan.insert_at, plan.size);
+  return true;
+}
+
+// Applies the edit to the file of size bytes behind fd, in place, and flushes it to disk.
+bool write_in_place(int fd, uint64_t size, const Edit& edit) {
+  const uint64_t tail = edit.offset + edit.removed;
+  const int64_t delta = static_cast<int64_t>(edit.text.size()) - static_cast<int64_t>(edit.removed);
+  // A shorter text fits into the bytes it replaces before the rest moves down; a longer one
+  // needs the rest moved up first.
+  const bool text_first = delta <= 0;
+  if (text_first && !pwrite_all(fd, edit.text.data(), edit.text.size(), edit.offset)) return false;
+  if (!shift(fd, tail, size, delta)) return false;
+  if (!text_first && !pwrite_all(fd, edit.text.data(), edit.text.size(), edit.offset)) return false;
+  return ::ftruncate(fd, static_cast<off_t>(static_cast<int64_t>(size) + delta)) == 0 &&
+         ::fsync(fd) == 0;
+}
+
+// Appends the bytes [begin, end) of in to out at *out_at.
+bool copy_range(int in, int out, uint64_t begin, uint64_t end, uint64_t* out_at) {
+  std::string buffer(kBlock, '\0');
+  for (uint64_t at = begin; at < end;) {
+    const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(kBlock, end - at));
+    const ssize_t got = ::pread(in, buffer.data(), want, static_cast<off_t>(at));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) return true;  // the file shrank meanwhile
+    if (!pwrite_all(out, buffer.data(), static_cast<std::size_t>(got), *out_at)) return false;
+    at += static_cast<uint64_t>(got);
+    *out_at += static_cast<uint64_t>(got);
   }
-  return (from == nullptr || copy_range(from, to, 0, plan.size)) &&
-         put(to, plan.ends_with_newline ? "" : "\r\n") &&
-         put(to, "[" + std::string(section) + "]\r\n") && put(to, entry);
+  return true;
+}
+
+// Writes the old file (in, of size bytes; none for a new file) with the edit into out.
+bool write_edited(int in, uint64_t size, int out, const Edit& edit) {
+  uint64_t at = 0;
+  if (in >= 0 && !copy_range(in, out, 0, edit.offset, &at)) return false;
+  if (!pwrite_all(out, edit.text.data(), edit.text.size(), at)) return false;
+  at += edit.text.size();
+  return in < 0 || copy_range(in, out, edit.offset + edit.removed, size, &at);
+}
+
+// Replaces the file name in dir by a new file holding the old one (in, whose status is old;
+// none for a new file) with the edit. The new file gets the old one's owner, group and mode
+// before it takes the name, or nothing is written.
+bool replace_file(int dir, const std::string& name, int in, const struct stat* old,
+                  uint64_t size, const Edit& edit) {
+  std::string temp;
+  Fd out;
+  for (int attempt = 0; attempt < 100 && out.fd < 0; ++attempt) {
+    temp = temporary_name();
+    out.fd = open_regular_file(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+    if (out.fd < 0 && errno != EEXIST) return false;
+  }
+  if (out.fd < 0) return false;
+  bool ok = write_edited(in, size, out.fd, edit);
+  if (old != nullptr) {
+    // Owner first: a change of owner may clear the set-id bits that the mode then restores.
+    ok = ok && ::fchown(out.fd, old->st_uid, old->st_gid) == 0 &&
+         ::fchmod(out.fd, old->st_mode & 07777) == 0;
+  }
+  ok = ok && ::fsync(out.fd) == 0;  // whole on disk before it takes the name
+  const int fd = out.fd;
+  out.fd = -1;
+  ok = ::close(fd) == 0 && ok;
+  // The rename replaces the name itself: were it swapped for a link meanwhile, the link goes.
+  if (ok && ::renameat(dir, temp.c_str(), dir, name.c_str()) == 0) return true;
+  ::unlinkat(dir, temp.c_str(), 0);
+  return false;
 }
 
 bool has_line_break(std::string_view s) { return s.find_first_of("\r\n") != s.npos; }
@@ -295,38 +408,25 @@ bool write_profile_string(const ConfinedFolder& folder, std::u16string_view name
   if (entry && entry->kind != EntryKind::file) return false;  // never through a link
   const std::string file = to_utf8(entry ? entry->name : std::u16string(name));
   const int dir = static_cast<int>(folder.native_handle());
+  bool writable = true;
+  int fd = open_regular_file(dir, file.c_str(), O_RDWR);
+  if (fd < 0 && (errno == EACCES || errno == EPERM)) {
+    writable = false;  // may still be replaced, when its owner can be kept
+    fd = open_regular_file(dir, file.c_str(), O_RDONLY);
+  }
+  if (fd < 0) {
+    return errno == ENOENT &&
+           replace_file(dir, file, -1, nullptr, 0, edit_of(Plan{}, section, key, value));
+  }
   File in;
-  const int in_fd = open_regular_file(dir, file.c_str(), O_RDONLY);
-  if (in_fd < 0 && errno != ENOENT) return false;
-  if (in_fd >= 0 && !in.adopt(in_fd, "rb")) return false;
-  Plan plan;
-  if (in.f != nullptr) plan = plan_write(in.f, section, key);
+  if (!in.adopt(fd, "rb")) return false;
   struct stat st {};
-  const bool keep_mode = in.f != nullptr && ::fstat(::fileno(in.f), &st) == 0;
-
-  std::string temp;
-  int out_fd = -1;
-  for (int attempt = 0; attempt < 100 && out_fd < 0; ++attempt) {
-    temp = temporary_name();
-    out_fd = open_regular_file(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
-    if (out_fd < 0 && errno != EEXIST) return false;
-  }
-  if (out_fd < 0) return false;
-  File out;
-  if (!out.adopt(out_fd, "wb")) {
-    ::unlinkat(dir, temp.c_str(), 0);
-    return false;
-  }
-  bool ok = write_changed(in.f, out.f, plan, section, key, value);
-  ok = ::fflush(out.f) == 0 && ok;
-  if (keep_mode) ok = ::fchmod(::fileno(out.f), st.st_mode & 07777) == 0 && ok;
-  ok = ok && ::fsync(::fileno(out.f)) == 0;  // whole on disk before it takes the name
-  ok = ::fclose(out.f) == 0 && ok;
-  out.f = nullptr;
-  // The rename replaces the name itself: were it swapped for a link meanwhile, the link goes.
-  if (ok && ::renameat(dir, temp.c_str(), dir, file.c_str()) == 0) return true;
-  ::unlinkat(dir, temp.c_str(), 0);
-  return false;
+  if (::fstat(fd, &st) != 0) return false;
+  const Plan plan = plan_write(in.f, section, key);
+  const Edit edit = edit_of(plan, section, key, value);
+  // Through a second name the change would reach another file: that name keeps it.
+  if (writable && st.st_nlink == 1) return write_in_place(fd, plan.size, edit);
+  return replace_file(dir, file, fd, &st, plan.size, edit);
 }
 
 }  // namespace platform

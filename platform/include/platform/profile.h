@@ -33,8 +33,11 @@ bool write_profile_string(std::u16string_view file, std::string_view section,
                           std::string_view key, std::string_view value);
 
 // The same write into the file name directly in folder (any letter case), never through a
-// link: false, nothing written, when name is a link. The new content is written beside the
-// file under a temporary name (see ConfinedFolder) and flushed before it replaces the file.
+// link: false, nothing written, when name is a link. The file keeps its owner, group and mode:
+// on POSIX it is changed in place and flushed, as the system's writer on Windows does; one
+// that cannot be (another name of the same file, no write permission) is replaced by a new
+// file with its owner, group and mode, written beside it under a temporary name (see
+// ConfinedFolder) and flushed, or left as it is when its owner cannot be kept.
 bool write_profile_string(const ConfinedFolder& folder, std::u16string_view name,
                           std::string_view section, std::string_view key, std::string_view value);
 
