@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -274,6 +275,66 @@ TEST(ConfinedFolder, MovesNeverReplaceAnyLetterCaseAndLeaveOneCopy) {
   }
 }
 
+// Two sorters take the same files at the same instant, each through handles of its own, by the
+// copying move whose last step is a rename after a check (file systems with neither hard links
+// nor a rename that refuses to replace): every file ends up once in the target, whole.
+TEST(ConfinedFolder, TwoMoversByCopyNeverLoseNorDoubleAFile) {
+#ifdef _WIN32
+  constexpr int kFiles = 40;  // file operations under Wine are slow
+#else
+  constexpr int kFiles = 300;
+#endif
+  testsupport::TempDir dir;
+  fs::create_directories(dir / "drop");
+  fs::create_directories(dir / "to");
+  std::vector<std::vector<uint8_t>> contents;
+  for (int i = 0; i < kFiles; ++i) {
+    contents.emplace_back(4096 + i, static_cast<uint8_t>(i));
+    write_bytes(dir / "drop" / ("m" + std::to_string(i) + ".eml"), contents.back());
+  }
+  std::atomic<int> arrived{0};
+  std::vector<int> moved(kFiles, 0);
+  std::mutex failures_mutex;
+  std::multiset<int> failures;
+  const auto mover = [&] {
+    const auto drop = ConfinedFolder::open(u16(dir / "drop"));
+    const auto to = ConfinedFolder::open(u16(dir / "to"));
+    for (int i = 0; i < kFiles; ++i) {
+      // Both start each file together.
+      const int ticket = ++arrived;
+      while (arrived.load() < (ticket + 1) / 2 * 2) {
+      }
+      const std::u16string name = u"m" + u16(std::to_string(i)) + u".eml";
+      const int error =
+          error_of([&] { drop.move_file(name, to, name, MoveMethod::copy_checked_rename); });
+      const std::lock_guard lock(failures_mutex);
+      if (error == 0) {
+        ++moved[i];
+      } else {
+        failures.insert(error);
+      }
+    }
+  };
+  std::thread other(mover);
+  mover();
+  other.join();
+  for (int i = 0; i < kFiles; ++i) {
+    const std::string name = "m" + std::to_string(i) + ".eml";
+    SCOPED_TRACE(name);
+    EXPECT_EQ(moved[i], 1);
+    EXPECT_FALSE(fs::exists(dir / "drop" / name));
+    EXPECT_TRUE(read_bytes(dir / "to" / name) == contents[i]) << "lost or damaged";
+  }
+  for (const int error : failures) {
+    EXPECT_TRUE(error == errnum::kFileNotFound || error == errnum::kFileExists) << error;
+  }
+  for (const auto& folder : {dir / "drop", dir / "to"}) {
+    for (const auto& e : fs::directory_iterator(folder)) {
+      EXPECT_FALSE(is_temporary_name(u16(e.path().filename()))) << e.path();
+    }
+  }
+}
+
 #ifndef _WIN32
 // What a crash leaves at each step of a copying move, and the next start cleaning it up.
 TEST(ConfinedFolder, LeftoversOfInterruptedMovesAreRemovedOrFinished) {
@@ -295,18 +356,41 @@ TEST(ConfinedFolder, LeftoversOfInterruptedMovesAreRemovedOrFinished) {
   write_bytes(dir / "to" / (tmp + "4"), {7});
   fs::create_hard_link(dir / "to" / (tmp + "4"), dir / "to" / "d.eml");
   write_bytes(dir / "drop" / "d.eml", {8});
+  // The source claimed by its mover: killed while copying, and killed after linking the copy
+  // to its name; a claim whose name a new file took meanwhile; and one in the target folder
+  // itself, from a move out of it.
+  const std::string claim = tmp + "claim-0123456789abcdef-";
+  write_bytes(dir / "drop" / (claim + "e.eml"), {9});
+  write_bytes(dir / "to" / (tmp + "5"), {9, 9});
+  write_bytes(dir / "drop" / (claim + "f.eml"), {10});
+  write_bytes(dir / "to" / (tmp + "6"), {10});
+  fs::create_hard_link(dir / "to" / (tmp + "6"), dir / "to" / "f.eml");
+  write_bytes(dir / "drop" / (claim + "g.eml"), {11});
+  write_bytes(dir / "drop" / "g.eml", {12});
+  write_bytes(dir / "to" / (claim + "h.eml"), {13});
 
   const auto drop = ConfinedFolder::open(u16(dir / "drop"));
   const auto to = ConfinedFolder::open(u16(dir / "to"));
-  EXPECT_EQ(to.remove_leftovers(&drop), 4);
-  std::set<std::string> left;
-  for (const auto& e : fs::directory_iterator(dir / "to")) left.insert(e.path().filename());
-  EXPECT_EQ(left, (std::set<std::string>{"b.eml", "c.eml", "d.eml"}));
-  EXPECT_TRUE(fs::exists(dir / "drop" / "a.eml"));
-  EXPECT_FALSE(fs::exists(dir / "drop" / "b.eml"));
+  EXPECT_EQ(to.remove_leftovers(&drop), 10);
+  const auto names = [](const fs::path& folder) {
+    std::set<std::string> found;
+    for (const auto& e : fs::directory_iterator(folder)) found.insert(e.path().filename());
+    return found;
+  };
+  EXPECT_EQ(names(dir / "to"),
+            (std::set<std::string>{"b.eml", "c.eml", "d.eml", "f.eml", "h.eml"}));
+  EXPECT_EQ(names(dir / "drop"),
+            (std::set<std::string>{"a.eml", "d.eml", "e.eml", "g.eml", claim + "g.eml"}));
   EXPECT_EQ(read_bytes(dir / "to" / "b.eml"), (std::vector<uint8_t>{4, 5}));
   EXPECT_EQ(read_bytes(dir / "drop" / "d.eml"), (std::vector<uint8_t>{8}));
+  EXPECT_EQ(read_bytes(dir / "drop" / "e.eml"), (std::vector<uint8_t>{9}));
+  EXPECT_EQ(read_bytes(dir / "to" / "f.eml"), (std::vector<uint8_t>{10}));
+  EXPECT_EQ(read_bytes(dir / "drop" / "g.eml"), (std::vector<uint8_t>{12}));
+  EXPECT_EQ(read_bytes(dir / "to" / "h.eml"), (std::vector<uint8_t>{13}));
   EXPECT_EQ(to.remove_leftovers(&drop), 0);
+  // The next start finds the claim again, its name still taken.
+  const auto drop_again = ConfinedFolder::open(u16(dir / "drop"));
+  EXPECT_EQ(to.remove_leftovers(&drop_again), 1);
 }
 #endif
 

@@ -7,12 +7,17 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -32,6 +37,8 @@ struct ConfinedFolder::Impl {
   // The folder's names in any letter case, made at the first lookup that misses the exact
   // spelling and kept current from then on (see case_index.h).
   mutable std::unique_ptr<CaseIndex> index;
+  // Whether a clean-up has put back the claims of moves out of this folder (remove_leftovers).
+  mutable bool claims_put_back = false;
   ~Impl() {
     index.reset();  // unwatches the folder while fd still names it
     if (fd >= 0) ::close(fd);
@@ -177,11 +184,87 @@ void ConfinedFolder::delete_file(std::u16string_view name) const {
 
 namespace {
 
-// The crash-safe move across file systems: a temporary copy in the target folder, flushed,
-// linked to its final name (never replacing), then the source removed, then the temporary
-// name. Whatever step a crash interrupts, the e-mail exists whole under its name in one of
-// the two folders, and remove_leftovers() can tell what was done.
-void move_by_copy(int from_dir, const std::string& name, int to_dir, const std::string& target) {
+// Claims. A move by copy first renames its source, within the source's own folder, to a
+// claim name: the temporary prefix, "claim-", 16 random hexadecimal digits, "-" and the source's
+// name (as much of it as fits). Of two movers racing for one file only one can rename its name
+// away; the other finds it gone. So only one of them ever copies it, whatever the target's file
+// system lacks, and the loser's clean-up can never take the winner's copy.
+constexpr std::string_view kClaimTag = "claim-";
+constexpr std::size_t kTokenDigits = 16;
+constexpr std::size_t kNameMax = 255;
+
+std::string claim_head() { return to_utf8(kTemporaryPrefix) + std::string(kClaimTag); }
+
+std::string claim_name(const std::string& name) {
+  uint64_t bits = 0;
+  if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bits)) {
+    // No random bits yet (early at boot): the process, a counter and the clock.
+    static std::atomic<uint64_t> counter{0};
+    timespec t{};
+    ::clock_gettime(CLOCK_REALTIME, &t);
+    bits = (static_cast<uint64_t>(::getpid()) << 40) ^ (counter.fetch_add(1) << 32) ^
+           (static_cast<uint64_t>(t.tv_sec) << 20) ^ static_cast<uint64_t>(t.tv_nsec);
+  }
+  char token[kTokenDigits + 1];
+  std::snprintf(token, sizeof token, "%016llx", static_cast<unsigned long long>(bits));
+  std::string claim = claim_head() + token + "-";
+  return claim + name.substr(0, kNameMax - claim.size());
+}
+
+// The name that entry, a claim, was taken from (cut to what fitted); none for other names.
+std::optional<std::string> claimed_name(const std::string& entry) {
+  const std::string head = claim_head();
+  const std::size_t dash = head.size() + kTokenDigits;
+  if (entry.compare(0, head.size(), head) != 0 || entry.size() <= dash + 1 || entry[dash] != '-') {
+    return std::nullopt;
+  }
+  return entry.substr(dash + 1);
+}
+
+// Renames from to to, both in dir, never replacing to: false when to is taken, or the rename
+// failed. Where the file system has neither a rename that refuses to replace nor hard links,
+// the rename follows a check.
+bool rename_without_replacing(int dir, const std::string& from, const std::string& to) noexcept {
+  if (::renameat2(dir, from.c_str(), dir, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  if (::linkat(dir, from.c_str(), dir, to.c_str(), 0) == 0) {
+    ::unlinkat(dir, from.c_str(), 0);
+    return true;
+  }
+  if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK) return false;
+  struct stat taken {};
+  if (::fstatat(dir, to.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT) return false;
+  return ::renameat(dir, from.c_str(), dir, to.c_str()) == 0;
+}
+
+// Puts back every claim in the folder behind dir under the name it was taken from; a claim
+// whose name is taken again stays, for the next clean-up. Returns how many claims were found.
+int put_back_claims(int dir) {
+  int found = 0;
+  for_each_entry(dir, [&](const std::string& entry) {
+    if (const auto name = claimed_name(entry)) {
+      ++found;
+      rename_without_replacing(dir, entry, *name);
+    }
+  });
+  return found;
+}
+
+// Whether the entry name in dir is the file of the given status (same device and inode).
+bool is_file(int dir, const std::string& name, const struct stat& file) {
+  struct stat st {};
+  return ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == file.st_dev &&
+         st.st_ino == file.st_ino;
+}
+
+// The crash-safe move across file systems: the source claimed, a temporary copy in the target
+// folder, flushed, linked to its final name (never replacing), then the claimed source removed,
+// then the temporary name. Whatever step a crash interrupts, the e-mail exists whole in one of
+// the two folders, under its name or a claim, and remove_leftovers() can tell what was done.
+// links false takes the path of file systems with neither hard links nor a rename that refuses
+// to replace.
+void move_by_copy(int from_dir, const std::string& name, int to_dir, const std::string& target,
+                  bool links) {
   Fd in(open_regular_file(from_dir, name.c_str(), O_RDONLY));
   if (in.fd < 0) {
     if (errno == ENOENT) throw AutomationError(errnum::kFileNotFound);
@@ -191,28 +274,50 @@ void move_by_copy(int from_dir, const std::string& name, int to_dir, const std::
   }
   struct stat st {};
   if (::fstat(in.fd, &st) != 0) throw_errno(errno);
+  const std::string claim = claim_name(name);
+  if (::renameat(from_dir, name.c_str(), from_dir, claim.c_str()) != 0) {
+    if (errno == ENOENT) throw AutomationError(errnum::kFileNotFound);  // another mover's now
+    throw_errno(errno);
+  }
+  if (!is_file(from_dir, claim, st)) {
+    // Another file took the name between the open and the claim: it gets its name back, and
+    // the file that was opened is gone.
+    rename_without_replacing(from_dir, claim, name);
+    throw AutomationError(errnum::kFileNotFound);
+  }
   std::string temp;
   Fd out;
-  for (int attempt = 0; attempt < 100 && out.fd < 0; ++attempt) {
-    temp = temporary_name();
-    out.fd = open_regular_file(to_dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL,
-                               st.st_mode & 0777);
-    if (out.fd < 0 && errno != EEXIST) throw_errno(errno);
-  }
-  if (out.fd < 0) throw AutomationError(errnum::kFileExists);
+  struct stat copy {};
   try {
+    for (int attempt = 0; attempt < 100 && out.fd < 0; ++attempt) {
+      temp = temporary_name();
+      out.fd = open_regular_file(to_dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL,
+                                 st.st_mode & 0777);
+      if (out.fd < 0 && errno != EEXIST) {
+        const int error = errno;
+        temp.clear();  // not ours
+        throw_errno(error);
+      }
+    }
+    if (out.fd < 0) {
+      temp.clear();
+      throw AutomationError(errnum::kFileExists);
+    }
     copy_contents(in.fd, out.fd);
     if (::fsync(out.fd) != 0 && errno != EINVAL) throw_errno(errno);
+    if (::fstat(out.fd, &copy) != 0) throw_errno(errno);
     out.close_checked();
-    if (::linkat(to_dir, temp.c_str(), to_dir, target.c_str(), 0) != 0) {
-      const int error = errno;
+    if (!links || ::linkat(to_dir, temp.c_str(), to_dir, target.c_str(), 0) != 0) {
+      const int error = links ? errno : EPERM;
       if (error == EEXIST) throw AutomationError(errnum::kFileExists);
       if (error != EPERM && error != EOPNOTSUPP && error != EMLINK) throw_errno(error);
       // No hard links on the target: a rename that does not replace, else one that checks
-      // first (the only step here that another writer could race).
-      if (::renameat2(to_dir, temp.c_str(), to_dir, target.c_str(), RENAME_NOREPLACE) != 0) {
-        if (errno == EEXIST) throw AutomationError(errnum::kFileExists);
-        if (errno != EINVAL && errno != ENOSYS) throw_errno(errno);
+      // first (with the source claimed, only a mover of another file could race it).
+      if (!links ||
+          ::renameat2(to_dir, temp.c_str(), to_dir, target.c_str(), RENAME_NOREPLACE) != 0) {
+        const int rename_error = links ? errno : EINVAL;
+        if (rename_error == EEXIST) throw AutomationError(errnum::kFileExists);
+        if (rename_error != EINVAL && rename_error != ENOSYS) throw_errno(rename_error);
         struct stat taken {};
         if (::fstatat(to_dir, target.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0) {
           throw AutomationError(errnum::kFileExists);
@@ -224,12 +329,15 @@ void move_by_copy(int from_dir, const std::string& name, int to_dir, const std::
     ::fsync(to_dir);
   } catch (...) {
     if (!temp.empty()) ::unlinkat(to_dir, temp.c_str(), 0);
+    rename_without_replacing(from_dir, claim, name);  // the source as it was
     throw;
   }
-  if (::unlinkat(from_dir, name.c_str(), 0) != 0) {
+  if (::unlinkat(from_dir, claim.c_str(), 0) != 0) {
     const int error = errno;
-    // Keep exactly one copy: the source stays, the copy goes.
-    ::unlinkat(to_dir, target.c_str(), 0);
+    // Keep exactly one copy: the source stays, under its name again, and the copy goes. A
+    // claim that is gone was put back by a start-up clean-up meanwhile.
+    if (error != ENOENT) rename_without_replacing(from_dir, claim, name);
+    if (is_file(to_dir, target, copy)) ::unlinkat(to_dir, target.c_str(), 0);
     if (!temp.empty()) ::unlinkat(to_dir, temp.c_str(), 0);
     if (error == ENOENT) throw AutomationError(errnum::kFileNotFound);
     throw_errno(error);
@@ -251,15 +359,15 @@ void ConfinedFolder::move_file(std::u16string_view name, const ConfinedFolder& t
   }
   const int from_dir = impl_->fd;
   const int to_dir = target.impl_->fd;
-  if (method == MoveMethod::copy) {
-    move_by_copy(from_dir, from, to_dir, to);
+  if (method == MoveMethod::copy || method == MoveMethod::copy_checked_rename) {
+    move_by_copy(from_dir, from, to_dir, to, method == MoveMethod::copy);
   } else if (method == MoveMethod::link ||
              ::renameat2(from_dir, from.c_str(), to_dir, to.c_str(), RENAME_NOREPLACE) != 0) {
     const int error = method == MoveMethod::link ? EINVAL : errno;
     if (error == EEXIST) throw AutomationError(errnum::kFileExists);
     if (error == ENOENT) throw AutomationError(errnum::kFileNotFound);
     if (error == EXDEV) {
-      move_by_copy(from_dir, from, to_dir, to);
+      move_by_copy(from_dir, from, to_dir, to, true);
     } else if (error == EINVAL || error == ENOSYS) {  // no RENAME_NOREPLACE here
       if (::linkat(from_dir, from.c_str(), to_dir, to.c_str(), 0) == 0) {
         if (::unlinkat(from_dir, from.c_str(), 0) != 0) {
@@ -270,7 +378,7 @@ void ConfinedFolder::move_file(std::u16string_view name, const ConfinedFolder& t
       } else if (errno == EEXIST) {
         throw AutomationError(errnum::kFileExists);
       } else if (errno == EPERM || errno == EOPNOTSUPP || errno == EMLINK || errno == EXDEV) {
-        move_by_copy(from_dir, from, to_dir, to);
+        move_by_copy(from_dir, from, to_dir, to, true);
       } else if (errno == ENOENT) {
         throw AutomationError(errnum::kFileNotFound);
       } else {
@@ -283,13 +391,22 @@ void ConfinedFolder::move_file(std::u16string_view name, const ConfinedFolder& t
 }
 
 int ConfinedFolder::remove_leftovers(const ConfinedFolder* source_folder) const {
+  // Claimed sources first, so that a move whose copy already holds its final name finds its
+  // source under that name below. The source folder's claims once per handle: its folders'
+  // clean-ups all name it.
+  int found = 0;
+  if (source_folder != nullptr && !source_folder->impl_->claims_put_back) {
+    source_folder->impl_->claims_put_back = true;
+    found += put_back_claims(source_folder->impl_->fd);
+  }
+  found += put_back_claims(impl_->fd);
   const std::string prefix = to_utf8(kTemporaryPrefix);
   std::vector<std::string> temps;
   std::unordered_map<ino_t, std::string> finals;  // inode -> a non-temporary name
   for_each_entry(impl_->fd, [&](const std::string& n) {
-    if (n.compare(0, prefix.size(), prefix) == 0) temps.push_back(n);
+    if (n.compare(0, prefix.size(), prefix) == 0 && !claimed_name(n)) temps.push_back(n);
   });
-  if (temps.empty()) return 0;
+  if (temps.empty()) return found;
   const int dir = impl_->fd;
   for_each_entry(dir, [&](const std::string& n) {
     struct stat st {};
@@ -317,7 +434,7 @@ int ConfinedFolder::remove_leftovers(const ConfinedFolder* source_folder) const 
     }
     ::unlinkat(dir, temp.c_str(), 0);  // a link of that name goes too, not what it names
   }
-  return static_cast<int>(temps.size());
+  return found + static_cast<int>(temps.size());
 }
 
 }  // namespace platform

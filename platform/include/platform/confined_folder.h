@@ -52,9 +52,11 @@ bool is_temporary_name(std::u16string_view name);
 
 // How move_file moves: automatic renames where it can and falls back by itself; link takes
 // the path of file systems without a rename that refuses to replace (link, then unlink the
-// source); copy the crash-safe copy of moves across file systems. The last two let tests
-// reach both fallbacks without such file systems.
-enum class MoveMethod { automatic, link, copy };
+// source); copy the crash-safe copy of moves across file systems; copy_checked_rename that copy
+// as on a file system with neither hard links nor a rename that refuses to replace, where the
+// copy takes its name by a rename after a check. The last three let tests reach the fallbacks
+// without such file systems.
+enum class MoveMethod { automatic, link, copy, copy_checked_rename };
 
 class ConfinedFolder {
  public:
@@ -87,16 +89,20 @@ class ConfinedFolder {
   BinaryFile open_file(std::u16string_view name) const;
 
   // Moves the file name out of this folder into target as target_name. Fails with 58 when
-  // target holds target_name in any letter case, never replacing anything. Across file
-  // systems the file is copied into a temporary name in target, flushed to disk, linked to
-  // target_name, and only then removed here; remove_leftovers() cleans up after a crash.
+  // target holds target_name in any letter case, never replacing anything, and with 53 when
+  // the file is gone (another mover took it). Across file systems the file is first claimed
+  // (renamed here to a temporary claim name, which only one of several movers can do), then
+  // copied into a temporary name in target, flushed to disk, linked to target_name, and only
+  // then removed here; remove_leftovers() cleans up after a crash.
   void move_file(std::u16string_view name, const ConfinedFolder& target,
                  std::u16string_view target_name, MoveMethod method = MoveMethod::automatic) const;
 
   // Deletes the file name, also one marked read-only; a link is removed, not what it names.
   void delete_file(std::u16string_view name) const;
 
-  // After a crash: removes temporary files of interrupted moves and rewrites in this folder.
+  // After a crash: removes temporary files of interrupted moves and rewrites in this folder,
+  // and gives claimed sources of interrupted moves out of this folder and out of source_folder
+  // (the latter once per handle) their names back; a claim whose name is taken again stays.
   // A move whose copy already holds its final name is finished: its source in source_folder
   // is removed when it is still there with the same content. Returns how many were found.
   int remove_leftovers(const ConfinedFolder* source_folder = nullptr) const;
