@@ -221,8 +221,9 @@ TEST(ConfinedFolder, NeverGoesThroughALinkBelowIt) {
 // Every way of moving: the rename, and the two fallbacks forced here: link and unlink where a
 // rename cannot refuse to replace, and the copy that moves across file systems.
 TEST(ConfinedFolder, MovesNeverReplaceAnyLetterCaseAndLeaveOneCopy) {
-  for (const MoveMethod method : {MoveMethod::automatic, MoveMethod::link, MoveMethod::copy}) {
-    SCOPED_TRACE(method == MoveMethod::copy ? "copy" : method == MoveMethod::link ? "link" : "rename");
+  for (const MoveMethod method : {MoveMethod::automatic, MoveMethod::link, MoveMethod::copy,
+                                  MoveMethod::copy_checked_rename}) {
+    SCOPED_TRACE(static_cast<int>(method));
     testsupport::TempDir dir;
     fs::create_directories(dir / "drop");
     fs::create_directories(dir / "to");
@@ -231,6 +232,7 @@ TEST(ConfinedFolder, MovesNeverReplaceAnyLetterCaseAndLeaveOneCopy) {
     std::vector<uint8_t> big(200000);
     for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 7);
     write_bytes(dir / "drop" / "a.eml", big);
+    fs::permissions(dir / "drop" / "a.eml", fs::perms::owner_read);  // read-only moves too
     write_bytes(dir / "drop" / "b.eml", {2});
     write_bytes(dir / "to" / "B.EML", {9});
 

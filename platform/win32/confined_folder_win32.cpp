@@ -196,26 +196,108 @@ void ConfinedFolder::delete_file(std::u16string_view name) const {
 
 namespace {
 
-// The crash-safe move across volumes: a temporary copy in the target folder, flushed, linked
-// to its final name (never replacing), then the source removed, then the temporary name.
-void move_by_copy(const std::wstring& source, const ConfinedFolder& target,
-                  const std::wstring& final_path) {
-  std::wstring temp;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    temp = wide(target.child_path(u"")) + temporary_name();
-    if (CopyFileW(source.c_str(), temp.c_str(), TRUE)) break;
+// The source of a move by copy, opened once (a link as itself): its kind is checked, the copy
+// is read from it and the file deleted through it. It is held without write or delete sharing,
+// so while the copy is made nobody can change, rename, replace or delete the file, and of two
+// movers only one copies it. A file another mover holds, or whose deletion is pending, is
+// waited for briefly: it is usually gone then.
+Handle open_move_source(const std::wstring& path) {
+  constexpr int kWaits = 8;  // 1, 2, 4 ... 128 ms
+  for (int attempt = 0;; ++attempt) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES,
+                           FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      Handle source(h);
+      const DWORD a = attributes_of(h);
+      if (a & FILE_ATTRIBUTE_REPARSE_POINT) throw_link();  // swapped since the lookup
+      if (a & FILE_ATTRIBUTE_DIRECTORY) throw AutomationError(errnum::kPathFileAccess);
+      return Handle(source.release());
+    }
     const DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) throw_win32(error);
-    temp.clear();
+    if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) || attempt == kWaits) {
+      throw_win32(error);
+    }
+    Sleep(1u << attempt);
   }
-  if (temp.empty()) throw AutomationError(errnum::kFileExists);
-  try {
-    {
-      Handle flush(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
-      if (flush.h == INVALID_HANDLE_VALUE || !FlushFileBuffers(flush.h)) {
+}
+
+bool set_delete_disposition(HANDLE h) {
+  FILE_DISPOSITION_INFO info{};
+  info.DeleteFile = TRUE;
+  return SetFileInformationByHandle(h, FileDispositionInfo, &info, sizeof info) != 0;
+}
+
+// Deletes the file behind h when h is closed, a read-only one too; throws on failure.
+void delete_on_close(HANDLE h) {
+  if (set_delete_disposition(h)) return;
+  const DWORD error = GetLastError();
+  FILE_BASIC_INFO basic{};
+  if (error != ERROR_ACCESS_DENIED ||
+      !GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic) ||
+      !(basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
+    throw_win32(error);
+  }
+  FILE_BASIC_INFO writable{};  // times left as they are
+  writable.FileAttributes = basic.FileAttributes & ~FILE_ATTRIBUTE_READONLY;
+  if (writable.FileAttributes == 0) writable.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  if (SetFileInformationByHandle(h, FileBasicInfo, &writable, sizeof writable) &&
+      set_delete_disposition(h)) {
+    return;
+  }
+  const DWORD again = GetLastError();
+  FILE_BASIC_INFO before{};
+  before.FileAttributes = basic.FileAttributes;
+  SetFileInformationByHandle(h, FileBasicInfo, &before, sizeof before);
+  throw_win32(again);
+}
+
+// Copies everything from in to out, then gives out in's time of last write (as the system's
+// copy does).
+void copy_contents(HANDLE in, HANDLE out) {
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(in, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+      throw_win32(GetLastError());
+    }
+    if (got == 0) break;
+    for (DWORD done = 0; done < got;) {
+      DWORD put = 0;
+      if (!WriteFile(out, buffer.data() + done, got - done, &put, nullptr)) {
         throw_win32(GetLastError());
       }
+      done += put;
+    }
+  }
+  FILETIME written{};
+  if (!GetFileTime(in, nullptr, nullptr, &written) || !SetFileTime(out, nullptr, nullptr, &written)) {
+    throw_win32(GetLastError());
+  }
+}
+
+// The crash-safe move across volumes: a temporary copy in the target folder, made from the
+// source's own handle and flushed, linked to its final name (never replacing), then the source
+// removed through its handle, then the temporary name.
+void move_by_copy(const std::wstring& source, const ConfinedFolder& target,
+                  const std::wstring& final_path) {
+  Handle in = open_move_source(source);
+  std::wstring temp;
+  try {
+    {
+      Handle out(INVALID_HANDLE_VALUE);
+      for (int attempt = 0; attempt < 100 && out.h == INVALID_HANDLE_VALUE; ++attempt) {
+        temp = wide(target.child_path(u"")) + temporary_name();
+        out.h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (out.h != INVALID_HANDLE_VALUE) break;
+        const DWORD error = GetLastError();
+        temp.clear();  // not ours
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) throw_win32(error);
+      }
+      if (out.h == INVALID_HANDLE_VALUE) throw AutomationError(errnum::kFileExists);
+      copy_contents(in.h, out.h);
+      if (!FlushFileBuffers(out.h)) throw_win32(GetLastError());
     }
     if (!CreateHardLinkW(final_path.c_str(), temp.c_str(), nullptr)) {
       const DWORD error = GetLastError();
@@ -237,12 +319,13 @@ void move_by_copy(const std::wstring& source, const ConfinedFolder& target,
     throw;
   }
   try {
-    delete_file_forced(std::u16string(source.begin(), source.end()));
+    delete_on_close(in.h);
   } catch (...) {
     DeleteFileW(final_path.c_str());  // keep exactly one copy: the source stays
     if (!temp.empty()) DeleteFileW(temp.c_str());
     throw;
   }
+  CloseHandle(in.release());  // the source goes now
   if (!temp.empty()) DeleteFileW(temp.c_str());
 }
 
@@ -258,7 +341,8 @@ void ConfinedFolder::move_file(std::u16string_view name, const ConfinedFolder& t
   if (!source) throw AutomationError(errnum::kFileNotFound);
   const std::wstring from = wide(child_path(source->name));
   const std::wstring to = wide(target.child_path(target_name));
-  if (method == MoveMethod::copy) {
+  if (method == MoveMethod::copy || method == MoveMethod::copy_checked_rename) {
+    // The final step never replaces here: a link, else a move without replacing.
     if (source->kind != EntryKind::file) throw AutomationError(errnum::kPathFileAccess);
     move_by_copy(from, target, to);
     return;
