@@ -35,7 +35,7 @@ constexpr const char* kUsage =
     "  send DROP_FOLDER --from NAME --to NAME [--cc TEXT] --subject TEXT --text TEXT\n"
     "       [--attach FILE]    write an e-mail into a drop folder\n"
 #ifdef CORVANE_WITH_CONSOLE
-    "  console STORE [--listen [ADDRESS:]PORT] [--token-file FILE]\n"
+    "  console STORE [--listen [ADDRESS:]PORT] [--token-file FILE] [--host NAME[,NAME...]]\n"
     "                          serve the store console, without sorting\n"
 #endif
     "\n"
@@ -199,7 +199,7 @@ const std::map<std::string, Command>& commands() {
         "Attachments beside DROP_FOLDER and records the copy's path in the e-mail.\n",
         {"from", "to", "cc", "subject", "text", "attach"}, 1, send}},
 #ifdef CORVANE_WITH_CONSOLE
-      {"console", {kConsoleHelp, {"listen", "token-file"}, 1, run_console_command}},
+      {"console", {kConsoleHelp, {"listen", "token-file", "host"}, 1, run_console_command}},
 #endif
   };
   return table;

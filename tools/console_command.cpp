@@ -27,8 +27,10 @@ std::u16string store_folder(const std::string& given) {
 }  // namespace
 
 int run_console_command(const ParsedArgs& a, std::ostream& out, std::ostream& err) {
-  const auto endpoint =
-      sorter::console::parse_endpoint(a.option("listen").value_or("127.0.0.1:8080"));
+  auto endpoint = sorter::console::parse_endpoint(a.option("listen").value_or("127.0.0.1:8080"));
+  if (const auto names = a.option("host")) {
+    endpoint.host_names = sorter::console::parse_host_names(*names);
+  }
   const std::u16string store = store_folder(a.positional[0]);
   if (!fs::is_directory(fs::path(platform::to_utf8(store)))) {
     err << "corvane console: " << a.positional[0] << ": no such folder\n";

@@ -163,9 +163,19 @@ Response Console::Impl::login_page(const Request&, int status, std::string_view 
 }
 
 Response Console::Impl::login(const Request& request) {
+  const std::string client = client_key(request.remote_address);
+  if (const int wait = throttle.wait_seconds(client, now())) {
+    Response r = login_page(request, 429,
+                            "Too many wrong tokens from this computer: wait " +
+                                std::to_string(wait) + " seconds and try again.");
+    r.headers.emplace("Retry-After", std::to_string(wait));
+    return r;
+  }
   if (!sessions.token_matches(request.param("token").value_or(""))) {
+    throttle.failed(client, now());
     return login_page(request, 403, "That is not the console's access token.");
   }
+  throttle.succeeded(client);
   Response r = Response::redirect("/");
   r.headers.emplace("Set-Cookie", std::string(kCookie) + "=" + sessions.open(now()) +
                                       "; Path=/; HttpOnly; SameSite=Strict");
@@ -238,6 +248,11 @@ Response Console::handle(const Request& request) {
   Response r = impl_->handle(request);
   add_safety_headers(r);
   return r;
+}
+
+bool Console::in_session(const Request& request) {
+  const auto id = request.cookie(kCookie);
+  return id && impl_->sessions.find(*id, impl_->now()) != nullptr;
 }
 
 }  // namespace sorter::console

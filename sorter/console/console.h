@@ -42,13 +42,15 @@ struct ConsoleOptions {
   Sessions::Random random;        // fresh secrets; the system's source by default
 };
 
-// Serves one request at a time: the server calls handle() from its one worker thread.
+// Serves one request at a time: the server's workers call it one after another.
 class Console {
  public:
   Console(StoreAccess& store, std::mutex& store_lock, EventLog& log, ConsoleOptions options);
   ~Console();
 
   Response handle(const Request& request);
+  // Whether the request's cookie names a live session (asked before its body is read).
+  bool in_session(const Request& request);
 
   struct Impl;  // defined in console_impl.h, for the console's own files
 

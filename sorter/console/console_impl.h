@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "sorter/console/console.h"
+#include "sorter/console/front_door.h"
 #include "sorter/console/log_reader.h"
 #include "sorter/console/store_view.h"
 
@@ -62,6 +63,7 @@ struct Console::Impl {
   EventLog& log;
   ConsoleOptions options;
   Sessions sessions;
+  LoginThrottle throttle;
 };
 
 // The value of a field as UTF-16 text, empty when missing.

@@ -16,6 +16,7 @@
 #include "corvane/model/record_codec.h"
 #include "sorter/console/console_test_support.h"
 #include "sorter/console/email_view.h"
+#include "sorter/console/front_door.h"
 #include "sorter/engine/time_stamp.h"
 
 namespace sorter::console {
@@ -59,7 +60,7 @@ class ConsoleTest : public ::testing::Test {
   ConsoleOptions options() {
     ConsoleOptions o;
     o.access_token = kToken;
-    o.clock = [] { return kNow; };
+    o.clock = [this] { return clock_now; };
     o.random = [this] { return "secret" + std::to_string(++secrets); };
     o.delivery = [this] { return delivery; };
     o.sorter_running = [this] { return sorter_running; };
@@ -121,6 +122,7 @@ class ConsoleTest : public ::testing::Test {
   std::string log_text() { return read_all(store.root() / "Error" / "SortErr.log"); }
 
   int secrets = 0;
+  double clock_now = kNow;
   std::optional<DeliveryStatus> delivery;
   std::optional<bool> sorter_running;
   ConsoleRig rig{options()};
@@ -226,6 +228,56 @@ TEST_F(ConsoleTest, LoggingInSetsAStrictHttpOnlyCookieAndLoggingOutEndsTheSessio
 
   EXPECT_EQ(post("/logout").status, 303);
   EXPECT_EQ(get("/").status, 303);
+}
+
+// Guessing the token: a few wrong tries cost nothing, then each one closes the door to that
+// computer for longer, whatever it sends meanwhile, right token included; other computers and
+// a quiet hour are not affected.
+TEST_F(ConsoleTest, WrongTokensSlowDownTheComputerThatSendsThem) {
+  const auto try_token = [&](const std::string& token, const std::string& from) {
+    Request r;
+    r.method = "POST";
+    r.path = "/login";
+    r.remote_address = from;
+    r.params.emplace("token", token);
+    return console.handle(r);
+  };
+  const double second = 1.0 / 86400;
+  for (int i = 0; i < LoginThrottle::kFreeFailures; ++i) {
+    EXPECT_EQ(try_token("wrong", "10.0.0.7").status, 403) << i;
+  }
+  EXPECT_EQ(try_token("wrong", "10.0.0.7").status, 403);  // the first that costs a wait
+  const Response held = try_token(kToken, "10.0.0.7");
+  EXPECT_EQ(held.status, 429);
+  EXPECT_THAT(held.body, HasSubstr("wait 1 seconds"));
+  EXPECT_EQ(held.headers.find("Retry-After")->second, "1");
+  EXPECT_EQ(try_token(kToken, "10.0.0.8").status, 303) << "another computer";
+
+  int waited = 0;
+  for (int i = 0; i < 12; ++i) {  // each wrong token doubles the wait, up to a minute
+    clock_now += 61 * second;
+    ASSERT_EQ(try_token("wrong", "10.0.0.7").status, 403);
+    const Response r = try_token("wrong", "10.0.0.7");
+    ASSERT_EQ(r.status, 429);
+    waited = std::stoi(r.headers.find("Retry-After")->second);
+  }
+  EXPECT_EQ(waited, 60);
+  clock_now += 30 * second;
+  EXPECT_EQ(try_token(kToken, "10.0.0.7").status, 429);
+  clock_now += 31 * second;
+  EXPECT_EQ(try_token(kToken, "10.0.0.7").status, 303);
+  EXPECT_EQ(try_token("wrong", "10.0.0.7").status, 403) << "a right token wipes the slate";
+
+  // The addresses of one IPv6 network count as one computer.
+  for (int i = 0; i <= LoginThrottle::kFreeFailures; ++i) {
+    try_token("wrong", "2001:db8:1:2::" + std::to_string(i + 1));
+  }
+  EXPECT_EQ(try_token(kToken, "2001:db8:1:2::99").status, 429);
+  EXPECT_EQ(try_token(kToken, "2001:db8:1:3::1").status, 303);
+  clock_now += 3601 * second;
+  for (int i = 0; i < LoginThrottle::kFreeFailures; ++i) {
+    EXPECT_EQ(try_token("wrong", "2001:db8:1:2::1").status, 403) << "forgotten after an hour";
+  }
 }
 
 // ---- overview and monitoring ----

@@ -1,24 +1,34 @@
 #include "sorter/console/server.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <httplib.h>
+#include <netdb.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
 #include "platform/posix/safe_open.h"
+#include "sorter/console/front_door.h"
+#include "sorter/console/socket_stream.h"
 
 namespace sorter::console {
 namespace {
-
-constexpr std::size_t kMaxRequestBytes = 16 * 1024 * 1024;
 
 Request to_request(const httplib::Request& in) {
   Request out;
@@ -78,58 +88,275 @@ Endpoint parse_endpoint(std::string_view text) {
   return e;
 }
 
-struct ConsoleServer::Impl {
-  httplib::Server server;
-  std::thread thread;
-  std::string address;
-  int port = 0;
+std::vector<std::string> parse_host_names(std::string_view text) {
+  std::vector<std::string> names;
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',', from);
+    const std::string_view name = text.substr(from, comma - from);
+    if (name.empty() || name.find_first_of(" /:[]") != std::string_view::npos) {
+      throw std::invalid_argument("the console's names are NAME[,NAME...], not \"" +
+                                  std::string(text) + "\"");
+    }
+    names.emplace_back(name);
+    if (comma == std::string_view::npos) return names;
+    from = comma + 1;
+  }
+}
+
+namespace {
+
+// The library's parser and router, driven on a stream of ours, one request per connection.
+class Router : public httplib::Server {
+ public:
+  bool serve(httplib::Stream& stream) {
+    bool closed = false;
+    return process_request(stream, true, closed, nullptr);
+  }
 };
 
-ConsoleServer::ConsoleServer(Console& console, const Endpoint& endpoint)
-    : impl_(std::make_unique<Impl>()) {
-  // A browser that goes away mid-answer must cost the write, not the process.
-  ::signal(SIGPIPE, SIG_IGN);
-  httplib::Server& s = impl_->server;
-  // One worker: console requests are served one at a time, beside the sorting rounds.
-  s.new_task_queue = [] { return new httplib::ThreadPool(1); };
-  s.set_payload_max_length(kMaxRequestBytes);
-  s.set_read_timeout(2, 0);
-  s.set_write_timeout(10, 0);
-  s.set_keep_alive_max_count(1);
-  const auto handler = [&console](const httplib::Request& in, httplib::Response& out) {
+struct Connection {
+  int fd = -1;
+  std::string client;
+  SocketPeer remote;
+  SocketPeer local;
+  std::chrono::steady_clock::time_point connected;
+};
+
+SocketPeer peer_of(const sockaddr_storage& address) {
+  SocketPeer p;
+  char text[INET6_ADDRSTRLEN] = {};
+  if (address.ss_family == AF_INET) {
+    const auto& a = reinterpret_cast<const sockaddr_in&>(address);
+    ::inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
+    p.port = ntohs(a.sin_port);
+  } else if (address.ss_family == AF_INET6) {
+    const auto& a = reinterpret_cast<const sockaddr_in6&>(address);
+    ::inet_ntop(AF_INET6, &a.sin6_addr, text, sizeof text);
+    p.port = ntohs(a.sin6_port);
+  }
+  p.ip = text;
+  if (p.ip.rfind("::ffff:", 0) == 0 && p.ip.find('.') != std::string::npos) p.ip.erase(0, 7);
+  return p;
+}
+
+SocketPeer local_peer(int fd) {
+  sockaddr_storage a{};
+  socklen_t len = sizeof a;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) return {};
+  return peer_of(a);
+}
+
+// A listening socket for the address, close-on-exec and non-blocking; -1 with errno set.
+int listen_on(const Endpoint& endpoint) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE;
+  addrinfo* found = nullptr;
+  const std::string port = std::to_string(endpoint.port);
+  if (::getaddrinfo(endpoint.address.c_str(), port.c_str(), &hints, &found) != 0) return -1;
+  int fd = -1;
+  for (addrinfo* a = found; a && fd < 0; a = a->ai_next) {
+    fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
+    if (fd < 0) continue;
+    const int yes = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    if (::bind(fd, a->ai_addr, a->ai_addrlen) != 0 || ::listen(fd, 64) != 0) {
+      ::close(fd);
+      fd = -1;
+    }
+  }
+  ::freeaddrinfo(found);
+  return fd;
+}
+
+// What a client over its share of connections gets before the connection is closed.
+void refuse_connection(int fd) {
+  static constexpr char kBusy[] =
+      "HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain; charset=utf-8\r\n"
+      "Retry-After: 5\r\nConnection: close\r\nContent-Length: 45\r\n\r\n"
+      "Too many connections: try again in a moment.\n";
+  [[maybe_unused]] const ssize_t n = ::send(fd, kBusy, sizeof kBusy - 1, MSG_DONTWAIT | MSG_NOSIGNAL);
+  ::close(fd);
+}
+
+std::map<std::string, std::string> lower_case_headers(const httplib::Headers& in) {
+  std::map<std::string, std::string> out;
+  for (const auto& [name, value] : in) {
+    std::string lower = name;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    out.emplace(std::move(lower), value);
+  }
+  return out;
+}
+
+}  // namespace
+
+struct ConsoleServer::Impl {
+  Impl(Console& c, const Endpoint& e)
+      : console(c),
+        endpoint(e),
+        gate(FrontDoorLimits::kMaxConnections, FrontDoorLimits::kMaxConnectionsPerClient) {}
+
+  void accept_loop();
+  void work();
+  void serve(Connection& connection);
+  void route();
+
+  Console& console;
+  Endpoint endpoint;
+  Router router;
+  ConnectionGate gate;
+  std::mutex handling;  // the console serves one request at a time
+  int listener = -1;
+  int wake[2] = {-1, -1};  // stop() writes to wake[1]
+  int port = 0;
+  std::atomic<bool> stopping{false};
+
+  std::mutex queue_mutex;
+  std::condition_variable queue_ready;
+  std::deque<Connection> queue;
+  std::set<int> serving;  // shut down by stop()
+  std::vector<std::thread> threads;
+};
+
+void ConsoleServer::Impl::accept_loop() {
+  while (!stopping) {
+    pollfd p[2] = {{listener, POLLIN, 0}, {wake[0], POLLIN, 0}};
+    if (::poll(p, 2, -1) < 0 && errno != EINTR) break;
+    if (p[1].revents) break;
+    if (!(p[0].revents & POLLIN)) continue;
+    sockaddr_storage address{};
+    socklen_t len = sizeof address;
+    const int fd = ::accept4(listener, reinterpret_cast<sockaddr*>(&address), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) {
+      // Out of descriptors or memory: the connection waits in the backlog, and this loop
+      // waits a moment rather than spin on a listener that stays readable.
+      if (errno != EAGAIN && errno != EINTR && errno != ECONNABORTED) ::poll(&p[1], 1, 100);
+      continue;
+    }
+    Connection c{fd, {}, peer_of(address), local_peer(fd), std::chrono::steady_clock::now()};
+    c.client = client_key(c.remote.ip);
+    if (!gate.enter(c.client)) {
+      refuse_connection(fd);
+      continue;
+    }
+    std::lock_guard<std::mutex> hold(queue_mutex);
+    queue.push_back(std::move(c));
+    queue_ready.notify_one();
+  }
+}
+
+void ConsoleServer::Impl::work() {
+  for (;;) {
+    Connection c;
+    {
+      std::unique_lock<std::mutex> hold(queue_mutex);
+      queue_ready.wait(hold, [this] { return stopping || !queue.empty(); });
+      if (stopping) return;
+      c = std::move(queue.front());
+      queue.pop_front();
+      serving.insert(c.fd);
+    }
+    serve(c);
+    {
+      std::lock_guard<std::mutex> hold(queue_mutex);
+      serving.erase(c.fd);
+    }
+    ::close(c.fd);
+    gate.leave(c.client);
+  }
+}
+
+void ConsoleServer::Impl::serve(Connection& c) {
+  using std::chrono::seconds;
+  const StreamLimits limits{FrontDoorLimits::kMaxHeaderBytes, FrontDoorLimits::kMaxBodyInSession,
+                            seconds(FrontDoorLimits::kHeaderSeconds),
+                            seconds(FrontDoorLimits::kRequestSeconds),
+                            seconds(FrontDoorLimits::kIdleSeconds)};
+  BoundedSocketStream stream(c.fd, c.remote, c.local, limits, c.connected);
+  router.serve(stream);
+  ::shutdown(c.fd, SHUT_WR);
+}
+
+void ConsoleServer::Impl::route() {
+  router.set_payload_max_length(FrontDoorLimits::kMaxBodyInSession);
+  router.set_pre_routing_handler([this](const httplib::Request& in, httplib::Response& out) {
+    Request headers_only;
+    headers_only.headers = lower_case_headers(in.headers);
+    bool in_session;
+    {
+      std::lock_guard<std::mutex> hold(handling);
+      in_session = console.in_session(headers_only);
+    }
+    const auto refusal =
+        refuse_on_headers(headers_only.headers, port, endpoint.host_names, in_session);
+    if (!refusal) return httplib::Server::HandlerResponse::Unhandled;
+    out.status = refusal->status;
+    out.set_content(refusal->body, refusal->content_type.c_str());
+    return httplib::Server::HandlerResponse::Handled;
+  });
+  const auto handler = [this](const httplib::Request& in, httplib::Response& out) {
     offer_gzip_only(const_cast<httplib::Request&>(in));  // the request object is not const
-    const Response r = console.handle(to_request(in));
+    Response r;
+    {
+      std::lock_guard<std::mutex> hold(handling);
+      r = console.handle(to_request(in));
+    }
     out.status = r.status;
     for (const auto& [name, value] : r.headers) out.headers.emplace(name, value);
     out.set_content(r.body, r.content_type.c_str());
   };
-  s.Get(".*", handler);
-  s.Post(".*", handler);
-  impl_->address = endpoint.address;
-  impl_->port = endpoint.port == 0
-                    ? s.bind_to_any_port(endpoint.address)
-                    : (s.bind_to_port(endpoint.address, endpoint.port) ? endpoint.port : -1);
-  if (impl_->port <= 0) {
+  router.Get(".*", handler);
+  router.Post(".*", handler);
+}
+
+ConsoleServer::ConsoleServer(Console& console, const Endpoint& endpoint)
+    : impl_(std::make_unique<Impl>(console, endpoint)) {
+  // A browser that goes away mid-answer must cost the write, not the process.
+  ::signal(SIGPIPE, SIG_IGN);
+  impl_->listener = listen_on(endpoint);
+  if (impl_->listener < 0 || ::pipe2(impl_->wake, O_CLOEXEC) != 0) {
+    if (impl_->listener >= 0) ::close(impl_->listener);
     throw std::runtime_error("cannot listen on " + endpoint.address + ":" +
                              std::to_string(endpoint.port));
   }
-  impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
+  impl_->port = local_peer(impl_->listener).port;
+  impl_->route();
+  for (int i = 0; i < FrontDoorLimits::kWorkers; ++i) {
+    impl_->threads.emplace_back([this] { impl_->work(); });
+  }
+  impl_->threads.emplace_back([this] { impl_->accept_loop(); });
 }
 
 ConsoleServer::~ConsoleServer() { stop(); }
 
 int ConsoleServer::port() const { return impl_->port; }
 
+int ConsoleServer::connections() const { return impl_->gate.held(); }
+
 std::string ConsoleServer::url() const {
-  const bool v6 = impl_->address.find(':') != std::string::npos;
-  return "http://" + (v6 ? "[" + impl_->address + "]" : impl_->address) + ":" +
-         std::to_string(impl_->port) + "/";
+  const std::string& address = impl_->endpoint.address;
+  const bool v6 = address.find(':') != std::string::npos;
+  return "http://" + (v6 ? "[" + address + "]" : address) + ":" + std::to_string(impl_->port) +
+         "/";
 }
 
 void ConsoleServer::stop() {
-  if (!impl_->thread.joinable()) return;
-  impl_->server.stop();
-  impl_->thread.join();
+  if (impl_->threads.empty()) return;
+  {
+    std::lock_guard<std::mutex> hold(impl_->queue_mutex);
+    impl_->stopping = true;
+    for (const int fd : impl_->serving) ::shutdown(fd, SHUT_RDWR);
+    impl_->queue_ready.notify_all();
+  }
+  [[maybe_unused]] const ssize_t n = ::write(impl_->wake[1], "x", 1);
+  for (std::thread& t : impl_->threads) t.join();
+  impl_->threads.clear();
+  for (const Connection& c : impl_->queue) ::close(c.fd);
+  impl_->queue.clear();
+  for (const int fd : {impl_->listener, impl_->wake[0], impl_->wake[1]}) ::close(fd);
 }
 
 void write_token_file(const std::string& path, const std::string& token) {

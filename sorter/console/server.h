@@ -1,11 +1,15 @@
 #pragma once
-// The console on the network: an HTTP server (cpp-httplib) with one worker thread that turns
-// each HTTP request into a console Request and writes the Response back, and the access token
-// file.
+// The console on the network: a listening socket, a few worker threads and the HTTP library's
+// request parser and router between the socket and the console, and the access token file.
+// One request per connection. What a client may cost is bounded before anything of its body
+// is read: connections in all and per client, header size, body size (smaller without a
+// session), time for the header and for the whole exchange, the names the console answers to
+// (so that a page from elsewhere cannot reach it through a name that was made to point here).
 
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sorter/console/console.h"
 
@@ -14,14 +18,20 @@ namespace sorter::console {
 struct Endpoint {
   std::string address = "127.0.0.1";
   int port = 0;
+  // Names besides its addresses, "localhost" and this machine's name that the console answers
+  // to in a request's Host header.
+  std::vector<std::string> host_names;
 };
+
+// "name1,name2" as a list of names; throws std::invalid_argument on an empty name.
+std::vector<std::string> parse_host_names(std::string_view text);
 
 // "PORT" (loopback), "ADDRESS:PORT" or "[IPv6]:PORT"; throws std::invalid_argument.
 Endpoint parse_endpoint(std::string_view text);
 
 class ConsoleServer {
  public:
-  // Binds and starts serving in a thread of its own; throws std::runtime_error when the
+  // Binds and starts serving in threads of its own; throws std::runtime_error when the
   // address cannot be bound. Port 0 takes any free port.
   ConsoleServer(Console& console, const Endpoint& endpoint);
   ~ConsoleServer();  // stops
@@ -31,7 +41,10 @@ class ConsoleServer {
   int port() const;
   // "http://127.0.0.1:8080/"
   std::string url() const;
+  // Ends every connection and stops; idempotent.
   void stop();
+  // Connections held now, served or waiting (for tests).
+  int connections() const;
 
  private:
   struct Impl;

@@ -6,12 +6,20 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <fstream>
+#include <vector>
 
 #include "sorter/console/console_test_support.h"
+#include "sorter/console/front_door.h"
 
 namespace sorter::console {
 namespace {
@@ -26,6 +34,11 @@ TEST(ConsoleEndpoint, PortAloneMeansLoopback) {
   EXPECT_EQ(parse_endpoint("[::1]:9000").port, 9000);
   for (const char* bad : {"", "host:", ":80", "80000", "x:8o", "[::1]9000"}) {
     EXPECT_THROW(parse_endpoint(bad), std::invalid_argument) << bad;
+  }
+  EXPECT_EQ(parse_host_names("mail.school.example,mail"),
+            (std::vector<std::string>{"mail.school.example", "mail"}));
+  for (const char* bad : {"", ",", "a,", ",a", "a,,b", "a b", "a:80", "[::1]", "a/b"}) {
+    EXPECT_THROW(parse_host_names(bad), std::invalid_argument) << bad;
   }
 }
 
@@ -84,6 +97,136 @@ TEST(ConsoleServer, CarriesFormsUploadsAndCookiesBothWays) {
   ASSERT_TRUE(refused);
   EXPECT_EQ(refused->status, 403);
   server.stop();
+}
+
+// A raw connection from a chosen loopback address, to send what no well-behaved client sends.
+class RawClient {
+ public:
+  RawClient(int port, const char* from = "127.0.0.1") {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    ::inet_pton(AF_INET, from, &a.sin_addr);
+    EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ::inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    EXPECT_EQ(::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  }
+  ~RawClient() { ::close(fd_); }
+  RawClient(const RawClient&) = delete;
+  RawClient& operator=(const RawClient&) = delete;
+
+  void send(const std::string& bytes) {
+    ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+  }
+  // What the server sends until it closes, or until nothing came for the wait.
+  std::string answer(std::chrono::milliseconds wait = std::chrono::seconds(20)) {
+    std::string out;
+    char buffer[4096];
+    for (;;) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(wait.count())) <= 0) return out;
+      const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+      if (n <= 0) return out;
+      out.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+std::string status_line(const std::string& answer) { return answer.substr(0, answer.find('\r')); }
+
+class ConsoleFrontDoor : public ::testing::Test {
+ protected:
+  ConsoleFrontDoor() { options.access_token = "tok"; }
+  std::string post_head(const std::string& extra) {
+    return "POST /login HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.port()) +
+           "\r\nContent-Type: application/x-www-form-urlencoded\r\n" + extra + "\r\n";
+  }
+  ConsoleOptions options;
+  testing::ConsoleRig rig{options};
+  ConsoleServer server{rig.console, parse_endpoint("127.0.0.1:0")};
+};
+
+// Each of these is answered from its headers alone: the body is never sent, so an answer
+// proves that the console did not wait to read it.
+TEST_F(ConsoleFrontDoor, BodiesThatCouldGrowWithoutBoundAreRefusedUnread) {
+  const struct {
+    const char* headers;
+    const char* status;
+  } cases[] = {
+      {"Transfer-Encoding: chunked\r\n", "HTTP/1.1 411 Length Required"},
+      {"Content-Encoding: gzip\r\nContent-Length: 130000\r\n", "HTTP/1.1 415 Unsupported Media Type"},
+      {"Content-Length: 50331648\r\n", "HTTP/1.1 413 Payload Too Large"},
+      {"Content-Length: 1048576\r\n", "HTTP/1.1 413 Payload Too Large"},  // no session
+  };
+  for (const auto& c : cases) {
+    RawClient client(server.port());
+    client.send(post_head(c.headers));
+    EXPECT_EQ(status_line(client.answer()), c.status) << c.headers;
+  }
+}
+
+TEST_F(ConsoleFrontDoor, HeadersPastTheirBoundEndTheRequest) {
+  RawClient client(server.port());
+  client.send("GET /login HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.port()) + "\r\n");
+  std::string lines;
+  for (int i = 0; i < 4000; ++i) lines += "X-" + std::to_string(i) + ": y\r\n";  // ~40 KiB
+  client.send(lines);
+  EXPECT_EQ(status_line(client.answer()), "HTTP/1.1 400 Bad Request");
+}
+
+TEST_F(ConsoleFrontDoor, AForeignHostIsRefusedAndTheConsolesOwnNamesServe) {
+  const std::string port = std::to_string(server.port());
+  for (const std::string host : {"evil.example:" + port, "127.0.0.1:1" + port, std::string()}) {
+    RawClient client(server.port());
+    client.send("GET /login HTTP/1.1\r\n" + (host.empty() ? "" : "Host: " + host + "\r\n") + "\r\n");
+    EXPECT_EQ(status_line(client.answer()), "HTTP/1.1 421 Misdirected Request") << host;
+  }
+  for (const std::string host : {"localhost:" + port, "127.0.0.1:" + port}) {
+    RawClient client(server.port());
+    client.send("GET /login HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
+    EXPECT_EQ(status_line(client.answer()), "HTTP/1.1 200 OK") << host;
+  }
+}
+
+// A pupil's machine opening connection after connection and sending nothing holds its own
+// share and no more; a teacher's machine is served meanwhile, and every place comes back.
+TEST_F(ConsoleFrontDoor, IdleConnectionsOfOneMachineDoNotKeepAnotherOut) {
+  std::vector<std::unique_ptr<RawClient>> pupil;
+  for (int i = 0; i < 20; ++i) pupil.push_back(std::make_unique<RawClient>(server.port(), "127.0.0.2"));
+  std::string refused = pupil.back()->answer(std::chrono::seconds(2));
+  EXPECT_EQ(status_line(refused), "HTTP/1.1 503 Service Unavailable");
+
+  for (const char* teacher : {"127.0.0.3", "127.0.0.4"}) {
+    RawClient client(server.port(), teacher);
+    client.send("GET /login HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.port()) +
+                "\r\n\r\n");
+    EXPECT_EQ(status_line(client.answer()), "HTTP/1.1 200 OK") << teacher;
+  }
+  EXPECT_LE(server.connections(), FrontDoorLimits::kMaxConnectionsPerClient);
+  pupil.clear();
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (server.connections() > 0 && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ(server.connections(), 0);
+}
+
+TEST(ConsoleServerStop, EndsConnectionsThatAreStillTalking) {
+  ConsoleOptions options;
+  options.access_token = "tok";
+  testing::ConsoleRig rig(options);
+  auto server = std::make_unique<ConsoleServer>(rig.console, parse_endpoint("127.0.0.1:0"));
+  RawClient slow(server->port());
+  slow.send("GET /login HTTP/1.1\r\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const auto before = std::chrono::steady_clock::now();
+  server.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(4))
+      << "stop waits neither for the client's idle time nor its header time";
 }
 
 }  // namespace

@@ -117,7 +117,11 @@ class ConsoleHost {
     status_.interval_seconds = options.interval_seconds;
     console_ = std::make_unique<sorter::console::Console>(*store_, store_lock_, log_,
                                                           console_options);
-    server_.emplace(*console_, sorter::console::parse_endpoint(*options.console));
+    auto endpoint = sorter::console::parse_endpoint(*options.console);
+    if (options.console_host_names) {
+      endpoint.host_names = sorter::console::parse_host_names(*options.console_host_names);
+    }
+    server_.emplace(*console_, endpoint);
     const std::string token_file = options.console_token_file.value_or(
         sorter::console::default_token_file(server_->port()));
     sorter::console::write_token_file(token_file, console_options.access_token);

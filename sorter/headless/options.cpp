@@ -9,7 +9,8 @@ std::string usage(std::string_view program) {
   const std::string indent(std::string("usage: ").size() + program.size(), ' ');
   return "usage: " + std::string(program) +
          " [--store DIR] [--interval SECONDS] [--run-anyway] [--once]\n" + indent +
-         " [--console [ADDRESS:]PORT] [--console-token-file FILE]\n"
+         " [--console [ADDRESS:]PORT] [--console-token-file FILE]\n" + indent +
+         " [--console-host NAME[,NAME...]]\n"
          "  --store DIR         the mail store (default: the program's folder)\n"
          "  --interval SECONDS  time between sorting rounds (default: 10)\n"
          "  --run-anyway        start although Sorter.ini says another sorter is running\n"
@@ -18,7 +19,10 @@ std::string usage(std::string_view program) {
          "                      serve the store console (address 127.0.0.1 unless given)\n"
          "  --console-token-file FILE\n"
          "                      keep the console's access token in FILE (default: the runtime\n"
-         "                      folder, corvane-console-PORT.token)\n";
+         "                      folder, corvane-console-PORT.token)\n"
+         "  --console-host NAME[,NAME...]\n"
+         "                      names the console answers to besides its addresses, localhost\n"
+         "                      and this machine's name\n";
 }
 
 namespace {
@@ -61,6 +65,8 @@ Options parse_options(const std::vector<std::string>& args) {
       if (options.console_token_file->empty()) {
         throw std::invalid_argument("--console-token-file wants a file");
       }
+    } else if (arg == "--console-host") {
+      options.console_host_names = value();
     } else if (arg == "--help" || arg == "-h") {
       options.help = true;
     } else {

@@ -1,7 +1,8 @@
 #pragma once
 // The command line of the headless sorter:
 //   sorter [--store DIR] [--interval SECONDS] [--run-anyway] [--once]
-//          [--console [ADDRESS:]PORT] [--console-token-file FILE] [--help]
+//          [--console [ADDRESS:]PORT] [--console-token-file FILE] [--console-host NAMES]
+//          [--help]
 
 #include <optional>
 #include <stdexcept>
@@ -19,6 +20,7 @@ struct Options {
   bool help = false;
   std::optional<std::string> console;             // the store console's [ADDRESS:]PORT
   std::optional<std::string> console_token_file;  // where its access token is kept
+  std::optional<std::string> console_host_names;  // NAME[,NAME...] it also answers to
 };
 
 // Throws std::invalid_argument with a message for the user.

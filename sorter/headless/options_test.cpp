@@ -13,10 +13,11 @@ TEST(HeadlessOptions, DefaultsAndEveryOption) {
   EXPECT_FALSE(none.console.has_value());
   const Options all =
       parse_options({"--store", "/srv/mail", "--interval", "2.5", "--run-anyway", "--once",
-                     "--console", "8080", "--console-token-file", "/run/t"});
+                     "--console", "8080", "--console-token-file", "/run/t", "--console-host", "a,b"});
   EXPECT_EQ(all.store, "/srv/mail");
   EXPECT_EQ(all.console, "8080");
   EXPECT_EQ(all.console_token_file, "/run/t");
+  EXPECT_EQ(all.console_host_names, "a,b");
   EXPECT_EQ(all.interval_seconds, 2.5);
   EXPECT_TRUE(all.run_anyway && all.once);
 }
@@ -25,7 +26,7 @@ TEST(HeadlessOptions, BadInputIsRefusedWithAMessage) {
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"--store"}, {"--store", ""}, {"--interval", "0"}, {"--interval", "ten"},
            {"--interval", "nan"}, {"--interval", "1e9"}, {"--bogus"}, {"store"},
-           {"--console"}, {"--console", ""}, {"--console-token-file", ""}}) {
+           {"--console"}, {"--console", ""}, {"--console-token-file", ""}, {"--console-host"}}) {
     EXPECT_THROW(parse_options(args), std::invalid_argument) << args[0];
   }
 }
