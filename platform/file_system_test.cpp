@@ -338,6 +338,46 @@ TEST(ConfinedFolder, TwoMoversByCopyNeverLoseNorDoubleAFile) {
 }
 
 #ifndef _WIN32
+// A sorter that starts on the store while another one moves files by copy cleans up around the
+// moves in progress: every file ends up once, in the drop folder or in the target.
+TEST(ConfinedFolder, AStartUpCleanUpDuringMovesByCopyLosesNothing) {
+  constexpr int kFiles = 300;
+  testsupport::TempDir dir;
+  fs::create_directories(dir / "drop");
+  fs::create_directories(dir / "to");
+  for (int i = 0; i < kFiles; ++i) {
+    write_bytes(dir / "drop" / ("m" + std::to_string(i) + ".eml"), {uint8_t(i), uint8_t(i >> 8)});
+  }
+  std::atomic<bool> done{false};
+  std::thread starting([&] {
+    const auto to = ConfinedFolder::open(u16(dir / "to"));
+    while (!done) {
+      const auto drop = ConfinedFolder::open(u16(dir / "drop"));
+      to.remove_leftovers(&drop);
+    }
+  });
+  {
+    const auto drop = ConfinedFolder::open(u16(dir / "drop"));
+    const auto to = ConfinedFolder::open(u16(dir / "to"));
+    for (int i = 0; i < kFiles; ++i) {
+      const std::u16string name = u"m" + u16(std::to_string(i)) + u".eml";
+      error_of([&] { drop.move_file(name, to, name, MoveMethod::copy); });
+    }
+  }
+  done = true;
+  starting.join();
+  const auto drop = ConfinedFolder::open(u16(dir / "drop"));
+  ConfinedFolder::open(u16(dir / "to")).remove_leftovers(&drop);
+  for (int i = 0; i < kFiles; ++i) {
+    const std::string name = "m" + std::to_string(i) + ".eml";
+    SCOPED_TRACE(name);
+    const std::vector<uint8_t> bytes{uint8_t(i), uint8_t(i >> 8)};
+    const bool in_drop = fs::exists(dir / "drop" / name), in_to = fs::exists(dir / "to" / name);
+    EXPECT_NE(in_drop, in_to);
+    EXPECT_EQ(read_bytes(dir / (in_drop ? "drop" : "to") / name), bytes);
+  }
+}
+
 // What a crash leaves at each step of a copying move, and the next start cleaning it up.
 TEST(ConfinedFolder, LeftoversOfInterruptedMovesAreRemovedOrFinished) {
   testsupport::TempDir dir;
@@ -358,43 +398,58 @@ TEST(ConfinedFolder, LeftoversOfInterruptedMovesAreRemovedOrFinished) {
   write_bytes(dir / "to" / (tmp + "4"), {7});
   fs::create_hard_link(dir / "to" / (tmp + "4"), dir / "to" / "d.eml");
   write_bytes(dir / "drop" / "d.eml", {8});
-  // The source claimed by its mover: killed while copying, and killed after linking the copy
-  // to its name; a claim whose name a new file took meanwhile; and one in the target folder
-  // itself, from a move out of it.
-  const std::string claim = tmp + "claim-0123456789abcdef-";
-  write_bytes(dir / "drop" / (claim + "e.eml"), {9});
-  write_bytes(dir / "to" / (tmp + "5"), {9, 9});
-  write_bytes(dir / "drop" / (claim + "f.eml"), {10});
-  write_bytes(dir / "to" / (tmp + "6"), {10});
-  fs::create_hard_link(dir / "to" / (tmp + "6"), dir / "to" / "f.eml");
-  write_bytes(dir / "drop" / (claim + "g.eml"), {11});
-  write_bytes(dir / "drop" / "g.eml", {12});
-  write_bytes(dir / "to" / (claim + "h.eml"), {13});
+  // Killed after linking the copy to its name while the source was claimed.
+  write_bytes(dir / "drop" / (tmp + "claim-0123456789abcdef-e.eml"), {9});
+  write_bytes(dir / "to" / (tmp + "5"), {9});
+  fs::create_hard_link(dir / "to" / (tmp + "5"), dir / "to" / "e.eml");
 
   const auto drop = ConfinedFolder::open(u16(dir / "drop"));
   const auto to = ConfinedFolder::open(u16(dir / "to"));
-  EXPECT_EQ(to.remove_leftovers(&drop), 10);
-  const auto names = [](const fs::path& folder) {
-    std::set<std::string> found;
-    for (const auto& e : fs::directory_iterator(folder)) found.insert(e.path().filename());
-    return found;
-  };
-  EXPECT_EQ(names(dir / "to"),
-            (std::set<std::string>{"b.eml", "c.eml", "d.eml", "f.eml", "h.eml"}));
-  EXPECT_EQ(names(dir / "drop"),
-            (std::set<std::string>{"a.eml", "d.eml", "e.eml", "g.eml", claim + "g.eml"}));
+  EXPECT_EQ(to.remove_leftovers(&drop), 6);
+  std::set<std::string> left;
+  for (const auto& e : fs::directory_iterator(dir / "to")) left.insert(e.path().filename());
+  EXPECT_EQ(left, (std::set<std::string>{"b.eml", "c.eml", "d.eml", "e.eml"}));
+  left.clear();
+  for (const auto& e : fs::directory_iterator(dir / "drop")) left.insert(e.path().filename());
+  EXPECT_EQ(left, (std::set<std::string>{"a.eml", "d.eml"}));
   EXPECT_EQ(read_bytes(dir / "to" / "b.eml"), (std::vector<uint8_t>{4, 5}));
+  EXPECT_EQ(read_bytes(dir / "to" / "e.eml"), (std::vector<uint8_t>{9}));
   EXPECT_EQ(read_bytes(dir / "drop" / "d.eml"), (std::vector<uint8_t>{8}));
-  EXPECT_EQ(read_bytes(dir / "drop" / "e.eml"), (std::vector<uint8_t>{9}));
-  EXPECT_EQ(read_bytes(dir / "to" / "f.eml"), (std::vector<uint8_t>{10}));
-  EXPECT_EQ(read_bytes(dir / "drop" / "g.eml"), (std::vector<uint8_t>{12}));
-  EXPECT_EQ(read_bytes(dir / "to" / "h.eml"), (std::vector<uint8_t>{13}));
   EXPECT_EQ(to.remove_leftovers(&drop), 0);
-  // The next start finds the claim again, its name still taken.
-  const auto drop_again = ConfinedFolder::open(u16(dir / "drop"));
-  EXPECT_EQ(to.remove_leftovers(&drop_again), 1);
 }
 #endif
+
+// A claimed source holds the only copy of its file: the start-up gives it its name back, in
+// the source folder and in the folder cleaned (moves out of it), unless a new file took the
+// name meanwhile; names that only look like claims are leftovers like any other.
+TEST(ConfinedFolder, ClaimsOfInterruptedMovesGetTheirNamesBack) {
+  testsupport::TempDir dir;
+  fs::create_directories(dir / "drop");
+  fs::create_directories(dir / "to");
+  const std::string claim = utf8(kTemporaryPrefix) + "claim-0123456789abcdef-";
+  write_bytes(dir / "drop" / (claim + "e.eml"), {1});
+  write_bytes(dir / "drop" / (claim + "g.eml"), {2});
+  write_bytes(dir / "drop" / "g.eml", {3});
+  write_bytes(dir / "to" / (claim + "h.eml"), {4});
+  write_bytes(dir / "to" / (utf8(kTemporaryPrefix) + "claim-short-x.eml"), {5});
+  const auto drop = ConfinedFolder::open(u16(dir / "drop"));
+  const auto to = ConfinedFolder::open(u16(dir / "to"));
+  EXPECT_EQ(to.remove_leftovers(&drop), 4);
+  const auto names = [](const fs::path& folder) {
+    std::set<std::string> found;
+    for (const auto& e : fs::directory_iterator(folder)) found.insert(e.path().filename().string());
+    return found;
+  };
+  EXPECT_EQ(names(dir / "drop"), (std::set<std::string>{"e.eml", "g.eml", claim + "g.eml"}));
+  EXPECT_EQ(names(dir / "to"), (std::set<std::string>{"h.eml"}));
+  EXPECT_EQ(read_bytes(dir / "drop" / "e.eml"), (std::vector<uint8_t>{1}));
+  EXPECT_EQ(read_bytes(dir / "drop" / "g.eml"), (std::vector<uint8_t>{3}));
+  EXPECT_EQ(read_bytes(dir / "to" / "h.eml"), (std::vector<uint8_t>{4}));
+  EXPECT_EQ(to.remove_leftovers(&drop), 0);  // the source folder's claims once per handle
+  const auto drop_again = ConfinedFolder::open(u16(dir / "drop"));
+  EXPECT_EQ(to.remove_leftovers(&drop_again), 1);  // the next start tries again
+  EXPECT_EQ(read_bytes(dir / "drop" / (claim + "g.eml")), (std::vector<uint8_t>{2}));
+}
 
 // One guard per folder, whatever path names it; folders whose names differ only in
 // punctuation are two; nothing is left in the folder or anywhere else.

@@ -257,6 +257,23 @@ bool is_file(int dir, const std::string& name, const struct stat& file) {
          st.st_ino == file.st_ino;
 }
 
+// A claim that vanished before its mover removed it was put back by another sorter's start-up
+// clean-up meanwhile. The source is then claimed again under the name it was put back to, and
+// removed, so that the copy is the one left; when that clean-up has already removed it, having
+// found the copy under its name, nothing is left to do.
+void remove_put_back_source(int dir, const std::string& claim, const struct stat& source) {
+  const std::string back = *claimed_name(claim);
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const std::string again = claim_name(back);
+    if (::renameat(dir, back.c_str(), dir, again.c_str()) != 0) return;  // gone
+    if (!is_file(dir, again, source)) {
+      rename_without_replacing(dir, again, back);  // a new file of that name: not ours
+      return;
+    }
+    if (::unlinkat(dir, again.c_str(), 0) == 0 || errno != ENOENT) return;
+  }
+}
+
 // The crash-safe move across file systems: the source claimed, a temporary copy in the target
 // folder, flushed, linked to its final name (never replacing), then the claimed source removed,
 // then the temporary name. Whatever step a crash interrupts, the e-mail exists whole in one of
@@ -334,13 +351,15 @@ void move_by_copy(int from_dir, const std::string& name, int to_dir, const std::
   }
   if (::unlinkat(from_dir, claim.c_str(), 0) != 0) {
     const int error = errno;
-    // Keep exactly one copy: the source stays, under its name again, and the copy goes. A
-    // claim that is gone was put back by a start-up clean-up meanwhile.
-    if (error != ENOENT) rename_without_replacing(from_dir, claim, name);
-    if (is_file(to_dir, target, copy)) ::unlinkat(to_dir, target.c_str(), 0);
-    if (!temp.empty()) ::unlinkat(to_dir, temp.c_str(), 0);
-    if (error == ENOENT) throw AutomationError(errnum::kFileNotFound);
-    throw_errno(error);
+    if (error == ENOENT) {
+      remove_put_back_source(from_dir, claim, st);
+    } else {
+      // Keep exactly one copy: the source stays, under its name again, and the copy goes.
+      rename_without_replacing(from_dir, claim, name);
+      if (is_file(to_dir, target, copy)) ::unlinkat(to_dir, target.c_str(), 0);
+      if (!temp.empty()) ::unlinkat(to_dir, temp.c_str(), 0);
+      throw_errno(error);
+    }
   }
   if (!temp.empty()) ::unlinkat(to_dir, temp.c_str(), 0);
 }
@@ -396,8 +415,8 @@ int ConfinedFolder::remove_leftovers(const ConfinedFolder* source_folder) const 
   // clean-ups all name it.
   int found = 0;
   if (source_folder != nullptr && !source_folder->impl_->claims_put_back) {
-    source_folder->impl_->claims_put_back = true;
     found += put_back_claims(source_folder->impl_->fd);
+    source_folder->impl_->claims_put_back = true;  // not when the folder could not be read
   }
   found += put_back_claims(impl_->fd);
   const std::string prefix = to_utf8(kTemporaryPrefix);

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "platform/confined_folder.h"
@@ -20,6 +21,8 @@ namespace platform {
 struct ConfinedFolder::Impl {
   HANDLE h = INVALID_HANDLE_VALUE;
   std::u16string path;
+  // Whether a clean-up has put back the claims of moves out of this folder (remove_leftovers).
+  bool claims_put_back = false;
   ~Impl() {
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
   }
@@ -88,6 +91,41 @@ bool same_content(HANDLE a, HANDLE b) {
     }
     if (na == 0) return true;
   }
+}
+
+// Claims: a mover on POSIX renames the source of a move by copy within its folder first, to the
+// temporary prefix, "claim-", 16 hexadecimal digits, "-" and the file's name. A claim left by an
+// interrupted move holds the only copy of its file: it is put back under that name, never
+// deleted. The name it was taken from, or none when entry is no claim:
+std::optional<std::wstring> claimed_name(const std::wstring& entry) {
+  const std::wstring head = wide(kTemporaryPrefix) + L"claim-";
+  const std::size_t dash = head.size() + 16;
+  if (entry.compare(0, head.size(), head) != 0 || entry.size() <= dash + 1 || entry[dash] != L'-') {
+    return std::nullopt;
+  }
+  return entry.substr(dash + 1);
+}
+
+// Puts back every claim in folder under its name, never replacing; a claim whose name is taken
+// stays. Returns how many claims were found.
+int put_back_claims(const ConfinedFolder& folder) {
+  WIN32_FIND_DATAW data{};
+  const std::wstring pattern =
+      wide(folder.child_path(std::u16string(kTemporaryPrefix) + u"claim-*"));
+  HANDLE f = FindFirstFileW(pattern.c_str(), &data);
+  if (f == INVALID_HANDLE_VALUE) return 0;
+  std::vector<std::wstring> claims;
+  do {
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && claimed_name(data.cFileName)) {
+      claims.emplace_back(data.cFileName);
+    }
+  } while (FindNextFileW(f, &data));
+  FindClose(f);
+  const std::wstring folder_path = wide(folder.child_path(u""));
+  for (const auto& claim : claims) {
+    MoveFileExW((folder_path + claim).c_str(), (folder_path + *claimed_name(claim)).c_str(), 0);
+  }
+  return static_cast<int>(claims.size());
 }
 
 }  // namespace
@@ -271,7 +309,8 @@ void copy_contents(HANDLE in, HANDLE out) {
     }
   }
   FILETIME written{};
-  if (!GetFileTime(in, nullptr, nullptr, &written) || !SetFileTime(out, nullptr, nullptr, &written)) {
+  if (!GetFileTime(in, nullptr, nullptr, &written) ||
+      !SetFileTime(out, nullptr, nullptr, &written)) {
     throw_win32(GetLastError());
   }
 }
@@ -365,12 +404,22 @@ void ConfinedFolder::move_file(std::u16string_view name, const ConfinedFolder& t
 }
 
 int ConfinedFolder::remove_leftovers(const ConfinedFolder* source_folder) const {
+  // Claimed sources first, so that a move whose copy already holds its final name finds its
+  // source under that name below; the source folder's once per handle.
+  int found = 0;
+  if (source_folder != nullptr && !source_folder->impl_->claims_put_back) {
+    found += put_back_claims(*source_folder);
+    source_folder->impl_->claims_put_back = true;
+  }
+  found += put_back_claims(*this);
   std::vector<std::wstring> temps;
   WIN32_FIND_DATAW data{};
   HANDLE f = FindFirstFileW(wide(child_path(std::u16string(kTemporaryPrefix) + u"*")).c_str(), &data);
-  if (f == INVALID_HANDLE_VALUE) return 0;
+  if (f == INVALID_HANDLE_VALUE) return found;
   do {
-    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) temps.emplace_back(data.cFileName);
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !claimed_name(data.cFileName)) {
+      temps.emplace_back(data.cFileName);
+    }
   } while (FindNextFileW(f, &data));
   FindClose(f);
   const auto open_read = [](const std::wstring& path) {
@@ -418,7 +467,7 @@ int ConfinedFolder::remove_leftovers(const ConfinedFolder* source_folder) const 
     }
     DeleteFileW(temp_path.c_str());
   }
-  return static_cast<int>(temps.size());
+  return found + static_cast<int>(temps.size());
 }
 
 }  // namespace platform
