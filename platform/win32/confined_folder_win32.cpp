@@ -174,7 +174,11 @@ std::optional<ConfinedFolder::Entry> ConfinedFolder::find(std::u16string_view na
                               FindExSearchNameMatch, nullptr, 0);
   if (f == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::nullopt;
+    // No more files: the name went while the folder was searched (another mover took it).
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+        error == ERROR_NO_MORE_FILES) {
+      return std::nullopt;
+    }
     throw_win32(error);
   }
   FindClose(f);
@@ -240,24 +244,14 @@ namespace {
 // movers only one copies it. A file another mover holds, or whose deletion is pending, is
 // waited for briefly: it is usually gone then.
 Handle open_move_source(const std::wstring& path) {
-  constexpr int kWaits = 8;  // 1, 2, 4 ... 128 ms
-  for (int attempt = 0;; ++attempt) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES,
-                           FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (h != INVALID_HANDLE_VALUE) {
-      Handle source(h);
-      const DWORD a = attributes_of(h);
-      if (a & FILE_ATTRIBUTE_REPARSE_POINT) throw_link();  // swapped since the lookup
-      if (a & FILE_ATTRIBUTE_DIRECTORY) throw AutomationError(errnum::kPathFileAccess);
-      return Handle(source.release());
-    }
-    const DWORD error = GetLastError();
-    if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) || attempt == kWaits) {
-      throw_win32(error);
-    }
-    Sleep(1u << attempt);
-  }
+  Handle source(open_when_free(path, GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES,
+                               FILE_SHARE_READ,
+                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN));
+  if (source.h == INVALID_HANDLE_VALUE) throw_win32(GetLastError());
+  const DWORD a = attributes_of(source.h);
+  if (a & FILE_ATTRIBUTE_REPARSE_POINT) throw_link();  // swapped since the lookup
+  if (a & FILE_ATTRIBUTE_DIRECTORY) throw AutomationError(errnum::kPathFileAccess);
+  return Handle(source.release());
 }
 
 bool set_delete_disposition(HANDLE h) {

@@ -19,26 +19,36 @@ bool set_delete_disposition(HANDLE h) {
 
 }  // namespace
 
-RemovalHandle RemovalHandle::open(const std::wstring& path, bool folders_too) {
-  const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | (folders_too ? FILE_FLAG_BACKUP_SEMANTICS : 0);
+HANDLE open_when_free(const std::wstring& path, DWORD access, DWORD share, DWORD flags) {
   for (int attempt = 0;; ++attempt) {
-    // Read and write sharing only: no other handle may delete or rename the file meanwhile.
-    const HANDLE h = CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags,
-                                 nullptr);
-    if (h != INVALID_HANDLE_VALUE) return RemovalHandle(h);
+    const HANDLE h =
+        CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (h != INVALID_HANDLE_VALUE) return h;
     const DWORD error = GetLastError();
-    // A sharing violation while another holds the file; access denied while another's deletion
-    // is pending. Either may clear in a moment, when the file is then usually gone.
-    // A folder where a file was asked for is refused at once.
-    const DWORD a = error == ERROR_ACCESS_DENIED ? GetFileAttributesW(path.c_str())
-                                                 : INVALID_FILE_ATTRIBUTES;
+    const DWORD a = GetFileAttributesW(path.c_str());
+    const DWORD lookup = a == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_SUCCESS;
     const bool folder = a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-    const bool may_clear =
-        error == ERROR_SHARING_VIOLATION || (error == ERROR_ACCESS_DENIED && !folder);
-    if (!may_clear || attempt == kWaits) throw_win32(error);
+    const bool may_clear = error == ERROR_SHARING_VIOLATION ||
+                           (error == ERROR_ACCESS_DENIED && !folder);
+    if (may_clear && lookup == ERROR_FILE_NOT_FOUND) {
+      SetLastError(ERROR_FILE_NOT_FOUND);  // taken by the other caller while we waited
+      return INVALID_HANDLE_VALUE;
+    }
+    if (!may_clear || attempt == kWaits) {
+      SetLastError(error);
+      return INVALID_HANDLE_VALUE;
+    }
     Sleep(1u << attempt);
   }
+}
+
+RemovalHandle RemovalHandle::open(const std::wstring& path, bool folders_too) {
+  const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | (folders_too ? FILE_FLAG_BACKUP_SEMANTICS : 0);
+  // Read and write sharing only: no other handle may delete or rename the file meanwhile.
+  const HANDLE h = open_when_free(path, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, flags);
+  if (h == INVALID_HANDLE_VALUE) throw_win32(GetLastError());
+  return RemovalHandle(h);
 }
 
 DWORD RemovalHandle::attributes() const {

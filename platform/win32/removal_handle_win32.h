@@ -11,6 +11,14 @@
 
 namespace platform {
 
+// Opens path with CreateFileW(access, share, OPEN_EXISTING, flags), waiting a quarter second
+// while another handle holds the file (a sharing violation) or its deletion is pending (access
+// denied): another mover or deleter has it for a few system calls, which a busy machine can
+// stretch. A file found gone meanwhile is reported gone (ERROR_FILE_NOT_FOUND), as it is for
+// that caller; a folder is not waited for. Returns the handle, or
+// INVALID_HANDLE_VALUE with the error in GetLastError().
+HANDLE open_when_free(const std::wstring& path, DWORD access, DWORD share, DWORD flags);
+
 class RemovalHandle {
  public:
   // Opens the file (or, with folders_too, the folder) at path; throws the automation error of
