@@ -3,6 +3,9 @@
 // facts from fstat(2). What is not a regular file is not a file to sort: it counts as gone.
 // On Linux a read lease (F_SETLEASE, F_RDLCK) tells whether anyone has the file open for
 // writing: it is refused (EAGAIN) exactly then, and while it is held a writer's open waits.
+// The round keeps the lease through its move; a writer's open meanwhile starts a lease break,
+// which F_GETLEASE shows before the move (the writer waits up to the kernel's
+// lease-break-time, 45 s by default, or until close).
 
 #include <fcntl.h>
 #include <signal.h>
@@ -38,8 +41,9 @@ DropFileFacts facts_of(const struct stat& st) {
 }
 
 // A writer that opens a leased file makes the kernel signal the holder with SIGIO, whose
-// default action ends the process. The lease is released at once in any case, so the signal
-// only needs to be harmless: ignored, unless the program handles SIGIO itself.
+// default action ends the process. The round asks F_GETLEASE before it moves the file and
+// closes the file right after, so the signal only needs to be harmless: ignored, unless the
+// program handles SIGIO itself.
 void make_lease_breaks_harmless() {
   static std::once_flag once;
   std::call_once(once, [] {
@@ -53,10 +57,21 @@ void make_lease_breaks_harmless() {
   });
 }
 
+// Throws the error of a failed open or fstat: the process's own shortage always as 67 or 7.
+[[noreturn]] void throw_open_error(int error) {
+  if (error == EMFILE || error == ENFILE) throw AutomationError(errnum::kTooManyFiles);
+  if (error == ENOMEM || error == ENOBUFS) throw AutomationError(errnum::kOutOfMemory);
+  throw_errno(error);
+}
+
 }  // namespace
 
 DropFile::DropFile(DropFile&& other) noexcept
-    : handle_(other.handle_), facts_(other.facts_), leased_(other.leased_) {
+    : handle_(other.handle_),
+      facts_(other.facts_),
+      volume_(other.volume_),
+      index_(other.index_),
+      leased_(other.leased_) {
   other.handle_ = -1;
   other.leased_ = false;
 }
@@ -66,6 +81,8 @@ DropFile& DropFile::operator=(DropFile&& other) noexcept {
     close();
     handle_ = other.handle_;
     facts_ = other.facts_;
+    volume_ = other.volume_;
+    index_ = other.index_;
     leased_ = other.leased_;
     other.handle_ = -1;
     other.leased_ = false;
@@ -89,6 +106,16 @@ Writers DropFile::writers() {
   return errno == EAGAIN ? Writers::present : Writers::unknown;
 #else
   return Writers::unknown;
+#endif
+}
+
+bool DropFile::hold_for_move() {
+  if (!leased_) return true;  // nothing was promised: the settling rules answered
+#ifdef F_GETLEASE
+  // A break in progress shows as the lease's target, F_UNLCK for a writer's open.
+  return ::fcntl(fd_of(handle_), F_GETLEASE) == F_RDLCK;
+#else
+  return true;
 #endif
 }
 
@@ -165,15 +192,24 @@ DropOpenResult DropFolder::open(std::u16string_view name) const {
     const int error = errno;
     if (error == ENOENT || error == ENXIO) return {DropOpenStatus::gone, std::nullopt};
     if (error == ELOOP || error == EXDEV) return {DropOpenStatus::link, std::nullopt};
-    throw_errno(error);
+    throw_open_error(error);
   }
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
     const int error = errno;
     ::close(fd);
-    throw_errno(error);
+    throw_open_error(error);
   }
-  return {DropOpenStatus::opened, DropFile(fd, facts_of(st))};
+  return {DropOpenStatus::opened,
+          DropFile(fd, facts_of(st), static_cast<uint64_t>(st.st_dev),
+                   static_cast<uint64_t>(st.st_ino))};
+}
+
+bool DropFolder::holds(std::u16string_view name, const DropFile& file) const {
+  struct stat st {};
+  if (::fstatat(impl_->fd, to_utf8(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  return S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_dev) == file.volume_ &&
+         static_cast<uint64_t>(st.st_ino) == file.index_;
 }
 
 }  // namespace platform

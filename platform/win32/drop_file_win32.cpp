@@ -2,6 +2,8 @@
 // FILE_FLAG_OPEN_REPARSE_POINT (a junction or symbolic link is opened as itself and then
 // refused), reading shared with readers only: a file that someone still holds open for writing
 // cannot be opened, and while the handle is open nobody can start writing, rename or delete it.
+// Before the round's move the handle is reopened sharing deletion too, so that the move can go
+// through this very open file while writers are still refused until it is closed.
 
 #include <windows.h>
 
@@ -37,10 +39,29 @@ DropFileFacts facts_of(const BY_HANDLE_FILE_INFORMATION& info) {
   return facts;
 }
 
+// Throws the error of a failed open or query: the process's own shortage always as 67 or 7.
+[[noreturn]] void throw_open_error(DWORD error) {
+  switch (error) {
+    case ERROR_TOO_MANY_OPEN_FILES: throw AutomationError(errnum::kTooManyFiles);
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+    case ERROR_NO_SYSTEM_RESOURCES:
+    case ERROR_NONPAGED_SYSTEM_RESOURCES:
+    case ERROR_PAGED_SYSTEM_RESOURCES:
+    case ERROR_WORKING_SET_QUOTA:
+    case ERROR_COMMITMENT_LIMIT: throw AutomationError(errnum::kOutOfMemory);
+    default: throw_win32(error);
+  }
+}
+
 }  // namespace
 
 DropFile::DropFile(DropFile&& other) noexcept
-    : handle_(other.handle_), facts_(other.facts_), leased_(other.leased_) {
+    : handle_(other.handle_),
+      facts_(other.facts_),
+      volume_(other.volume_),
+      index_(other.index_),
+      leased_(other.leased_) {
   other.handle_ = -1;
 }
 
@@ -49,6 +70,8 @@ DropFile& DropFile::operator=(DropFile&& other) noexcept {
     close();
     handle_ = other.handle_;
     facts_ = other.facts_;
+    volume_ = other.volume_;
+    index_ = other.index_;
     leased_ = other.leased_;
     other.handle_ = -1;
   }
@@ -59,6 +82,23 @@ DropFile::~DropFile() { close(); }
 
 // The open shared no writing: had anyone held the file open for writing, it would have failed.
 Writers DropFile::writers() { return handle_ < 0 ? Writers::unknown : Writers::none; }
+
+// A writer can only have come in when a reader opening by name shared writing: the reopen,
+// which shares no writing, then fails with a sharing violation. Any other failure keeps the
+// handle as it is, and the move then meets it as before.
+bool DropFile::hold_for_move() {
+  if (handle_ < 0) return true;
+  const HANDLE held = ReOpenFile(handle_of(handle_), GENERIC_READ,
+                                 FILE_SHARE_READ | FILE_SHARE_DELETE, 0);
+  if (held == INVALID_HANDLE_VALUE) {
+    if (GetLastError() == ERROR_SHARING_VIOLATION) return false;
+    close();  // the move needs the file without this handle's sharing rules
+    return true;
+  }
+  CloseHandle(handle_of(handle_));
+  handle_ = reinterpret_cast<intptr_t>(held);
+  return true;
+}
 
 std::size_t DropFile::read_at(uint64_t offset, std::span<uint8_t> out) {
   if (handle_ < 0) throw AutomationError(errnum::kBadFileName);
@@ -145,13 +185,13 @@ DropOpenResult DropFolder::open(std::u16string_view name) const {
     if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY)) {
       return {DropOpenStatus::gone, std::nullopt};  // a folder now: not a file to sort
     }
-    throw_win32(error);
+    throw_open_error(error);
   }
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(h, &info)) {
     const DWORD error = GetLastError();
     CloseHandle(h);
-    throw_win32(error);
+    throw_open_error(error);
   }
   if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
     CloseHandle(h);
@@ -159,5 +199,9 @@ DropOpenResult DropFolder::open(std::u16string_view name) const {
   }
   return {DropOpenStatus::opened, DropFile(reinterpret_cast<intptr_t>(h), facts_of(info))};
 }
+
+// The open handle shares no deletion until hold_for_move(): nobody could rename, delete or
+// replace the file at its name meanwhile.
+bool DropFolder::holds(std::u16string_view, const DropFile&) const { return true; }
 
 }  // namespace platform

@@ -47,6 +47,14 @@ class DropFile {
   // from now on wait until close() (Linux; on Windows the open itself already refused them).
   Writers writers();
 
+  // Right before the file is moved or deleted by name, with this handle still open: false
+  // when a writer has opened the file since writers() answered none (Linux: the read lease was
+  // broken), so that the file is left for a later round rather than moved under what was
+  // read before. True otherwise, also when writers() could not tell. Writers that come later
+  // still wait until close(), which is to follow the move. On Windows the handle is reopened
+  // so that the file can be renamed or deleted while it is open, still refusing writers.
+  bool hold_for_move();
+
   // Reads up to out.size() bytes at offset; fewer only at the end of the file.
   std::size_t read_at(uint64_t offset, std::span<uint8_t> out);
 
@@ -60,9 +68,12 @@ class DropFile {
 
  private:
   friend class DropFolder;
-  DropFile(intptr_t handle, DropFileFacts facts) : handle_(handle), facts_(facts) {}
+  DropFile(intptr_t handle, DropFileFacts facts, uint64_t volume = 0, uint64_t index = 0)
+      : handle_(handle), facts_(facts), volume_(volume), index_(index) {}
   intptr_t handle_;
   DropFileFacts facts_;
+  uint64_t volume_;  // which file this is (POSIX: device and inode), for holds()
+  uint64_t index_;
   bool leased_ = false;
 };
 
@@ -90,8 +101,18 @@ class DropFolder {
   ~DropFolder();
 
   // Opens the entry name of this folder for reading. Throws AutomationError when it exists
-  // but cannot be opened (permission denied, I/O error).
+  // but cannot be opened (permission denied, I/O error), and, whatever the file, when the
+  // process itself is short of handles or memory (POSIX: EMFILE, ENFILE, ENOMEM, ENOBUFS;
+  // Windows: too many open files, not enough memory or system resources): then always 67
+  // "Too many files" or 7 "Out of memory" with the standard description, which no fault of
+  // the file gives.
   DropOpenResult open(std::u16string_view name) const;
+
+  // Whether name in this folder still is the very file that file, opened from it, reads: not
+  // another file or a link put at the name since (a client saving by writing a new file and
+  // renaming it over the name). Asked right before the file is moved or deleted by name. On
+  // Windows the handle, which shares no deletion until hold_for_move(), kept the name on it.
+  bool holds(std::u16string_view name, const DropFile& file) const;
 
  private:
   struct Impl;
