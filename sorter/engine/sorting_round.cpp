@@ -1,10 +1,13 @@
 #include "sorter/engine/sorting_round.h"
 
+#include <algorithm>
+#include <cmath>
 #include <exception>
 
 #include "platform/decimal_text.h"
 #include "platform/drop_file.h"
 #include "platform/file_system.h"
+#include "platform/handle_limit.h"
 #include "platform/utf.h"
 #include "sorter/engine/settings.h"
 #include "sorter/engine/time_stamp.h"
@@ -19,6 +22,12 @@ std::u16string reason_text(const platform::AutomationError& e) {
 }
 
 std::u16string quoted(std::u16string_view s) { return u"\"" + std::u16string(s) + u"\""; }
+
+// Whether a file of this age was written less than seconds ago (or as far in the future: a
+// clock a little fast); files dated far in the future are not held back.
+bool within(double age_seconds, double seconds) {
+  return age_seconds < seconds && age_seconds > -seconds;
+}
 
 }  // namespace
 
@@ -38,8 +47,8 @@ void SortingRound::CheckMonitoring() {
 void SortingRound::DoRounds(const std::function<void()>& yield) {
   report_ = {};
   folders_.clear();
+  folders_.set_budget(StoreFolders::budget_for(platform::open_handle_limit()));
   stamped_.clear();
-  repeats_.begin_round();
   std::unordered_map<std::u16string, Snapshot> unsettled;
   if (drop_folder_) {
     const StoreFolders::Lookup drop = folders_.top(*drop_folder_);
@@ -52,8 +61,10 @@ void SortingRound::DoRounds(const std::function<void()>& yield) {
         if (!folder) {
           if (!drop_) throw *drop.failure;
           folder.emplace(*drop_);  // read through the very handle files are moved from
+          drop_files_ = &*folder;
         }
         if (!handle(*folder, entry->name, unsettled)) break;
+        folders_.trim();
         if (stop_requested_ && stop_requested_()) break;
       }
     } catch (const platform::AutomationError& e) {
@@ -62,7 +73,8 @@ void SortingRound::DoRounds(const std::function<void()>& yield) {
     }
   }
   unsettled_.swap(unsettled);
-  repeats_.end_round();
+  repeats_.end_round(now().value_or(0.0));
+  drop_files_ = nullptr;
   drop_ = nullptr;
   folders_.clear();
   stamped_.clear();
@@ -77,9 +89,14 @@ bool SortingRound::handle(const platform::DropFolder& folder, const std::u16stri
   // file comes from this handle. A file taken away since the listing is simply gone.
   platform::DropOpenResult opened;
   try {
-    opened = folder.open(name);
+    opened = open(folder, name);
   } catch (const platform::AutomationError& e) {
-    to_error(name, e.description(), EventType::kError);  // there, but cannot be read
+    if (is_resource_failure(e)) {
+      short_of(e);  // the process's fault, not the file's
+      ++report_.waiting;
+    } else {
+      to_error(name, e.description(), EventType::kError, nullptr);  // there, but unreadable
+    }
     return true;
   }
   if (opened.status == platform::DropOpenStatus::in_use) ++report_.waiting;
@@ -105,39 +122,94 @@ bool SortingRound::handle(const platform::DropFolder& folder, const std::u16stri
     ++report_.waiting;
     return true;
   }
-  file.close();  // writers held off while reading may go on
+  if (mail.failure && is_resource_failure(*mail.failure)) {
+    short_of(*mail.failure);  // the reader ran short, the file may well be sound
+    ++report_.waiting;
+    return true;
+  }
+  sort(name, mail, file);
+  return true;
+}  // the file is closed only here, after its move: writers held off so far may go on
+
+// Opens a drop file; when the process is short of handles or memory, once more after closing
+// the mailbox folders kept from earlier files.
+platform::DropOpenResult SortingRound::open(const platform::DropFolder& folder,
+                                            const std::u16string& name) {
+  try {
+    return folder.open(name);
+  } catch (const platform::AutomationError& e) {
+    if (!is_resource_failure(e) || folders_.shed() == 0) throw;
+  }
+  return folder.open(name);
+}
+
+// Sends the e-mail read from file where it belongs.
+void SortingRound::sort(const std::u16string& name, const OpenedEmail& mail,
+                        platform::DropFile& file) {
   const std::u16string& from = mail.email.emFrom;
   const std::u16string& to = mail.email.emTo;
   if (mail.failure) {
-    to_error(name, mail.failure->description(), EventType::kError);
-  } else if (from.empty()) {
-    remove(name, u"Email sent with no sender information!");
-  } else if (to.empty()) {
-    remove(name, u"Email sent with no recipient information!  From: " + from);
-  } else if (!is_mailbox_name(to) || !usable_mailbox(to)) {
-    if (is_mailbox_name(from)) bounce(from);
-    to_error(name,
-             u"Email sent to non-existant recipient!  From: " + from + u"; To: " + to,
-             EventType::kWarning);
-  } else {
-    deliver(name, to);
+    to_error(name, mail.failure->description(), EventType::kError, &file);
+    return;
   }
-  return true;
+  if (from.empty()) {
+    remove(name, u"Email sent with no sender information!", file);
+    return;
+  }
+  if (to.empty()) {
+    remove(name, u"Email sent with no recipient information!  From: " + from, file);
+    return;
+  }
+  if (is_mailbox_name(to)) {
+    // Whether the user's mailbox folder exists; one behind a link counts as missing.
+    const auto box = folders_.mailbox(to);
+    if (box.failure && is_resource_failure(*box.failure)) {
+      short_of(*box.failure);
+      ++report_.waiting;
+      return;
+    }
+    if (box.failure) refused_if_link(paths_.mailbox(to), *box.failure);
+    if (box.folder) {
+      deliver(name, to, file);
+      return;
+    }
+  }
+  if (is_mailbox_name(from) && !bounce(from)) {
+    ++report_.waiting;  // the flag could not be set for want of resources: both wait
+    return;
+  }
+  to_error(name, u"Email sent to non-existant recipient!  From: " + from + u"; To: " + to,
+           EventType::kWarning, &file);
 }
 
-// Whether the user's mailbox folder exists; one behind a link counts as missing.
-bool SortingRound::usable_mailbox(const std::u16string& user) {
-  const auto box = folders_.mailbox(user);
-  if (box.failure) refused_if_link(paths_.mailbox(user), *box.failure);
-  return box.folder != nullptr;
+// The process's own shortage of handles or memory: no file is blamed for it, and one entry
+// per interval says why files wait.
+void SortingRound::short_of(const platform::AutomationError& e) {
+  problem(u"<resources>",
+          u"The sorter is short of handles or memory; files wait for a later round: " +
+              reason_text(e));
+}
+
+// Whether the file may be moved now: its name still holds it, and no writer came since it was
+// read. Else a new version is being written or was put in its place: a later round reads that.
+bool SortingRound::held(const std::u16string& name, platform::DropFile* file) {
+  if (file == nullptr) return true;
+  if (drop_files_ && drop_files_->holds(name, *file) && file->hold_for_move()) return true;
+  ++report_.waiting;
+  return false;
 }
 
 // Sets the bounce flag in the sender's Client.ini, when there is one to reach without a link.
-void SortingRound::bounce(const std::u16string& from) {
+// False only when the mailbox could not be looked up for want of resources.
+bool SortingRound::bounce(const std::u16string& from) {
   const auto box = folders_.mailbox(from);
+  if (box.failure && is_resource_failure(*box.failure)) {
+    short_of(*box.failure);
+    return false;
+  }
   if (!box.folder) {
     if (box.failure) refused_if_link(paths_.mailbox(from), *box.failure);
-    return;  // no mailbox: the write is lost without a report
+    return true;  // no mailbox: the write is lost without a report
   }
   try {
     const auto entry = box.folder->find(kClientIniName);
@@ -145,12 +217,13 @@ void SortingRound::bounce(const std::u16string& from) {
       refused_if_link(box.folder->child_path(entry->name),
                       platform::AutomationError(platform::errnum::kPathFileAccess,
                                                 std::u16string(platform::kLinkRefusedText)));
-      return;
+      return true;
     }
   } catch (const platform::AutomationError&) {
-    return;
+    return true;
   }
   WriteINI(*box.folder, kClientIniName, u"Errors", u"Status", u"1");
+  return true;
 }
 
 // A link where the store holds a folder or file of its own is reported, once per reason.
@@ -160,23 +233,42 @@ void SortingRound::refused_if_link(const std::u16string& path, const platform::A
 
 // Whether the file is complete: nobody has it open for writing and it was not written within
 // the settling time. Where the file system cannot tell about writers, the file must also be
-// unchanged (size and modification time) since the previous round.
+// older than the longer settling time for that case and unchanged (size and modification
+// time) since the previous round.
 bool SortingRound::settled(const std::u16string& name, platform::DropFile& file,
                            std::unordered_map<std::u16string, Snapshot>& unsettled) {
   const platform::DropFileFacts& facts = file.facts();
-  if (facts.age_seconds < options_.settle_seconds && facts.age_seconds > -options_.settle_seconds) {
-    return false;
+  if (within(facts.age_seconds, options_.settle_seconds)) return false;
+  platform::Writers writers = platform::Writers::unknown;
+  if (options_.ask_writers) {
+    writers = file.writers();
+    if (writers == platform::Writers::unknown) writers_unseen();
   }
-  switch (options_.ask_writers ? file.writers() : platform::Writers::unknown) {
+  switch (writers) {
     case platform::Writers::none: return true;
     case platform::Writers::present: return false;
     case platform::Writers::unknown: break;
   }
   const Snapshot now{facts.size, facts.modified_ns};
   const auto before = unsettled_.find(name);
-  if (before != unsettled_.end() && before->second == now) return true;
-  unsettled[name] = now;  // look again next round
-  return false;
+  const bool unchanged = before != unsettled_.end() && before->second == now;
+  // Kept for as long as the file stays, so that one left behind (a move that fails) is still
+  // settled in the next round rather than seen afresh every other round.
+  unsettled[name] = now;
+  return unchanged && !within(facts.age_seconds, options_.unseen_writers_seconds);
+}
+
+// Says once, the first time, that writers cannot be seen and how files are taken then.
+void SortingRound::writers_unseen() {
+  if (said_writers_unseen_ || !log_.logging()) return;
+  said_writers_unseen_ = true;
+  const double seconds = std::ceil(std::max(options_.unseen_writers_seconds, 0.0));
+  log_.LogEvent(u"Writers of the dropped files cannot be seen (no file lease: a network mount, "
+                u"or files of other owners for a sorter without CAP_LEASE); a file is taken "
+                u"only once it is " +
+                    platform::decimal_text(static_cast<long long>(seconds)) +
+                    u" s old and unchanged since the round before",
+                EventType::kWarning);
 }
 
 bool SortingRound::ensure_reader() {
@@ -195,17 +287,20 @@ bool SortingRound::ensure_reader() {
 }
 
 void SortingRound::to_error(const std::u16string& name, const std::u16string& text,
-                            EventType event_type) {
+                            EventType event_type, platform::DropFile* file) {
+  if (!held(name, file)) return;
   if (!move(name, folders_.error(), paths_.error_folder())) return;
   ++report_.to_error;
   log_.LogEvent(text, event_type);
 }
 
-void SortingRound::remove(const std::u16string& name, const std::u16string& text) {
+void SortingRound::remove(const std::u16string& name, const std::u16string& text,
+                          platform::DropFile& file) {
   if (!log_.ready()) {
     ++report_.waiting;  // no file is deleted without its log entry
     return;
   }
+  if (!held(name, &file)) return;
   try {
     if (!drop_) throw platform::AutomationError(platform::errnum::kPathNotFound);
     drop_->delete_file(name);
@@ -220,9 +315,16 @@ void SortingRound::remove(const std::u16string& name, const std::u16string& text
   log_.LogEvent(text, EventType::kWarning);
 }
 
-void SortingRound::deliver(const std::u16string& name, const std::u16string& to) {
+void SortingRound::deliver(const std::u16string& name, const std::u16string& to,
+                           platform::DropFile& file) {
   const auto box = folders_.box(to, monitoring_);
+  if (box.failure && is_resource_failure(*box.failure)) {
+    short_of(*box.failure);
+    ++report_.waiting;
+    return;
+  }
   if (box.folder) stamp(*box.folder);  // else the failed move names the reason
+  if (!held(name, &file)) return;
   if (move(name, box, paths_.delivery_folder(to, monitoring_))) ++report_.delivered;
 }
 
@@ -244,6 +346,11 @@ bool SortingRound::move(const std::u16string& name, StoreFolders::Lookup folder,
     drop_->move_file(name, *folder.folder, name);
   } catch (const platform::AutomationError& e) {
     if (!still_there(name)) return false;  // taken away meanwhile
+    if (is_resource_failure(e)) {
+      short_of(e);  // the target folder, or a copy across file systems, wanted handles
+      ++report_.waiting;
+      return false;
+    }
     ++report_.stuck;
     const std::u16string target =
         folder.folder ? folder.folder->child_path(name) : paths_.child(folder_path, name);
@@ -276,7 +383,7 @@ std::optional<double> SortingRound::now() const noexcept {
 void SortingRound::stamp(const platform::ConfinedFolder& folder) {
   const auto time = now();
   if (!time) return;
-  auto [it, added] = stamped_.try_emplace(&folder, *time);
+  auto [it, added] = stamped_.try_emplace(folder.path(), *time);
   if (!added && it->second == *time) return;  // the file already holds this very second
   it->second = *time;
   try {

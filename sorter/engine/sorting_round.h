@@ -6,12 +6,22 @@
 // Beyond the plain rules the round keeps every file safe:
 //  - a move never replaces an existing file; a move or delete that fails leaves the file in
 //    the drop folder for a later round and logs one error entry naming the file and the
-//    reason, repeated only when the reason changes or after RoundOptions::repeat_seconds;
+//    reason, repeated only when the reason changes or after RoundOptions::repeat_seconds, also
+//    when the file waits in some rounds between (see RepeatFilter);
 //  - each file is opened once, for reading, without following a link or creating anything; a
 //    file gone since the listing is skipped without a trace, a link or a non-file left alone;
 //  - a file still being written waits for a later round: one that anybody holds open for
 //    writing, one written within the last RoundOptions::settle_seconds, and, where the file
-//    system cannot tell about writers, one whose size or time changed since the last round;
+//    system cannot tell about writers, one written within the last
+//    RoundOptions::unseen_writers_seconds or whose size or time changed since the last round
+//    (said once in the log, the first time a file's writers cannot be seen);
+//  - the file stays open from its read through its stamp and its move or deletion, so that
+//    writers that come meanwhile wait; when one came all the same (Linux: the read lease was
+//    broken), or the name no longer holds the file read (a client saved by renaming a new file
+//    over it), the file is left for a later round, which reads what is there then;
+//  - only the file's own faults send it to Error: when the process itself is short of
+//    handles or memory, the file waits and the shortage is logged (as below); the mailbox
+//    folders a round keeps open are bounded by the handle limit (see StoreFolders);
 //  - a recipient or sender name that could leave MailBox names no mailbox (see
 //    is_mailbox_name): the mail goes to Error and no Client.ini is written for it;
 //  - below MailBox, Error and the drop folder nothing is written, created or moved through a
@@ -46,6 +56,9 @@ struct RoundOptions {
   // False: never ask the file system who writes a file, as if it could not tell (it cannot on
   // network mounts), so that only settling time and "unchanged since the last round" count.
   bool ask_writers = true;
+  // Where writers cannot be seen, a file must also be this old: a writer that keeps the file
+  // open through a pause would otherwise have it taken half written.
+  double unseen_writers_seconds = 30.0;
 };
 
 // What one round did, file by file.
@@ -91,17 +104,22 @@ class SortingRound {
   };
   bool handle(const platform::DropFolder& folder, const std::u16string& name,
               std::unordered_map<std::u16string, Snapshot>& unsettled);
+  platform::DropOpenResult open(const platform::DropFolder& folder, const std::u16string& name);
   bool settled(const std::u16string& name, platform::DropFile& file,
                std::unordered_map<std::u16string, Snapshot>& unsettled);
+  void writers_unseen();
   bool ensure_reader();
-  void to_error(const std::u16string& name, const std::u16string& text, EventType event_type);
-  void remove(const std::u16string& name, const std::u16string& text);
-  void deliver(const std::u16string& name, const std::u16string& to);
+  void sort(const std::u16string& name, const OpenedEmail& mail, platform::DropFile& file);
+  void short_of(const platform::AutomationError& e);
+  bool held(const std::u16string& name, platform::DropFile* file);
+  void to_error(const std::u16string& name, const std::u16string& text, EventType event_type,
+                platform::DropFile* file);
+  void remove(const std::u16string& name, const std::u16string& text, platform::DropFile& file);
+  void deliver(const std::u16string& name, const std::u16string& to, platform::DropFile& file);
   bool move(const std::u16string& name, StoreFolders::Lookup folder,
             const std::u16string& folder_path);
   bool still_there(const std::u16string& name) const;
-  bool usable_mailbox(const std::u16string& user);
-  void bounce(const std::u16string& from);
+  bool bounce(const std::u16string& from);
   void refused_if_link(const std::u16string& path, const platform::AutomationError& e);
   void problem(const std::u16string& subject, const std::u16string& text);
   void stamp(const platform::ConfinedFolder& folder);
@@ -118,12 +136,14 @@ class SortingRound {
   bool monitoring_ = false;
   StoreFolders folders_{paths_};                // this round's folders
   const platform::ConfinedFolder* drop_ = nullptr;  // the drop folder, during a round
+  const platform::DropFolder* drop_files_ = nullptr;  // its files, during a round
   RepeatFilter repeats_;
-  // This round's stamps by folder (the round's folders live until its end).
-  std::unordered_map<const platform::ConfinedFolder*, double> stamped_;
+  // This round's stamps by folder path (a folder closed between files may be opened again).
+  std::unordered_map<std::u16string, double> stamped_;
   RoundReport report_;
   // Files whose writers could not be asked about, as the previous round saw them.
   std::unordered_map<std::u16string, Snapshot> unsettled_;
+  bool said_writers_unseen_ = false;
 };
 
 }  // namespace sorter

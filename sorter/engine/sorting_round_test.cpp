@@ -3,15 +3,24 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <set>
+#include <thread>
 #include <utility>
 
+#include "sorter/engine/repeat_filter.h"
 #include "sorter/engine/settings.h"
 #include "sorter/engine/test_store.h"
 #include "sorter/engine/time_stamp.h"
@@ -590,9 +599,9 @@ TEST_F(RoundTest, FileStillOpenForWritingIsLeftAloneHoweverOld) {
 }
 
 // Where nobody can say who writes a file, it must also stay unchanged from one round to the
-// next before it is read.
+// next before it is read (its files here are about 30 s old: older than the long settling).
 TEST_F(RoundTest, WithoutWriterInformationAFileMustStayUnchangedForARound) {
-  rebuild(RoundOptions{2.0, 3600.0, false});
+  rebuild(RoundOptions{2.0, 3600.0, false, 20.0});
   const fs::path bob = store.add_mailbox("bob");
   const fs::path file = store.drop() / "slow.eml";
   const auto bytes = read_bytes(store.drop_mail("whole.eml", u"ann", u"bob"));
@@ -614,6 +623,306 @@ TEST_F(RoundTest, WithoutWriterInformationAFileMustStayUnchangedForARound) {
   EXPECT_EQ(read_bytes(bob / "Inbox" / "slow.eml"), bytes);
   EXPECT_TRUE(store.log_lines().empty());
 }
+
+// A problem met only every other round (the file waits in the rounds between) is still
+// reported once an interval; a new reason is reported at once, and so is a solved one again.
+TEST(RepeatFilterTest, AProblemMetEveryOtherRoundIsReportedOncePerInterval) {
+  RepeatFilter filter(3600.0);
+  const double round = 10.0 / 86400;
+  int reports = 0;
+  for (int i = 0; i < 740; ++i) {  // two hours and a little of 10-second rounds
+    const double now = kNow + i * round;
+    if (i % 2 == 0 && filter.should_report(u"file:a.eml", u"exists", now)) ++reports;
+    filter.end_round(now);
+  }
+  EXPECT_EQ(reports, 3);  // at the start, after one hour, after two
+  const double later = kNow + 740 * round;
+  EXPECT_TRUE(filter.should_report(u"file:a.eml", u"missing", later));
+  filter.resolved(u"file:a.eml");
+  EXPECT_TRUE(filter.should_report(u"file:a.eml", u"missing", later));
+  filter.end_round(later + 2 * 3600.0 / 86400);
+  EXPECT_EQ(filter.size(), 0u) << "problems of past intervals are not kept";
+}
+
+// A file whose writers cannot be seen, stuck behind a name already taken: each round tries it
+// (it never waits afresh every other round), and the log says so once an hour.
+TEST_F(RoundTest, StuckFileWithUnseenWritersIsTriedEachRoundAndLoggedOncePerHour) {
+  rebuild(RoundOptions{2.0, 3600.0, false});
+  const fs::path bob = store.add_mailbox("bob");
+  write_bytes(bob / "Inbox" / "m1.eml", {'o', 'l', 'd'});
+  const fs::path file = store.drop_mail("m1.eml", u"ann", u"bob");
+  fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::hours(1));
+  tick();  // first sight
+  int stuck = 0;
+  for (int i = 1; i < 740; ++i) {  // two hours and a little of 10-second rounds
+    now += 10.0 / 86400;
+    tick();
+    stuck += round->last_round().stuck;
+  }
+  EXPECT_EQ(stuck, 739);
+  EXPECT_EQ(store.log_entries().size(), 3u);
+  EXPECT_TRUE(fs::exists(file));
+}
+
+// Where writers cannot be seen, a client may pause with its file open: the file is taken only
+// once it is older than the long settling time, however unchanged it stays meanwhile.
+TEST_F(RoundTest, FileWithUnseenWritersYoungerThanTheLongSettlingWaits) {
+  rebuild(RoundOptions{2.0, 3600.0, false, 30.0});
+  const fs::path bob = store.add_mailbox("bob");
+  const fs::path file = store.drop_mail("m1.eml", u"ann", u"bob");
+  const auto written = fs::file_time_type::clock::now() - std::chrono::seconds(6);
+  fs::last_write_time(file, written);
+  for (int i = 0; i < 3; ++i) tick();
+  EXPECT_TRUE(fs::exists(file));
+  EXPECT_EQ(round->last_round().waiting, 1);
+  fs::last_write_time(file, written - std::chrono::seconds(30));
+  tick();  // older now, but changed since the round before
+  EXPECT_TRUE(fs::exists(file));
+  tick();
+  EXPECT_TRUE(fs::exists(bob / "Inbox" / "m1.eml"));
+  EXPECT_TRUE(store.log_lines().empty()) << "writers not asked by choice: nothing to say";
+}
+
+// A reader that fails short of memory does not make the file unreadable; a list the file
+// claims beyond its size ("Out of memory" with the reader's own description) does.
+TEST_F(RoundTest, ReaderShortOfMemoryLeavesTheFileAndSaysSoOnce) {
+  class FailingReader final : public MailReader {
+   public:
+    explicit FailingReader(platform::AutomationError e) : failure_(std::move(e)) {}
+    OpenedEmail open(const std::u16string&, platform::DropFile&) override {
+      OpenedEmail mail;
+      mail.failure = failure_;
+      return mail;
+    }
+
+   private:
+    platform::AutomationError failure_;
+  };
+  struct Case {
+    platform::AutomationError failure;
+    bool waits;
+  };
+  const Case cases[] = {
+      {platform::AutomationError(platform::errnum::kOutOfMemory), true},
+      {platform::AutomationError(platform::errnum::kTooManyFiles), true},
+      {platform::AutomationError(platform::errnum::kOutOfMemory, u"Out of memory: a list"), false},
+  };
+  for (const Case& c : cases) {
+    TestStore each;
+    EventLog each_log{[this] { return now; }};
+    auto r = bound_round(each, each_log, now, [&c] {
+      return std::make_unique<FailingReader>(c.failure);
+    });
+    const fs::path file = each.drop_mail("m1.eml", u"ann", u"bob");
+    for (int i = 0; i < 3; ++i) r->DoRounds();
+    EXPECT_EQ(fs::exists(file), c.waits) << utf8(c.failure.description());
+    const auto entries = each.log_entries();
+    ASSERT_EQ(entries.size(), 1u) << utf8(c.failure.description());
+    EXPECT_EQ(entries[0].find("short of handles or memory") != std::string::npos, c.waits);
+  }
+}
+
+#ifndef _WIN32
+// The process's open-file limit lowered for a test, and restored.
+class HandleLimit {
+ public:
+  explicit HandleLimit(rlim_t soft) {
+    ::getrlimit(RLIMIT_NOFILE, &saved_);
+    rlimit lowered = saved_;
+    lowered.rlim_cur = soft;
+    EXPECT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+  }
+  ~HandleLimit() { ::setrlimit(RLIMIT_NOFILE, &saved_); }
+  HandleLimit(const HandleLimit&) = delete;
+  HandleLimit& operator=(const HandleLimit&) = delete;
+
+ private:
+  rlimit saved_{};
+};
+
+// Every descriptor still free, taken until released.
+class AllHandlesTaken {
+ public:
+  AllHandlesTaken() {
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fds_.push_back(fd);
+  }
+  ~AllHandlesTaken() {
+    for (const int fd : fds_) ::close(fd);
+  }
+  AllHandlesTaken(const AllHandlesTaken&) = delete;
+  AllHandlesTaken& operator=(const AllHandlesTaken&) = delete;
+
+ private:
+  std::vector<int> fds_;
+};
+
+constexpr std::string_view kUser0 = "u0000";
+std::string mailbox_name(int i) {
+  std::string digits = std::to_string(10000 + i);
+  return "u" + digits.substr(1);
+}
+
+// A school's worth of mailboxes under a low open-file limit: the round keeps only as many
+// mailbox folders open as the limit leaves room for, so each mailbox gets its e-mail and its
+// stamp and nothing goes to Error.
+TEST_F(RoundTest, EveryMailboxGetsItsMailUnderALowHandleLimit) {
+  struct Case {
+    rlim_t limit;
+    int mailboxes;
+  };
+  for (const Case c : {Case{20, 30}, Case{64, 200}}) {
+    TestStore each;
+    EventLog each_log{[this] { return now; }};
+    auto r = bound_round(each, each_log, now, in_process_mail_reader_factory());
+    // One e-mail written by the library, the others made from it by changing the recipient.
+    const auto mail = read_bytes(each.drop_mail("u0000.eml", u"ann", u"u0000"));
+    const auto at = std::search(mail.begin(), mail.end(), kUser0.begin(), kUser0.end());
+    ASSERT_NE(at, mail.end());
+    for (int i = 0; i < c.mailboxes; ++i) {
+      const std::string user = mailbox_name(i);
+      each.add_mailbox(user);
+      auto bytes = mail;
+      std::copy(user.begin(), user.end(), bytes.begin() + (at - mail.begin()));
+      write_bytes(each.drop() / (user + ".eml"), bytes);
+    }
+    {
+      HandleLimit limit(c.limit);
+      r->DoRounds();
+    }
+    EXPECT_EQ(r->last_round().delivered, c.mailboxes) << c.limit;
+    EXPECT_EQ(file_count(each.drop()), 0u) << c.limit;
+    EXPECT_EQ(file_count(each.root() / "Error"), 0u) << c.limit;
+    for (int i = 0; i < c.mailboxes; ++i) {
+      EXPECT_EQ(file_count(each.root() / "MailBox" / mailbox_name(i) / "Inbox"), 2u)
+          << c.limit << " " << mailbox_name(i);
+    }
+  }
+}
+
+// Descriptors run out in the middle of a round: the files the round then cannot open wait in
+// the drop folder, rather than go to Error as unreadable, and a later round sorts them.
+TEST_F(RoundTest, FilesThatCannotBeOpenedForWantOfHandlesWait) {
+  for (const char* name : {"a.eml", "b.eml", "c.eml"}) store.drop_mail(name, u"ann", u"nobody");
+  {
+    HandleLimit limit(256);
+    std::optional<AllHandlesTaken> taken;
+    round->set_stop_request([&taken] {
+      if (!taken) taken.emplace();  // after the first file, which opened the Error folder
+      return false;
+    });
+    tick();
+  }
+  EXPECT_EQ(file_count(store.root() / "Error"), 2u);  // the first e-mail and the log
+  EXPECT_EQ(file_count(store.drop()), 2u);
+  EXPECT_EQ(round->last_round().waiting, 2);
+  round->set_stop_request({});
+  tick();
+  EXPECT_EQ(file_count(store.drop()), 0u);
+  EXPECT_EQ(store.log_entries(),
+            std::vector<std::string>(
+                3, "Warning  Email sent to non-existant recipient!  From: ann; To: nobody"));
+}
+
+// A sorter without lease rights over the pupils' files (a child process running as another
+// user than the files' owner): it says so once in the log, and takes the files by the long
+// settling rules alone.
+TEST_F(RoundTest, WritersThatCannotBeSeenAreSaidOnceInTheLog) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run as a user without lease rights";
+  rebuild(RoundOptions{2.0, 3600.0, true, 30.0});
+  const fs::path bob = store.add_mailbox("bob");
+  const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+  for (const char* name : {"a.eml", "b.eml"}) {
+    fs::last_write_time(store.drop_mail(name, u"ann", u"bob"), old);
+  }
+  fs::permissions(store.root(), fs::perms::all);
+  for (const auto& entry : fs::recursive_directory_iterator(store.root())) {
+    if (entry.is_directory()) fs::permissions(entry.path(), fs::perms::all);
+  }
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+    for (int i = 0; i < 3; ++i) tick();
+    ::_exit(round->last_round().waiting == 0 ? 0 : 3);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_TRUE(fs::exists(bob / "Inbox" / "a.eml"));
+  EXPECT_TRUE(fs::exists(bob / "Inbox" / "b.eml"));
+  const auto entries = store.log_entries();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].rfind("Warning  Writers of the dropped files cannot be seen", 0), 0u);
+  EXPECT_NE(entries[0].find("only once it is 30 s old"), std::string::npos);
+}
+#endif
+
+#ifdef __linux__
+// Reads the file, then has a client save it again under its name: in place (its open waits
+// while the round holds the lease; the reader returns once the round's handle shows it), or as
+// a new file renamed over the name.
+class SaveAgainAfterRead final : public MailReader {
+ public:
+  SaveAgainAfterRead(std::thread& writer, std::vector<uint8_t> bytes, bool in_place, bool& seen)
+      : writer_(writer), bytes_(std::move(bytes)), in_place_(in_place), seen_(seen) {}
+  OpenedEmail open(const std::u16string& path, platform::DropFile& file) override {
+    OpenedEmail mail = inner_->open(path, file);
+    if (std::exchange(started_, true)) return mail;  // once
+    const fs::path name(path);
+    if (!in_place_) {
+      const fs::path fresh = name.parent_path().parent_path() / "saved.tmp";
+      write_bytes(fresh, bytes_);
+      fs::rename(fresh, name);
+      seen_ = true;
+      return mail;
+    }
+    writer_ = std::thread([name, bytes = bytes_] { write_bytes(name, bytes); });
+    for (int i = 0; i < 2000 && file.hold_for_move(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    seen_ = !file.hold_for_move();
+    return mail;
+  }
+
+ private:
+  std::thread& writer_;
+  std::vector<uint8_t> bytes_;
+  bool in_place_;
+  bool& seen_;
+  bool started_ = false;
+  std::unique_ptr<MailReader> inner_ = in_process_mail_reader_factory()();
+};
+
+// A client saves again under the same name just after the round read the file: the round
+// finds its lease broken, or another file at the name, before the move and leaves the file;
+// the next round delivers the new version where its own header says.
+TEST_F(RaceTest, FileSavedAgainAfterItsReadIsNotMovedUnderTheOldHeader) {
+  for (const bool in_place : {true, false}) {
+    SCOPED_TRACE(in_place ? "saved in place" : "saved by rename");
+    TestStore each;
+    EventLog each_log{[this] { return now; }};
+    const fs::path bob = each.add_mailbox("bob");
+    const fs::path carol = each.add_mailbox("carol");
+    const auto second = read_bytes(each.drop_mail("m.eml", u"ann", u"carol", u"second"));
+    const fs::path file = each.drop_mail("m.eml", u"ann", u"bob", u"first");
+    std::thread writer;
+    bool seen = false;
+    auto r = bound_round(each, each_log, now, [&] {
+      return std::make_unique<SaveAgainAfterRead>(writer, second, in_place, seen);
+    });
+    r->DoRounds();
+    if (writer.joinable()) writer.join();
+    ASSERT_TRUE(seen) << "no lease to break here";
+    EXPECT_FALSE(fs::exists(bob / "Inbox" / "m.eml"));
+    EXPECT_EQ(read_bytes(file), second);
+    EXPECT_EQ(r->last_round().waiting, 1);
+    r->DoRounds();
+    EXPECT_FALSE(fs::exists(bob / "Inbox" / "m.eml"));
+    EXPECT_EQ(read_bytes(carol / "Inbox" / "m.eml"), second);
+    EXPECT_TRUE(each.log_lines().empty());
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace sorter

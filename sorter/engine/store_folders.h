@@ -3,9 +3,18 @@
 // MailBox) are opened by path: they belong to the administrator, who may have made them
 // links. Everything below MailBox, each mailbox and its Inbox and Buffer, is opened beneath
 // MailBox without following any link: a mailbox whose path holds a link counts as missing,
-// and the failure says why. Folders are opened once per round and matched without regard to
-// letter case.
+// and the failure says why. Folders are matched without regard to letter case.
+//
+// A round may reach thousands of mailboxes, each holding handles, so the mailboxes' folders
+// are kept for the users looked up most recently only: between two files, trim() closes the
+// least recent ones until at most the budget (a share of the process's handle limit) stays
+// open. A lookup that fails for the process's own lack of handles or memory is not kept: the
+// other users' folders are closed and the open tried once more, and the next lookup tries
+// again. The top folders stay open until clear().
 
+#include <cstdint>
+#include <functional>
+#include <list>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -26,12 +35,24 @@ class StoreFolders {
 
   explicit StoreFolders(const StorePaths& paths) : paths_(paths) {}
 
-  // Forgets every folder: the next lookups open them afresh.
-  void clear() {
-    tops_.clear();
-    users_.clear();
-  }
+  // The budget for a process that may hold handle_limit handles: what stays for the round's
+  // other files (the log, the file at hand, stamps, listings) and for the rest of the program.
+  static std::size_t budget_for(std::size_t handle_limit);
+  // How many mailbox folders stay open between two files.
+  void set_budget(std::size_t folders) { budget_ = folders; }
 
+  // Forgets every folder: the next lookups open them afresh.
+  void clear();
+  // Between two files: closes the folders of the least recently looked-up users until at most
+  // the budget stays open. Lookups made before are void from here on.
+  void trim();
+  // Closes the folders of every user not looked up since the last trim(), for a process short
+  // of handles; returns how many were closed.
+  std::size_t shed();
+  // The mailbox folders open now (a mailbox, its Inbox, its Buffer each count).
+  std::size_t open_folders() const { return open_; }
+
+  // Lookups stay valid until the next trim() or clear().
   Lookup top(const std::u16string& path);  // MailBank, Error or MailBox by its path
   Lookup error() { return top(paths_.error_folder()); }
   Lookup mailbox(const std::u16string& user);
@@ -45,19 +66,32 @@ class StoreFolders {
   };
   struct UserSlots {
     Slot mailbox, inbox, buffer;
+    std::list<std::u16string>::iterator recent;  // its place in recent_
+    uint64_t used_in = 0;                       // the trim() period of its last lookup
   };
+  UserSlots& user(const std::u16string& name);
   Lookup lookup(Slot& slot, Lookup parent, std::u16string_view name);
+  void fill(Slot& slot, const std::function<platform::ConfinedFolder()>& open, bool counted);
+  void evict(const std::u16string& name);
   static Lookup view(const Slot& slot);
 
   const StorePaths& paths_;
   // Top folders by path as built; a user's folders by the user's name as given. Nodes stay
-  // where they are, so lookups may keep pointers into them until clear().
+  // where they are, so lookups may keep pointers into them until trim() or clear().
   std::unordered_map<std::u16string, Slot> tops_;
   std::unordered_map<std::u16string, UserSlots> users_;
+  std::list<std::u16string> recent_;  // users, the most recently looked up first
+  std::size_t open_ = 0;
+  std::size_t budget_ = 64;
+  uint64_t period_ = 1;  // advanced by each trim(): users looked up since are in use
 };
 
 // True when a failure means a link was refused.
 bool is_link_refused(const platform::AutomationError& e);
+
+// True when a failure is the process's own lack of handles or memory (67 Too many files,
+// 7 Out of memory as the system reports it), not a fault of the file or folder at hand.
+bool is_resource_failure(const platform::AutomationError& e);
 
 // Removes what an interrupted move or settings rewrite left in the store (see
 // platform::ConfinedFolder::remove_leftovers), finishing moves out of the drop folder whose

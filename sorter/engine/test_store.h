@@ -77,8 +77,9 @@ class TestStore {
   testsupport::TempDir dir_;
 };
 
-// Rounds that read a file as soon as they see it and repeat a report only after an hour.
-inline constexpr RoundOptions kNoSettling{0.0, 3600.0};
+// Rounds that read a file as soon as they see it (where writers cannot be seen, once it is
+// unchanged since the round before) and repeat a report only after an hour.
+inline constexpr RoundOptions kNoSettling{0.0, 3600.0, true, 0.0};
 
 // A round of a sorter on the store, logging into the store's SortErr.log and timed by now.
 inline std::unique_ptr<SortingRound> bound_round(const TestStore& store, EventLog& log,
