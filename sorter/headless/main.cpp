@@ -21,6 +21,7 @@
 
 #include "platform/clock.h"
 #include "platform/environment.h"
+#include "platform/handle_limit.h"
 #include "platform/instance_guard.h"
 #include "platform/utf.h"
 #include "sorter/console/console.h"
@@ -214,6 +215,14 @@ int main(int argc, char** argv) {
   if (options.help) {
     std::fputs(sorter::headless::usage(program).c_str(), stdout);
     return 0;
+  }
+  // A service starts with a soft limit of 1,024 open files whatever its hard limit; the rounds
+  // keep mailbox folders open within a share of the soft one.
+  try {
+    platform::raise_open_handle_limit();
+  } catch (const platform::AutomationError& e) {
+    messages.write(Priority::kWarning, "sorter: the open-file limit stays as it was: " +
+                                           platform::to_utf8(e.description()));
   }
   try {
     return run(options, messages);
