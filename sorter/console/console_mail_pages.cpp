@@ -76,17 +76,24 @@ static std::optional<std::u16string> release_one(Console::Impl& c, const Mailbox
   if (name_taken(c.view, *box.inbox, name)) {
     return u"the Inbox already holds a file named " + quoted(name) + u"; nothing was replaced";
   }
-  const auto entries = c.view.entries(*box.inbox);
-  const auto stamp = std::find_if(entries.begin(), entries.end(), [](const StoreEntry& e) {
-    return platform::fold_case(e.name) == platform::fold_case(kTimeStampName);
-  });
-  if (stamp == entries.end() || stamp->kind == EntryKind::file) {
-    c.store.write_time_stamp(
-        child(*box.inbox, stamp == entries.end() ? std::u16string(kTimeStampName) : stamp->name),
-        c.now());
-  }
+  // The Inbox or its stamp may have become a link since the page was listed: that, like any
+  // failure here, is this e-mail's answer, and the rest of a Release all goes on.
   try {
-    c.store.move(child(*box.buffer, name), child(*box.inbox, name));
+    const auto entries = c.view.entries(*box.inbox);
+    const auto stamp = std::find_if(entries.begin(), entries.end(), [](const StoreEntry& e) {
+      return platform::fold_case(e.name) == platform::fold_case(kTimeStampName);
+    });
+    if (stamp == entries.end() || stamp->kind == EntryKind::file) {
+      c.store.write_time_stamp(
+          child(*box.inbox, stamp == entries.end() ? std::u16string(kTimeStampName) : stamp->name),
+          c.now());
+    }
+    // A pupil may still be writing into their Buffer: the file is taken as a round takes one.
+    const RoundOptions round;
+    if (!c.store.move_settled(child(*box.buffer, name), child(*box.inbox, name),
+                              round.settle_seconds, round.unseen_writers_seconds)) {
+      return u"it is still being written; try again in a moment";
+    }
   } catch (const AutomationError& e) {
     if (e.number() == platform::errnum::kFileExists) {
       return u"the Inbox already holds a file named " + quoted(name) + u"; nothing was replaced";

@@ -6,7 +6,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <fstream>
@@ -109,6 +111,8 @@ class ConsoleTest : public ::testing::Test {
   fs::path buffered(const std::string& user, const std::string& name, const corvane::EmailMsg& m) {
     const fs::path path = store.root() / "MailBox" / user / "Buffer" / name;
     write_all(path, bytes_of(m));
+    // Delivered a while ago, as a round delivers settled mail.
+    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::minutes(1));
     return path;
   }
 
@@ -436,6 +440,33 @@ TEST_F(ConsoleTest, ReleaseMovesIntoTheInboxWithADeliveryStampAndOneLogEntry) {
   EXPECT_EQ(lines[0],
             "2026-12-08 23:15:02  Info     Store console (127.0.0.1): released "
             "\"a.eml\" from the Buffer of \"ann\" into the Inbox");
+}
+
+// An owner may still be writing into their Buffer: a release takes the file only as a round
+// would, when nobody holds it open for writing and its last write has settled.
+TEST_F(ConsoleTest, ReleaseWaitsForAFileStillBeingWritten) {
+  log_in();
+  const fs::path inbox = store.root() / "MailBox" / "ann" / "Inbox";
+  const fs::path fresh = store.root() / "MailBox" / "ann" / "Buffer" / "fresh.eml";
+  write_all(fresh, bytes_of(mail(u"bob", u"ann", u"Hi")));
+  const fs::path open = buffered("ann", "open.eml", mail(u"bob", u"ann", u"Hi"));
+  const int writer = ::open(open.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  ASSERT_GE(writer, 0);
+
+  for (const char* name : {"fresh.eml", "open.eml"}) {
+    const std::string page = after(post("/buffer/release", {{"box", "ann"}, {"file", name}}));
+    EXPECT_THAT(page, HasSubstr("still being written; try again in a moment")) << name;
+    EXPECT_FALSE(fs::exists(inbox / name)) << name;
+  }
+  const std::string all = after(post("/buffer/release-all", {{"box", "ann"}}));
+  EXPECT_THAT(all, HasSubstr("Released 0 e-mail(s)"));
+  EXPECT_TRUE(fs::exists(fresh) && fs::exists(open));
+
+  ::close(writer);
+  fs::last_write_time(fresh, fs::file_time_type::clock::now() - std::chrono::seconds(3));
+  EXPECT_THAT(after(post("/buffer/release-all", {{"box", "ann"}})),
+              HasSubstr("Released 2 e-mail(s) into the Inbox of ann."));
+  EXPECT_TRUE(fs::exists(inbox / "fresh.eml") && fs::exists(inbox / "open.eml"));
 }
 
 TEST_F(ConsoleTest, ReleaseNeverReplacesAFileInTheInbox) {
@@ -773,6 +804,7 @@ TEST_P(ConsoleLatin1Form, ActsOnExactlyTheListedFile) {
   const fs::path folder = store.root() / c.folder;
   const std::string content = bytes_of(mail(u"bob", u"ann", u"Devoir"));
   write_all(folder / kLatin1Name, content);
+  fs::last_write_time(folder / kLatin1Name, fs::file_time_type::clock::now() - std::chrono::minutes(1));
   write_all(folder / kReplacedName, "another pupil's");
 
   const auto fields = form_after(get(c.page).body, kLatin1Shown, c.action);

@@ -44,15 +44,7 @@ class LocalStore final : public StoreAccess {
     const ConfinedFolder folder = folder_of(file);
     const platform::DropFolder files(folder);
     platform::DropOpenResult opened = files.open(file.back());
-    switch (opened.status) {
-      case platform::DropOpenStatus::opened: break;
-      case platform::DropOpenStatus::link:
-        throw AutomationError(platform::errnum::kPathFileAccess,
-                              std::u16string(platform::kLinkRefusedText));
-      case platform::DropOpenStatus::in_use:
-        throw AutomationError(platform::errnum::kPermissionDenied);
-      case platform::DropOpenStatus::gone: throw AutomationError(platform::errnum::kFileNotFound);
-    }
+    if (opened.status != platform::DropOpenStatus::opened) throw_for(opened.status);
     platform::DropFile& in = *opened.file;
     if (in.facts().kind != EntryKind::file) throw AutomationError(platform::errnum::kFileNotFound);
     const std::uint64_t size = in.facts().size;
@@ -65,6 +57,28 @@ class LocalStore final : public StoreAccess {
 
   void move(const StorePath& from, const StorePath& to) override {
     folder_of(from).move_file(from.back(), folder_of(to), to.back());
+  }
+
+  bool move_settled(const StorePath& from, const StorePath& to, double settle_seconds,
+                    double unseen_writers_seconds) override {
+    const ConfinedFolder folder = folder_of(from);
+    const platform::DropFolder files(folder);
+    platform::DropOpenResult opened = files.open(from.back());
+    if (opened.status == platform::DropOpenStatus::in_use) return false;
+    if (opened.status != platform::DropOpenStatus::opened) throw_for(opened.status);
+    platform::DropFile& file = *opened.file;
+    if (file.facts().kind != EntryKind::file) throw AutomationError(platform::errnum::kFileNotFound);
+    const platform::Writers writers = file.writers();
+    const double age = file.facts().age_seconds;
+    if (writers == platform::Writers::present || age < settle_seconds ||
+        (writers == platform::Writers::unknown && age < unseen_writers_seconds) ||
+        !file.hold_for_move()) {
+      return false;
+    }
+    // Another file or a link put at the name since the check is not moved in its place.
+    if (!files.holds(from.back(), file)) throw AutomationError(platform::errnum::kFileNotFound);
+    folder.move_file(from.back(), folder_of(to), to.back());
+    return true;
   }
 
   void remove(const StorePath& file) override {
@@ -95,6 +109,18 @@ class LocalStore final : public StoreAccess {
   }
 
  private:
+  // The failure of a file that was not opened as one.
+  [[noreturn]] static void throw_for(platform::DropOpenStatus status) {
+    switch (status) {
+      case platform::DropOpenStatus::link:
+        throw AutomationError(platform::errnum::kPathFileAccess,
+                              std::u16string(platform::kLinkRefusedText));
+      case platform::DropOpenStatus::in_use:
+        throw AutomationError(platform::errnum::kPermissionDenied);
+      default: throw AutomationError(platform::errnum::kFileNotFound);
+    }
+  }
+
   static void check_name(const std::u16string& name) {
     if (name.empty() || name == u"." || name == u".." ||
         name.find_first_of(u"/\\") != std::u16string::npos) {
