@@ -321,7 +321,11 @@ Response Console::Impl::retry(Call& call) {
                     "; nothing was replaced.");
   }
   try {
-    store.move(mail->path(), child(*drop, name));
+    // Only the regular file that is listed goes back, not whatever was put at its name since.
+    if (!store.move_settled(mail->path(), child(*drop, name), 0, 0)) {
+      return done(call, "/errors", false,
+                  "Not retried: " + escape(quoted(name)) + " is held open for writing.");
+    }
   } catch (const AutomationError& e) {
     return done(call, "/errors", false,
                 "Not retried: " + escape(quoted(name)) + ": " + escape(reason(e)) + ".");
