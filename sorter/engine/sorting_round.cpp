@@ -58,6 +58,9 @@ void SortingRound::DoRounds(const std::function<void()>& yield) {
       std::optional<platform::DropFolder> folder;
       while (auto entry = files.next()) {
         if (entry->kind != EntryKind::file) continue;
+        // Another sorter's move by copy in progress (or its leftover for the start-up
+        // clean-up): no e-mail of its own, and no name a delivery could take.
+        if (platform::is_temporary_name(entry->name)) continue;
         if (!folder) {
           if (!drop_) throw *drop.failure;
           folder.emplace(*drop_);  // read through the very handle files are moved from
