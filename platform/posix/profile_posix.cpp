@@ -235,9 +235,12 @@ Edit edit_of(const Plan& plan, std::string_view section, std::string_view key,
           (plan.ends_with_newline ? "" : "\r\n") + ("[" + std::string(section) + "]\r\n") + entry};
 }
 
-bool pwrite_all(int fd, const char* data, std::size_t size, uint64_t at) {
+// Runs a positioned read or write (::pread, ::pwrite) until all size bytes are done; false
+// when it fails or the file ends first (it shrank meanwhile).
+template <typename Io, typename Byte>
+bool positioned_all(Io io, int fd, Byte* data, std::size_t size, uint64_t at) {
   while (size > 0) {
-    const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(at));
+    const ssize_t n = io(fd, data, size, static_cast<off_t>(at));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     data += n;
@@ -247,17 +250,12 @@ bool pwrite_all(int fd, const char* data, std::size_t size, uint64_t at) {
   return true;
 }
 
-// Reads exactly size bytes at at; false when the file ends before (it shrank meanwhile).
+bool pwrite_all(int fd, const char* data, std::size_t size, uint64_t at) {
+  return positioned_all(::pwrite, fd, data, size, at);
+}
+
 bool pread_all(int fd, char* data, std::size_t size, uint64_t at) {
-  while (size > 0) {
-    const ssize_t n = ::pread(fd, data, size, static_cast<off_t>(at));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-    at += static_cast<uint64_t>(n);
-  }
-  return true;
+  return positioned_all(::pread, fd, data, size, at);
 }
 
 constexpr std::size_t kBlock = 1 << 15;
