@@ -58,7 +58,8 @@ struct Store {
   std::size_t delivered() const { return emails_in(store.root() / "MailBox" / "Tom" / "Inbox"); }
 
   // The sorter started on this store with args (kStore standing for its folder).
-  std::unique_ptr<ChildProcess> start(std::vector<std::string> args, const std::string& name) const {
+  std::unique_ptr<ChildProcess> start(std::vector<std::string> args,
+                                      const std::string& name) const {
     for (auto& a : args) {
       if (a == kStore) a = store.root().string();
     }
@@ -73,11 +74,11 @@ struct Store {
 struct ExitCase {
   const char* name;
   std::vector<std::string> args;
-  bool running_flag;        // Sorter.ini says a sorter runs before the start
+  bool running_flag;      // Sorter.ini says a sorter runs before the start
   int exit_code;
-  bool on_stdout;           // where the expected text is
+  bool on_stdout;         // where the expected text is
   std::string text;
-  std::size_t delivered;    // e-mails in Tom's Inbox afterwards
+  std::size_t delivered;  // e-mails in Tom's Inbox afterwards
 };
 
 TEST(SorterProgram, ExitCodesAndWhatTheUserSees) {
@@ -126,8 +127,8 @@ TEST_P(SorterStops, ExitsZeroAndTheNextStartGoesAhead) {
   store.set_running_flag();
   const auto sorter =
       store.start({"--store", kStore, "--interval", c.interval, "--run-anyway"}, "first");
-  ASSERT_TRUE(eventually([&] { return sorter->err().find("sorter: sorting") != std::string::npos; }))
-      << sorter->err();
+  const auto loaded = [&] { return sorter->err().find("sorter: sorting") != std::string::npos; };
+  ASSERT_TRUE(eventually(loaded)) << sorter->err();
   if (c.emails > 1) {
     // A round is under way once MailBank has lost its first e-mail.
     ASSERT_TRUE(eventually([&] { return store.waiting() < static_cast<std::size_t>(c.emails); }));
@@ -137,6 +138,8 @@ TEST_P(SorterStops, ExitsZeroAndTheNextStartGoesAhead) {
   EXPECT_NE(sorter->err().find("sorter: stopped"), std::string::npos) << sorter->err();
   EXPECT_FALSE(store.running_flag()) << read_text(store.store.root() / "Sorter.ini");
   EXPECT_EQ(store.waiting() + store.delivered(), static_cast<std::size_t>(c.emails));
+  // The long round ended between two files rather than at its end.
+  if (c.emails > 1) EXPECT_GT(store.waiting(), 0u);
 
   const auto next = store.start({"--store", kStore, "--once"}, "next");
   EXPECT_EQ(next->wait(std::chrono::seconds(60)), 0) << next->err();
