@@ -57,13 +57,6 @@ void make_lease_breaks_harmless() {
   });
 }
 
-// Throws the error of a failed open or fstat: the process's own shortage always as 67 or 7.
-[[noreturn]] void throw_open_error(int error) {
-  if (error == EMFILE || error == ENFILE) throw AutomationError(errnum::kTooManyFiles);
-  if (error == ENOMEM || error == ENOBUFS) throw AutomationError(errnum::kOutOfMemory);
-  throw_errno(error);
-}
-
 }  // namespace
 
 DropFile::DropFile(DropFile&& other) noexcept
@@ -192,13 +185,13 @@ DropOpenResult DropFolder::open(std::u16string_view name) const {
     const int error = errno;
     if (error == ENOENT || error == ENXIO) return {DropOpenStatus::gone, std::nullopt};
     if (error == ELOOP || error == EXDEV) return {DropOpenStatus::link, std::nullopt};
-    throw_open_error(error);
+    throw_errno(error);
   }
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
     const int error = errno;
     ::close(fd);
-    throw_open_error(error);
+    throw_errno(error);
   }
   return {DropOpenStatus::opened,
           DropFile(fd, facts_of(st), static_cast<uint64_t>(st.st_dev),

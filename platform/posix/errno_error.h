@@ -25,7 +25,8 @@ namespace platform {
     case EFBIG: throw AutomationError(errnum::kDiskFull);
     case EMFILE:
     case ENFILE: throw AutomationError(errnum::kTooManyFiles);
-    case ENOMEM: throw AutomationError(errnum::kOutOfMemory);
+    case ENOMEM:
+    case ENOBUFS: throw AutomationError(errnum::kOutOfMemory);
     case EIO: throw AutomationError(errnum::kDeviceIo);
     default: throw AutomationError(errnum::kPathFileAccess);
   }

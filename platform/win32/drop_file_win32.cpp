@@ -39,21 +39,6 @@ DropFileFacts facts_of(const BY_HANDLE_FILE_INFORMATION& info) {
   return facts;
 }
 
-// Throws the error of a failed open or query: the process's own shortage always as 67 or 7.
-[[noreturn]] void throw_open_error(DWORD error) {
-  switch (error) {
-    case ERROR_TOO_MANY_OPEN_FILES: throw AutomationError(errnum::kTooManyFiles);
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-    case ERROR_NO_SYSTEM_RESOURCES:
-    case ERROR_NONPAGED_SYSTEM_RESOURCES:
-    case ERROR_PAGED_SYSTEM_RESOURCES:
-    case ERROR_WORKING_SET_QUOTA:
-    case ERROR_COMMITMENT_LIMIT: throw AutomationError(errnum::kOutOfMemory);
-    default: throw_win32(error);
-  }
-}
-
 }  // namespace
 
 DropFile::DropFile(DropFile&& other) noexcept
@@ -185,13 +170,13 @@ DropOpenResult DropFolder::open(std::u16string_view name) const {
     if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY)) {
       return {DropOpenStatus::gone, std::nullopt};  // a folder now: not a file to sort
     }
-    throw_open_error(error);
+    throw_win32(error);
   }
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(h, &info)) {
     const DWORD error = GetLastError();
     CloseHandle(h);
-    throw_open_error(error);
+    throw_win32(error);
   }
   if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
     CloseHandle(h);

@@ -25,7 +25,12 @@ namespace platform {
     case ERROR_HANDLE_DISK_FULL: throw AutomationError(errnum::kDiskFull);
     case ERROR_TOO_MANY_OPEN_FILES: throw AutomationError(errnum::kTooManyFiles);
     case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY: throw AutomationError(errnum::kOutOfMemory);
+    case ERROR_OUTOFMEMORY:
+    case ERROR_NO_SYSTEM_RESOURCES:
+    case ERROR_NONPAGED_SYSTEM_RESOURCES:
+    case ERROR_PAGED_SYSTEM_RESOURCES:
+    case ERROR_WORKING_SET_QUOTA:
+    case ERROR_COMMITMENT_LIMIT: throw AutomationError(errnum::kOutOfMemory);
     case ERROR_NOT_READY: throw AutomationError(71);
     case ERROR_CRC:
     case ERROR_READ_FAULT:
