@@ -30,6 +30,17 @@
 namespace sorter::console {
 namespace {
 
+// Header names in lower case, as the console's requests carry them.
+std::map<std::string, std::string> lower_case_headers(const httplib::Headers& in) {
+  std::map<std::string, std::string> out;
+  for (const auto& [name, value] : in) {
+    std::string lower = name;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    out.emplace(std::move(lower), value);
+  }
+  return out;
+}
+
 Request to_request(const httplib::Request& in) {
   Request out;
   out.method = in.method;
@@ -43,11 +54,7 @@ Request to_request(const httplib::Request& in) {
       out.files[name] = UploadedFile{part.filename, part.content};
     }
   }
-  for (const auto& [name, value] : in.headers) {
-    std::string lower = name;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    out.headers.emplace(std::move(lower), value);
-  }
+  out.headers = lower_case_headers(in.headers);
   return out;
 }
 
@@ -181,15 +188,6 @@ void refuse_connection(int fd) {
   ::close(fd);
 }
 
-std::map<std::string, std::string> lower_case_headers(const httplib::Headers& in) {
-  std::map<std::string, std::string> out;
-  for (const auto& [name, value] : in) {
-    std::string lower = name;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    out.emplace(std::move(lower), value);
-  }
-  return out;
-}
 
 }  // namespace
 
