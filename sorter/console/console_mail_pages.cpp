@@ -69,25 +69,33 @@ std::optional<DecodedEmail> read_email(const StoreAccess& store, const StorePath
 
 }  // namespace
 
-// Moves one buffered e-mail into the Inbox with a fresh delivery stamp; the reason when not.
+// Writes the delivery time into a folder's stamp after an e-mail came in, never through a stamp
+// that is a link. The e-mail is delivered whether or not its stamp can be written, as in a round.
+static void stamp_delivery(Console::Impl& c, const StorePath& inbox) {
+  try {
+    const auto entries = c.view.entries(inbox);
+    const auto stamp = std::find_if(entries.begin(), entries.end(), [](const StoreEntry& e) {
+      return platform::fold_case(e.name) == platform::fold_case(kTimeStampName);
+    });
+    if (stamp != entries.end() && stamp->kind != EntryKind::file) return;
+    c.store.write_time_stamp(
+        child(inbox, stamp == entries.end() ? std::u16string(kTimeStampName) : stamp->name),
+        c.now());
+  } catch (const AutomationError&) {
+  }
+}
+
+// Moves one buffered e-mail into the Inbox, then stamps the Inbox, so that a release that does
+// not happen leaves the Inbox as it was; the reason when not.
 static std::optional<std::u16string> release_one(Console::Impl& c, const Mailbox& box,
                                                  const std::u16string& name) {
   if (!box.inbox) return u"the mailbox has no Inbox folder";
   if (name_taken(c.view, *box.inbox, name)) {
     return u"the Inbox already holds a file named " + quoted(name) + u"; nothing was replaced";
   }
-  // The Inbox or its stamp may have become a link since the page was listed: that, like any
-  // failure here, is this e-mail's answer, and the rest of a Release all goes on.
+  // The Inbox may have become a link since the page was listed: that, like any failure
+  // here, is this e-mail's answer, and the rest of a Release all goes on.
   try {
-    const auto entries = c.view.entries(*box.inbox);
-    const auto stamp = std::find_if(entries.begin(), entries.end(), [](const StoreEntry& e) {
-      return platform::fold_case(e.name) == platform::fold_case(kTimeStampName);
-    });
-    if (stamp == entries.end() || stamp->kind == EntryKind::file) {
-      c.store.write_time_stamp(
-          child(*box.inbox, stamp == entries.end() ? std::u16string(kTimeStampName) : stamp->name),
-          c.now());
-    }
     // A pupil may still be writing into their Buffer: the file is taken as a round takes one.
     const RoundOptions round;
     if (!c.store.move_settled(child(*box.buffer, name), child(*box.inbox, name),
@@ -100,6 +108,7 @@ static std::optional<std::u16string> release_one(Console::Impl& c, const Mailbox
     }
     return reason(e);
   }
+  stamp_delivery(c, *box.inbox);
   return std::nullopt;
 }
 

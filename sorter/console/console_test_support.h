@@ -1,20 +1,63 @@
 #pragma once
 // Test support for the console: a store in a temporary folder with the mailboxes ann and bob,
-// its log switched on, and a console over it; and the form token read off a page.
+// its log switched on, and a console over it that may be made to fail a change as a full disk
+// would; and the form token read off a page.
 
 #include <memory>
 #include <mutex>
 #include <regex>
 #include <string>
 
+#include "platform/automation_error.h"
 #include "sorter/console/console.h"
 #include "sorter/console/store_access.h"
 #include "sorter/engine/test_store.h"
 
 namespace sorter::console::testing {
 
+// The store with one kind of change failing: `failing` names it ("move", "remove",
+// "write_setting"), empty for none.
+class FaultyStore final : public StoreAccess {
+ public:
+  explicit FaultyStore(StoreAccess& real) : real_(real) {}
+  std::string failing;
+
+  std::vector<StoreEntry> list(const StorePath& f) const override { return real_.list(f); }
+  std::vector<std::uint8_t> read(const StorePath& f, std::size_t n, bool tail) const override {
+    return real_.read(f, n, tail);
+  }
+  void move(const StorePath& from, const StorePath& to) override {
+    fail("move");
+    real_.move(from, to);
+  }
+  bool move_settled(const StorePath& from, const StorePath& to, double s, double u) override {
+    fail("move");
+    return real_.move_settled(from, to, s, u);
+  }
+  void remove(const StorePath& f) override {
+    fail("remove");
+    real_.remove(f);
+  }
+  void write_time_stamp(const StorePath& f, double d) override { real_.write_time_stamp(f, d); }
+  std::u16string read_setting(const StorePath& f, std::u16string_view s, std::u16string_view k,
+                              std::u16string_view d) const override {
+    return real_.read_setting(f, s, k, d);
+  }
+  void write_setting(const StorePath& f, std::u16string_view s, std::u16string_view k,
+                     std::u16string_view v) override {
+    fail("write_setting");
+    real_.write_setting(f, s, k, v);
+  }
+
+ private:
+  void fail(std::string_view operation) const {
+    if (failing == operation) throw platform::AutomationError(platform::errnum::kDiskFull);
+  }
+  StoreAccess& real_;
+};
+
 struct ConsoleRig {
-  explicit ConsoleRig(const ConsoleOptions& options) : console(*access, lock, log, options) {
+  explicit ConsoleRig(const ConsoleOptions& options) : console(faulty, lock, log, options) {
     log.StartLogging(store.paths().log_file(), LogMode::kFile);
     store.add_mailbox("ann");
     store.add_mailbox("bob");
@@ -22,6 +65,7 @@ struct ConsoleRig {
 
   sorter::testing::TestStore store;
   std::unique_ptr<StoreAccess> access = open_local_store(testsupport::u16(store.root()));
+  FaultyStore faulty{*access};
   std::mutex lock;
   EventLog log{[] { return sorter::testing::kNow; }};
   Console console;
