@@ -15,8 +15,8 @@
 
 namespace sorter::console::testing {
 
-// The store with one kind of change failing: `failing` names it ("move", "remove",
-// "write_setting"), empty for none.
+// The store with one kind of change failing as on a full disk: `failing` names it ("move",
+// "remove", "write_setting"), empty for none.
 class FaultyStore final : public StoreAccess {
  public:
   explicit FaultyStore(StoreAccess& real) : real_(real) {}
@@ -26,18 +26,11 @@ class FaultyStore final : public StoreAccess {
   std::vector<std::uint8_t> read(const StorePath& f, std::size_t n, bool tail) const override {
     return real_.read(f, n, tail);
   }
-  void move(const StorePath& from, const StorePath& to) override {
-    fail("move");
-    real_.move(from, to);
+  void move(const StorePath& a, const StorePath& b) override { fail("move"), real_.move(a, b); }
+  bool move_settled(const StorePath& a, const StorePath& b, double s, double u) override {
+    return fail("move"), real_.move_settled(a, b, s, u);
   }
-  bool move_settled(const StorePath& from, const StorePath& to, double s, double u) override {
-    fail("move");
-    return real_.move_settled(from, to, s, u);
-  }
-  void remove(const StorePath& f) override {
-    fail("remove");
-    real_.remove(f);
-  }
+  void remove(const StorePath& f) override { fail("remove"), real_.remove(f); }
   void write_time_stamp(const StorePath& f, double d) override { real_.write_time_stamp(f, d); }
   std::u16string read_setting(const StorePath& f, std::u16string_view s, std::u16string_view k,
                               std::u16string_view d) const override {
@@ -45,8 +38,7 @@ class FaultyStore final : public StoreAccess {
   }
   void write_setting(const StorePath& f, std::u16string_view s, std::u16string_view k,
                      std::u16string_view v) override {
-    fail("write_setting");
-    real_.write_setting(f, s, k, v);
+    fail("write_setting"), real_.write_setting(f, s, k, v);
   }
 
  private:
