@@ -95,6 +95,7 @@ class SortingRound {
   bool monitoring() const { return monitoring_; }
   void set_monitoring(bool on) { monitoring_ = on; }
   const RoundReport& last_round() const { return report_; }
+  const RoundOptions& options() const { return options_; }
 
  private:
   struct Snapshot {

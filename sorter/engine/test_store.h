@@ -2,6 +2,8 @@
 // Test support for the engine: a mail store in a temporary folder, e-mail files written with
 // the library, a fixed clock, sorting rounds bound to the store, and the log read back as lines.
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -31,6 +33,13 @@ class TestStore {
     fs::create_directories(root() / "Error");
     fs::create_directories(root() / "MailBox");
   }
+  // Everything removed and the empty store laid out again, for the next row of a table.
+  void reset() const {
+    for (const auto& entry : fs::directory_iterator(root())) fs::remove_all(entry.path());
+    fs::create_directories(drop());
+    fs::create_directories(root() / "Error");
+    fs::create_directories(root() / "MailBox");
+  }
   const fs::path& root() const { return dir_.path(); }
   fs::path drop() const { return root() / "MailBank"; }
   StorePaths paths() const { return StorePaths(testsupport::u16(root())); }
@@ -56,6 +65,15 @@ class TestStore {
     return path;
   }
 
+  // The bytes of an e-mail as the library writes it, left nowhere in the store.
+  std::vector<uint8_t> mail_bytes(const std::u16string& from, const std::u16string& to,
+                                  const std::u16string& subject = u"Hello") const {
+    const fs::path path = drop_mail(".bytes.tmp", from, to, subject);
+    auto bytes = testsupport::read_bytes(path);
+    fs::remove(path);
+    return bytes;
+  }
+
   std::vector<std::string> log_lines() const {
     std::ifstream in(root() / "Error" / "SortErr.log", std::ios::binary);
     std::vector<std::string> lines;
@@ -72,14 +90,33 @@ class TestStore {
     for (const auto& line : log_lines()) entries.push_back(line.size() > 21 ? line.substr(21) : line);
     return entries;
   }
+  // The same in sorted order: a round takes files in the order the folder lists them.
+  std::vector<std::string> sorted_log_entries() const {
+    auto entries = log_entries();
+    std::sort(entries.begin(), entries.end());
+    return entries;
+  }
 
  private:
   testsupport::TempDir dir_;
 };
 
+// Options with every field given, so that no test's rounds rest on the product's defaults
+// (sorter/headless/options_test.cpp checks those): settling time, whether writers are asked
+// about, how old a file must be where they cannot be seen; a report repeated after an hour.
+inline constexpr RoundOptions round_options(double settle_seconds, bool ask_writers = true,
+                                            double unseen_writers_seconds = 0.0) {
+  RoundOptions options;
+  options.settle_seconds = settle_seconds;
+  options.repeat_seconds = 3600.0;
+  options.ask_writers = ask_writers;
+  options.unseen_writers_seconds = unseen_writers_seconds;
+  return options;
+}
+
 // Rounds that read a file as soon as they see it (where writers cannot be seen, once it is
 // unchanged since the round before) and repeat a report only after an hour.
-inline constexpr RoundOptions kNoSettling{0.0, 3600.0, true, 0.0};
+inline constexpr RoundOptions kNoSettling = round_options(0.0);
 
 // A round of a sorter on the store, logging into the store's SortErr.log and timed by now.
 inline std::unique_ptr<SortingRound> bound_round(const TestStore& store, EventLog& log,
@@ -110,6 +147,11 @@ class HookedReader final : public MailReader {
 
 inline MailReaderFactory hooked_reader(HookedReader::Hook hook) {
   return [hook = std::move(hook)] { return std::make_unique<HookedReader>(hook); };
+}
+
+// Dates the file's last write age ago (a negative age: in the future).
+inline void set_age(const fs::path& file, std::chrono::seconds age) {
+  fs::last_write_time(file, fs::file_time_type::clock::now() - age);
 }
 
 inline std::size_t file_count(const fs::path& folder) {
