@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "platform/codepage.h"
 #include "posix/best_fit_1252.h"
@@ -33,9 +34,24 @@ int to_1252_exact(char16_t c) {
   return -1;
 }
 
+bool is_1252(const char* name);
+
+// Whether iconv converts between UTF-16 and the code page name, both ways.
+bool iconv_knows(const char* name) {
+  for (const auto& [to, from] : {std::pair{name, "UTF-16LE"}, std::pair{"UTF-16LE", name}}) {
+    const iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    iconv_close(cd);
+  }
+  return true;
+}
+
+// The code page CORVANE_CODEPAGE names; none (Windows-1252) when it is unset, empty, or names
+// no code page iconv converts: its bytes would otherwise be the UTF-16 text itself.
 const char* configured_code_page() {
   const char* name = std::getenv("CORVANE_CODEPAGE");
-  return (name != nullptr && *name != '\0') ? name : nullptr;
+  if (name == nullptr || *name == '\0') return nullptr;
+  return (is_1252(name) || iconv_knows(name)) ? name : nullptr;
 }
 
 bool is_1252(const char* name) {
