@@ -92,8 +92,9 @@ std::string notice_of(const std::string& page) {
   return std::regex_search(page, m, notice) ? m[1].str() + ": " + m[2].str() : "";
 }
 
-std::string location(const Response& r) {
-  const auto it = r.headers.find("Location");
+// A header of an answer; empty when it has none.
+std::string header(const Response& r, const char* name) {
+  const auto it = r.headers.find(name);
   return it == r.headers.end() ? "" : it->second;
 }
 
@@ -143,12 +144,7 @@ class ConsoleTest : public ::testing::Test {
     r.params.emplace("token", kToken);
     const Response answer = send(r);
     EXPECT_EQ(answer.status, 303);
-    const auto set_cookie = answer.headers.find("Set-Cookie");
-    if (set_cookie == answer.headers.end()) {
-      ADD_FAILURE() << "no session cookie";
-      return answer;
-    }
-    cookie = set_cookie->second.substr(0, set_cookie->second.find(';'));
+    cookie = header(answer, "Set-Cookie").substr(0, header(answer, "Set-Cookie").find(';'));
     csrf = form_token(get("/").body);
     EXPECT_NE(csrf, "");
     return answer;
@@ -169,7 +165,7 @@ class ConsoleTest : public ::testing::Test {
   // The page the browser lands on after an action.
   std::string after(const Response& action) {
     EXPECT_EQ(action.status, 303) << action.body;
-    return location(action).empty() ? "" : get(location(action)).body;
+    return header(action, "Location").empty() ? "" : get(header(action, "Location")).body;
   }
 
   std::string log_text() { return read_all(store.root() / "Error" / "SortErr.log"); }
@@ -251,7 +247,7 @@ TEST_P(ConsoleAccess, IsRefusedAndChangesNothing) {
   const Response answer = send(r);
   EXPECT_EQ(answer.status, c.status);
   if (c.status == 303) {
-    EXPECT_EQ(location(answer), c.answer);
+    EXPECT_EQ(header(answer, "Location"), c.answer);
   } else {
     EXPECT_THAT(answer.body, HasSubstr(c.answer));
   }
@@ -279,8 +275,8 @@ bool live(ConsoleTest& t, const std::string& cookie) {
 TEST_F(ConsoleTest, EachLoginOpensAFreshStrictSessionAndLogoutEndsThatOne) {
   cookie = "corvane_console=planted";  // set by someone else: never taken over
   const Response login = log_in();
-  EXPECT_EQ(location(login), "/");
-  EXPECT_EQ(login.headers.find("Set-Cookie")->second,
+  EXPECT_EQ(header(login, "Location"), "/");
+  EXPECT_EQ(header(login, "Set-Cookie"),
             "corvane_console=secret999; Path=/; HttpOnly; SameSite=Strict");
   EXPECT_TRUE(csrf != "secret999" && csrf != kToken) << csrf;
   const std::string first_cookie = cookie, first_csrf = csrf;
@@ -289,18 +285,18 @@ TEST_F(ConsoleTest, EachLoginOpensAFreshStrictSessionAndLogoutEndsThatOne) {
 
   const std::string second_cookie = cookie;
   const Response logout = post("/logout");
-  EXPECT_EQ(location(logout), "/login");
-  EXPECT_EQ(logout.headers.find("Set-Cookie")->second,
+  EXPECT_EQ(header(logout, "Location"), "/login");
+  EXPECT_EQ(header(logout, "Set-Cookie"),
             "corvane_console=; Path=/; HttpOnly; SameSite=Strict; Max-Age=0");
   for (const std::string& refused : {second_cookie, "corvane_console=" + first_csrf,
-                                     std::string("corvane_console=planted")}) {
+                                     std::string("corvane_console=planted"), "x" + first_cookie}) {
     EXPECT_FALSE(live(*this, refused));
-    EXPECT_EQ(location(get("/")), "/login");
+    EXPECT_EQ(header(get("/"), "Location"), "/login");
     const Response change = post("/monitoring", {{"value", "on"}});
     EXPECT_EQ(change.status, 403);
     EXPECT_EQ(change.body, "Not logged in: open /login and give the access token.\n");
   }
-  EXPECT_TRUE(live(*this, first_cookie));
+  EXPECT_TRUE(live(*this, "theme=dark; " + first_cookie + "; lang=fr"));
   EXPECT_FALSE(fs::exists(store.root() / "Sorter.ini"));
   EXPECT_EQ(get("/").headers,
             (std::multimap<std::string, std::string>{
@@ -316,7 +312,7 @@ TEST_F(ConsoleTest, EachLoginOpensAFreshStrictSessionAndLogoutEndsThatOne) {
   const Response css = get("/style.css");
   EXPECT_EQ(css.status, 200);
   EXPECT_EQ(css.content_type, "text/css; charset=utf-8");
-  EXPECT_EQ(css.headers.find("Cache-Control")->second, "max-age=3600");
+  EXPECT_EQ(header(css, "Cache-Control"), "max-age=3600");
 }
 
 // A session lives twelve hours from its login by the console's clock; a clock put back by
@@ -408,7 +404,7 @@ TEST_F(ConsoleTest, WrongTokensSlowDownTheComputerThatSendsThem) {
   const Response held = try_token(kToken, "10.0.0.7");
   EXPECT_EQ(held.status, 429);
   EXPECT_THAT(held.body, HasSubstr("wait 1 seconds"));
-  EXPECT_EQ(held.headers.find("Retry-After")->second, "1");
+  EXPECT_EQ(header(held, "Retry-After"), "1");
   EXPECT_EQ(try_token(kToken, "10.0.0.8").status, 303) << "another computer";
 
   int waited = 0;
@@ -417,7 +413,7 @@ TEST_F(ConsoleTest, WrongTokensSlowDownTheComputerThatSendsThem) {
     ASSERT_EQ(try_token("wrong", "10.0.0.7").status, 403);
     const Response r = try_token("wrong", "10.0.0.7");
     ASSERT_EQ(r.status, 429);
-    waited = std::stoi(r.headers.find("Retry-After")->second);
+    waited = std::stoi(header(r, "Retry-After"));
   }
   EXPECT_EQ(waited, 60);
   clock_now += 30 * kSecond;
@@ -451,10 +447,8 @@ TEST_F(ConsoleTest, OverviewShowsDeliveryWaitingMailCountsAndLatestLogEntries) {
   EXPECT_THAT(page, HasSubstr("Delivery running"));
   EXPECT_THAT(page, HasSubstr("3 delivered, 1 to Error, 0 deleted, 2 waiting, 0 stuck"));
   EXPECT_THAT(page, HasSubstr("Monitoring off"));
-  EXPECT_THAT(page, HasSubstr("&lt;b&gt;waiting.eml"));
   EXPECT_THAT(page, HasSubstr("no sender information! &lt;img src=x&gt;"));
   EXPECT_THAT(page, Not(HasSubstr("<img src=x>")));
-  EXPECT_THAT(page, Not(HasSubstr("<b>waiting")));
   EXPECT_THAT(page, Not(HasSubstr("delivery seems to have stopped")));
 
   const auto old = fs::file_time_type::clock::now() - std::chrono::minutes(5);
@@ -745,7 +739,9 @@ const Answer kAnswers[] = {
      {"-MailBox/bob/Client.ini=" + kFlagged,
       "+MailBox/bob/Client.ini=[Other]\r\nkey=1\r\n[Errors]\r\nStatus=0\r\n"},
      kInfo + "cleared the error flag of mailbox \"bob\""},
-    {"flag_not_set", nullptr, "", "/mailboxes/clear-flag", {{"box", "bob"}},
+    {"flag_not_set",
+     [](ConsoleTest& t) { t.put("MailBox/bob/Client.ini", "[Errors]\r\nStatus=0\r\n"); }, "",
+     "/mailboxes/clear-flag", {{"box", "bob"}},
      "good: The error flag of bob was not set."},
     {"flag_not_written", flagged_bob, "write_setting", "/mailboxes/clear-flag", {{"box", "bob"}},
      "bad: The error flag of bob was not cleared: Disk full"},
@@ -847,7 +843,7 @@ TEST_P(ConsoleAnswer, NoticeSaysWhatChangedOnDisk) {
   const std::string page =
       c.action == "/monitoring" ? "/" : c.action.substr(0, c.action.find('/', 1));
   EXPECT_EQ(answer.status, 303);
-  EXPECT_EQ(location(answer), page);
+  EXPECT_EQ(header(answer, "Location"), page);
   EXPECT_EQ(notice_of(get(page).body), c.notice);
   EXPECT_EQ(notice_of(get(page).body), "") << "shown once";
   EXPECT_EQ(changed(before, files_of(store.root())), c.changes);
