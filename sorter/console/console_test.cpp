@@ -100,9 +100,7 @@ std::string header(const Response& r, const char* name) {
 
 class ConsoleTest : public ::testing::Test {
  public:
-  ~ConsoleTest() override {
-    if (writer >= 0) ::close(writer);
-  }
+  ~ConsoleTest() override { if (writer >= 0) ::close(writer); }
 
   ConsoleOptions options() {
     ConsoleOptions o;
@@ -120,29 +118,19 @@ class ConsoleTest : public ::testing::Test {
     return console.handle(r);
   }
   Response get(std::string path, Fields params = {}) {
-    Request r;
-    r.path = std::move(path);
-    r.params = std::move(params);
-    return send(std::move(r));
+    return send({.path = std::move(path), .params = std::move(params)});
   }
   // A form of the console's own page, sent as a browser sends it.
   Response post(std::string path, Fields params = {}) {
-    Request r;
-    r.method = "POST";
-    r.path = std::move(path);
-    r.params = std::move(params);
-    r.headers = {{"origin", "http://127.0.0.1:8080"}, {"host", "127.0.0.1:8080"}};
-    if (!csrf.empty()) r.params.emplace("csrf", csrf);
-    return send(std::move(r));
+    if (!csrf.empty()) params.emplace("csrf", csrf);
+    return send({.method = "POST", .path = std::move(path), .params = std::move(params),
+                 .headers = {{"origin", "http://127.0.0.1:8080"}, {"host", "127.0.0.1:8080"}}});
   }
 
   // Logs in with the token, keeping the new session's cookie and form token; answers the login.
   Response log_in() {
-    Request r;
-    r.method = "POST";
-    r.path = "/login";
-    r.params.emplace("token", kToken);
-    const Response answer = send(r);
+    const Response answer =
+        send({.method = "POST", .path = "/login", .params = {{"token", kToken}}});
     EXPECT_EQ(answer.status, 303);
     cookie = header(answer, "Set-Cookie").substr(0, header(answer, "Set-Cookie").find(';'));
     csrf = form_token(get("/").body);
@@ -165,7 +153,7 @@ class ConsoleTest : public ::testing::Test {
   // The page the browser lands on after an action.
   std::string after(const Response& action) {
     EXPECT_EQ(action.status, 303) << action.body;
-    return header(action, "Location").empty() ? "" : get(header(action, "Location")).body;
+    return get(header(action, "Location")).body;
   }
 
   std::string log_text() { return read_all(store.root() / "Error" / "SortErr.log"); }
@@ -191,8 +179,7 @@ struct Refused {
   std::string what;  // names the case
   std::string method;
   std::string path;
-  bool session;  // sent with the cookie of a session opened with the token
-  bool csrf;     // sent with the session's form token
+  bool session;  // sent with the cookie and form token of a session opened with the token
   Fields params;
   std::map<std::string, std::string> headers;
   int status;
@@ -204,32 +191,25 @@ void PrintTo(const Refused& c, std::ostream* os) { *os << c.method << ' ' << c.p
 const Fields kRelease{{"box", "ann"}, {"file", "a.eml"}};
 
 const Refused kRefused[] = {
-    {"page_root", "GET", "/", false, false, {}, {}, 303, "/login"},
-    {"page_mailboxes", "GET", "/mailboxes", false, false, {}, {}, 303, "/login"},
-    {"page_buffer", "GET", "/buffer", false, false, {}, {}, 303, "/login"},
-    {"page_errors", "GET", "/errors", false, false, {}, {}, 303, "/login"},
-    {"page_log", "GET", "/log", false, false, {}, {}, 303, "/login"},
-    {"page_lessons", "GET", "/lessons", false, false, {}, {}, 303, "/login"},
-    {"made_up_session", "GET", "/", false, false, {}, {{"cookie", "corvane_console=made-up"}}, 303,
-     "/login"},
-    {"token_empty", "POST", "/login", false, false, {{"token", ""}}, {}, 403, "not the console"},
-    {"token_wrong", "POST", "/login", false, false, {{"token", "wrong"}}, {}, 403,
+    {"page_mailboxes", "GET", "/mailboxes", false, {}, {}, 303, "/login"},
+    {"page_buffer", "GET", "/buffer", false, {}, {}, 303, "/login"},
+    {"page_errors", "GET", "/errors", false, {}, {}, 303, "/login"},
+    {"page_log", "GET", "/log", false, {}, {}, 303, "/login"},
+    {"page_lessons", "GET", "/lessons", false, {}, {}, 303, "/login"},
+    {"token_empty", "POST", "/login", false, {{"token", ""}}, {}, 403, "not the console"},
+    {"token_wrong", "POST", "/login", false, {{"token", "wrong"}}, {}, 403, "not the console"},
+    {"token_prefix", "POST", "/login", false, {{"token", "the-access-toke"}}, {}, 403,
      "not the console"},
-    {"token_prefix", "POST", "/login", false, false, {{"token", "the-access-toke"}}, {}, 403,
+    {"token_longer", "POST", "/login", false, {{"token", "the-access-tokenX"}}, {}, 403,
      "not the console"},
-    {"token_longer", "POST", "/login", false, false, {{"token", "the-access-tokenX"}}, {}, 403,
-     "not the console"},
-    {"change_without_session", "POST", "/buffer/release", false, false, kRelease, {}, 403,
-     "Not logged in"},
-    {"change_from_another_site", "POST", "/buffer/release", true, true, kRelease,
+    {"change_from_another_site", "POST", "/buffer/release", true, kRelease,
      {{"origin", "http://evil.example"}, {"host", "127.0.0.1:8080"}}, 403, "another site"},
-    {"login_from_another_site", "POST", "/login", false, false, {{"token", kToken}},
+    {"login_from_another_site", "POST", "/login", false, {{"token", kToken}},
      {{"origin", "http://evil.example"}, {"host", "127.0.0.1:8080"}}, 403, "another site"},
-    {"change_from_sandboxed_frame", "POST", "/buffer/release", true, true, kRelease,
+    {"change_from_sandboxed_frame", "POST", "/buffer/release", true, kRelease,
      {{"origin", "null"}, {"host", "127.0.0.1:8080"}}, 403, "another site"},
-    {"change_by_get", "GET", "/buffer/release", true, false, kRelease, {}, 405,
-     "Method not allowed"},
-    {"unknown_page", "GET", "/nothing", true, false, {}, {}, 404, "No such page"},
+    {"change_by_get", "GET", "/buffer/release", true, kRelease, {}, 405, "Method not allowed"},
+    {"unknown_page", "GET", "/nothing", true, {}, {}, 404, "No such page"},
 };
 
 class ConsoleAccess : public ConsoleTest, public ::testing::WithParamInterface<Refused> {};
@@ -238,12 +218,8 @@ TEST_P(ConsoleAccess, IsRefusedAndChangesNothing) {
   const Refused& c = GetParam();
   const fs::path file = buffered("ann", "a.eml", mail(u"bob", u"ann", u"Hi"));
   if (c.session) log_in();
-  Request r;
-  r.method = c.method;
-  r.path = c.path;
-  r.params = c.params;
-  r.headers = c.headers;
-  if (c.csrf) r.params.emplace("csrf", csrf);
+  Request r{.method = c.method, .path = c.path, .params = c.params, .headers = c.headers};
+  if (c.session) r.params.emplace("csrf", csrf);
   const Response answer = send(r);
   EXPECT_EQ(answer.status, c.status);
   if (c.status == 303) {
@@ -265,9 +241,7 @@ INSTANTIATE_TEST_SUITE_P(Requests, ConsoleAccess, ::testing::ValuesIn(kRefused),
 // Whether a cookie names a live session, for the pages and for the server's check before a body.
 bool live(ConsoleTest& t, const std::string& cookie) {
   t.cookie = cookie;
-  Request r;
-  r.headers["cookie"] = cookie;
-  const bool before_body = t.console.in_session(r);
+  const bool before_body = t.console.in_session({.headers = {{"cookie", cookie}}});
   EXPECT_EQ(before_body, t.get("/").status == 200) << cookie;
   return before_body;
 }
@@ -367,12 +341,10 @@ TEST_F(ConsoleTest, EveryFormCarriesTheSessionsTokenAndEveryChangeNeedsIt) {
                              "/lessons/show", "/lessons/import", "/logout"}) {
     for (const std::string& token : {std::string(), std::string("x"), csrf + "x", csrf.substr(1),
                                      other_csrf, cookie.substr(16), std::string(kToken)}) {
-      Request r;
-      r.method = "POST";
-      r.path = action;
-      r.params = {{"value", "on"}, {"box", "ann"}, {"file", "a.eml"}};
+      Request r{.method = "POST", .path = action,
+                .params = {{"value", "on"}, {"box", "ann"}, {"file", "a.eml"}},
+                .files = {{"csv", {"a.csv", "1,a,b,c\r\n"}}, {"lesson", {"l.dat", "x"}}}};
       if (!token.empty()) r.params.emplace("csrf", token);
-      r.files = {{"csv", {"a.csv", "1,a,b,c\r\n"}}, {"lesson", {"l.dat", "x"}}};
       const Response answer = send(r);
       EXPECT_EQ(answer.status, 403) << action << " with " << token;
       EXPECT_EQ(answer.body, "Refused: the form's token is missing or out of date. Reload the "
@@ -390,12 +362,8 @@ TEST_F(ConsoleTest, EveryFormCarriesTheSessionsTokenAndEveryChangeNeedsIt) {
 // a quiet hour are not affected.
 TEST_F(ConsoleTest, WrongTokensSlowDownTheComputerThatSendsThem) {
   const auto try_token = [&](const std::string& token, const std::string& from) {
-    Request r;
-    r.method = "POST";
-    r.path = "/login";
-    r.remote_address = from;
-    r.params.emplace("token", token);
-    return console.handle(r);
+    return console.handle(
+        {.method = "POST", .path = "/login", .params = {{"token", token}}, .remote_address = from});
   };
   for (int i = 0; i < LoginThrottle::kFreeFailures; ++i) {
     EXPECT_EQ(try_token("wrong", "10.0.0.7").status, 403) << i;
@@ -1031,12 +999,8 @@ TEST_F(ConsoleTest, LogIsNewestFirstAndFiltersByType) {
 TEST_F(ConsoleTest, LessonImportShowsTheImportersAnswerAndTheLesson) {
   log_in();
   const auto import = [&](const std::string& csv) {
-    Request r;
-    r.method = "POST";
-    r.path = "/lessons/import";
-    r.params.emplace("csrf", csrf);
-    r.files["csv"] = UploadedFile{"<week>.csv", csv};
-    return send(r);
+    return send({.method = "POST", .path = "/lessons/import", .params = {{"csrf", csrf}},
+                 .files = {{"csv", {"<week>.csv", csv}}}});
   };
   const Response ok = import("2,Ann,Hello,Hi <there>\r\n1,Bob,Re,Bye\r\n2,Cy,Again,More\r\n");
   EXPECT_EQ(ok.status, 200);
@@ -1059,11 +1023,8 @@ TEST_F(ConsoleTest, LessonFileIsShownLikeTheLessonDisplay) {
   step.Index = -3;
   lesson.steps = corvane::List<corvane::LessonStep>::sized(0, {step});
   const auto bytes = corvane::encode_record(lesson);
-  Request r;
-  r.method = "POST";
-  r.path = "/lessons/show";
-  r.params.emplace("csrf", csrf);
-  r.files["lesson"] = UploadedFile{"l.dat", std::string(bytes.begin(), bytes.end())};
+  Request r{.method = "POST", .path = "/lessons/show", .params = {{"csrf", csrf}},
+            .files = {{"lesson", {"l.dat", std::string(bytes.begin(), bytes.end())}}}};
   const std::string page = send(r).body;
   EXPECT_THAT(page, HasSubstr("[l.dat]\r\nSteps:\r\n\tIndex: -3\tChoices: \r\n_____"));
 
