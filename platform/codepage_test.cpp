@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -61,55 +61,38 @@ TEST(CodePage, ReplacesMissingCharactersWithSimilarOnesOrQuestionMark) {
 }
 
 #ifndef _WIN32
-// CORVANE_CODEPAGE set for one test, and restored.
-class CodePageSetting {
- public:
-  explicit CodePageSetting(const char* name) {
-    if (const char* old = std::getenv("CORVANE_CODEPAGE")) saved_ = old;
-    name ? ::setenv("CORVANE_CODEPAGE", name, 1) : ::unsetenv("CORVANE_CODEPAGE");
-  }
-  ~CodePageSetting() {
-    saved_ ? ::setenv("CORVANE_CODEPAGE", saved_->c_str(), 1) : ::unsetenv("CORVANE_CODEPAGE");
-  }
-  CodePageSetting(const CodePageSetting&) = delete;
-  CodePageSetting& operator=(const CodePageSetting&) = delete;
-
- private:
-  std::optional<std::string> saved_;
-};
-
 // Every spelling of Windows-1252 gives its own table (the unassigned bytes, the best fits, not
 // the system converter's ISO-8859-1 or its CP1252 without them); another code page goes
 // through the system's converter; a name it does not know leaves Windows-1252 in force.
 TEST(CodePage, TheConfiguredCodePage) {
   struct Row {
-    const char* setting;
+    const char* setting;  // CORVANE_CODEPAGE, unset for none
     std::string name;
     std::string bytes;    // ...
     std::u16string text;  // ... and their text, both ways
     std::u16string lacking;
     std::string written;  // what the code page writes for lacking
   };
-  const std::string cp1252 = "\x80\x81\x8D\x8F\x90\x9D\x9F\xE9";
-  const std::u16string text1252 = u"\u20AC\u0081\u008D\u008F\u0090\u009D\u0178\u00E9";
-  const Row rows[] = {
-      {nullptr, "windows-1252", cp1252, text1252, u"\u0142\u4E2D", "l?"},
-      {"", "windows-1252", cp1252, text1252, u"\u0142\u4E2D", "l?"},
-      {"cp1252", "cp1252", cp1252, text1252, u"\u0142\u4E2D", "l?"},
-      {"Windows-1252", "Windows-1252", cp1252, text1252, u"\u0142\u4E2D", "l?"},
-      {"1252", "1252", cp1252, text1252, u"\u0142\u4E2D", "l?"},
-      {"no-such-code-page", "windows-1252", cp1252, text1252, u"\u0142\u4E2D", "l?"},
+  std::vector<Row> rows = {
       {"ISO-8859-1", "ISO-8859-1", "\x80\x9F\xE9", u"\u0080\u009F\u00E9", u"\u20AC\u4E2D", "EUR?"},
       {"CP1250", "CP1250", "\xB3\x8A\xE9", u"\u0142\u0160\u00E9", u"\u4E2D", "?"},
   };
+  const std::pair<const char*, const char*> spellings[] = {
+      {nullptr, "windows-1252"}, {"", "windows-1252"}, {"cp1252", "cp1252"},
+      {"Windows-1252", "Windows-1252"}, {"1252", "1252"}, {"no-such-code-page", "windows-1252"}};
+  for (const auto& [setting, name] : spellings) {
+    rows.push_back({setting, name, "\x80\x81\x8D\x8F\x90\x9D\x9F\xE9",
+                    u"\u20AC\u0081\u008D\u008F\u0090\u009D\u0178\u00E9", u"\u0142\u4E2D", "l?"});
+  }
   for (const Row& row : rows) {
     SCOPED_TRACE(row.setting ? row.setting : "not set");
-    const CodePageSetting setting(row.setting);
+    row.setting ? ::setenv("CORVANE_CODEPAGE", row.setting, 1) : ::unsetenv("CORVANE_CODEPAGE");
     EXPECT_EQ(ansi_code_page_name(), row.name);
     EXPECT_EQ(from_ansi(row.bytes), row.text);
     EXPECT_EQ(to_ansi(row.text), row.bytes);
     EXPECT_EQ(to_ansi(row.lacking), row.written);
   }
+  ::unsetenv("CORVANE_CODEPAGE");  // the other tests' Windows-1252
 }
 #endif
 

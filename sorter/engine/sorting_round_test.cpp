@@ -665,22 +665,6 @@ class HandleLimit {
   rlimit saved_{};
 };
 
-// Every descriptor still free, taken until released.
-class AllHandlesTaken {
- public:
-  AllHandlesTaken() {
-    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fds_.push_back(fd);
-  }
-  ~AllHandlesTaken() {
-    for (const int fd : fds_) ::close(fd);
-  }
-  AllHandlesTaken(const AllHandlesTaken&) = delete;
-  AllHandlesTaken& operator=(const AllHandlesTaken&) = delete;
-
- private:
-  std::vector<int> fds_;
-};
-
 std::string mailbox_name(int i) { return "u" + std::to_string(10000 + i).substr(1); }
 
 // A school's worth of mailboxes under a low open-file limit: the round keeps only as many
@@ -717,10 +701,13 @@ TEST_F(RoundTest, EveryMailboxGetsItsMailUnderALowHandleLimit) {
 TEST_F(RoundTest, FilesThatCannotBeOpenedForWantOfHandlesWait) {
   for (const char* name : {"a.eml", "b.eml", "c.eml"}) store.drop_mail(name, u"ann", u"nobody");
   {
-    HandleLimit limit(256);
-    std::optional<AllHandlesTaken> taken;
-    round->set_stop_request([&taken] {
-      if (!taken) taken.emplace();  // after the first file, which opened the Error folder
+    std::optional<HandleLimit> none_free;
+    round->set_stop_request([&none_free] {
+      if (!none_free) {  // after the first file, which opened the Error folder
+        const int lowest_free = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        ::close(lowest_free);
+        none_free.emplace(static_cast<rlim_t>(lowest_free));
+      }
       return false;
     });
     tick();
