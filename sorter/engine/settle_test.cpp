@@ -22,7 +22,7 @@ struct SettleCase {
   const char* name;
   bool ask_writers;
   bool empty;         // created and closed without a byte
-  const char* after;  // "MailBank", "Inbox" or "Error"
+  const char* after;  // "MailBank", "Inbox", "Error" or "deleted"
   const char* later;  // after two more rounds, the file written an hour before
 };
 
@@ -32,7 +32,7 @@ struct SettleCase {
 TEST(LeaseFirstSettle, AFreshFileIsTakenAtOnceOnlyWhereItsWritersAreSeen) {
   const std::vector<SettleCase> cases = {
       {"complete, nobody writes it", true, false, "Inbox", "Inbox"},
-      {"empty, nobody writes it", true, true, "MailBank", "Error"},
+      {"empty, nobody writes it", true, true, "MailBank", "deleted"},
       {"complete, writers not seen", false, false, "MailBank", "Inbox"},
   };
   for (const SettleCase& c : cases) {
@@ -53,7 +53,7 @@ TEST(LeaseFirstSettle, AFreshFileIsTakenAtOnceOnlyWhereItsWritersAreSeen) {
     const auto where = [&]() -> std::string {
       if (fs::exists(file)) return "MailBank";
       if (fs::exists(bob / "Inbox" / "m.eml")) return "Inbox";
-      return fs::exists(store.root() / "Error" / "m.eml") ? "Error" : "gone";
+      return fs::exists(store.root() / "Error" / "m.eml") ? "Error" : "deleted";
     };
     round->DoRounds();
     EXPECT_EQ(where(), c.after);
