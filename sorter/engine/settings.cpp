@@ -47,12 +47,11 @@ std::optional<bool> text_to_boolean(std::u16string_view text) {
 }
 
 bool read_boolean_setting(std::u16string_view file, std::u16string_view section,
-                          std::u16string_view key, bool default_value) {
+                          std::u16string_view key) {
   try {
-    return text_to_boolean(ReadINI(file, section, key, default_value ? u"True" : u"False"))
-        .value_or(default_value);
+    return text_to_boolean(ReadINI(file, section, key, u"False")).value_or(false);
   } catch (const std::exception&) {
-    return default_value;
+    return false;
   }
 }
 
