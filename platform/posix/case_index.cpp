@@ -183,7 +183,7 @@ class NameWatch {
     if ((event.mask & (IN_CREATE | IN_MOVED_TO)) == 0 || event.len == 0) return;
     const uint32_t hash = folded_name_hash(std::string_view(event.name));
     for (CaseIndex* index : it->second) {
-      if (!index->stale_) index->names_.insert(hash);
+      if (!index->stale_) index->added(hash);
     }
   }
 
@@ -213,9 +213,19 @@ bool CaseIndex::may_hold(uint32_t hash) {
 }
 
 void CaseIndex::rebuild() {
-  names_.clear();
-  for_each_entry(dir_, [&](const std::string& name) { names_.insert(folded_name_hash(name)); });
+  names_ = HashSet32();  // its table too, which may have grown with names removed since
+  read_names_ = 0;
+  for_each_entry(dir_, [&](const std::string& name) {
+    names_.insert(folded_name_hash(name));
+    ++read_names_;
+  });
+  added_ = 0;
   stale_ = false;
+}
+
+void CaseIndex::added(uint32_t hash) {
+  names_.insert(hash);
+  if (++added_ > std::max(kRereadAfter, read_names_)) stale_ = true;
 }
 
 }  // namespace platform

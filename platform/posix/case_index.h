@@ -7,7 +7,9 @@
 // whole process, reports every name anyone adds to a watched folder, and each question first
 // takes in what was reported. So a name another program creates in another letter case after
 // the index was built is still seen. A hash is only a hint: a hit is confirmed by reading the
-// folder (names removed stay in the index and cost that read, nothing more).
+// folder (names removed stay in the index and cost that read, nothing more). So that names
+// removed do not pile up in an index kept for long, it is read from the folder again once more
+// names were added since it was read than it held then (and at least kRereadAfter).
 //
 // When no watch can be set (inotify missing or out of watches, no /proc, a network or FUSE
 // file system, where other clients' names go unreported) or events were lost,
@@ -55,14 +57,20 @@ class CaseIndex {
   // Whether names added by others are followed (for tests and diagnostics).
   bool watched() const { return wd_ >= 0; }
 
+  // Names added since the folder was read, beyond which it is read again (see above).
+  static constexpr std::size_t kRereadAfter = 256;
+
  private:
   friend class NameWatch;
   void rebuild();
+  void added(uint32_t hash);
 
   int dir_;
   int wd_ = -1;         // the inotify watch, or -1
   bool stale_ = true;   // the table must be read from the folder again
   HashSet32 names_;
+  std::size_t read_names_ = 0;  // how many names the folder held when it was read
+  std::size_t added_ = 0;       // names reported added since
 };
 
 }  // namespace platform

@@ -34,6 +34,10 @@ namespace platform {
 struct ConfinedFolder::Impl {
   int fd = -1;
   std::u16string path;
+  // The name folder() found it by in its parent (empty for a folder opened by its path).
+  std::string found_as;
+  // Device and inode, from the descriptor at the first question.
+  mutable std::optional<FolderIdentity> identity;
   // The folder's names in any letter case, made at the first lookup that misses the exact
   // spelling and kept current from then on (see case_index.h).
   mutable std::unique_ptr<CaseIndex> index;
@@ -149,8 +153,44 @@ ConfinedFolder ConfinedFolder::folder(std::u16string_view name) const {
     throw_errno(errno == ENOTDIR ? ENOENT : errno);
   }
   impl->path = child_path(entry->name);
+  impl->found_as = to_utf8(entry->name);
   return ConfinedFolder(std::move(impl));
 }
+
+FolderIdentity ConfinedFolder::identity() const {
+  if (!impl_->identity) {
+    struct stat st {};
+    if (::fstat(impl_->fd, &st) != 0) throw_errno(errno);
+    impl_->identity = FolderIdentity{static_cast<uint64_t>(st.st_dev),
+                                     static_cast<uint64_t>(st.st_ino)};
+  }
+  return *impl_->identity;
+}
+
+bool ConfinedFolder::still_in(const ConfinedFolder& parent, std::u16string_view name) const noexcept {
+  if (impl_->found_as.empty()) return false;
+  try {
+    const int dir = parent.impl_->fd;
+    struct stat st {};
+    // Found in another letter case: a folder of the exact spelling would be preferred now.
+    if (to_utf8(name) != impl_->found_as &&
+        (::fstatat(dir, to_utf8(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)) {
+      return false;
+    }
+    if (::fstatat(dir, impl_->found_as.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISDIR(st.st_mode)) {
+      return false;
+    }
+    return identity() == FolderIdentity{static_cast<uint64_t>(st.st_dev),
+                                        static_cast<uint64_t>(st.st_ino)};
+  } catch (...) {
+    return false;
+  }
+}
+
+bool ConfinedFolder::holds_folder_in_place() noexcept { return false; }
+
+bool ConfinedFolder::removes_files_held_open() noexcept { return true; }
 
 BinaryFile ConfinedFolder::open_file(std::u16string_view name) const {
   const auto entry = find(name);
@@ -418,15 +458,17 @@ int ConfinedFolder::remove_leftovers(const ConfinedFolder* source_folder) const 
     found += put_back_claims(source_folder->impl_->fd);
     source_folder->impl_->claims_put_back = true;  // not when the folder could not be read
   }
-  found += put_back_claims(impl_->fd);
+  // The folder's own claims and temporary files, from one reading of the folder.
   const std::string prefix = to_utf8(kTemporaryPrefix);
-  std::vector<std::string> temps;
-  std::unordered_map<ino_t, std::string> finals;  // inode -> a non-temporary name
-  for_each_entry(impl_->fd, [&](const std::string& n) {
-    if (n.compare(0, prefix.size(), prefix) == 0 && !claimed_name(n)) temps.push_back(n);
-  });
-  if (temps.empty()) return found;
   const int dir = impl_->fd;
+  std::vector<std::string> claims, temps;
+  for_each_entry(dir, [&](const std::string& n) {
+    if (n.compare(0, prefix.size(), prefix) == 0) (claimed_name(n) ? claims : temps).push_back(n);
+  });
+  for (const auto& claim : claims) rename_without_replacing(dir, claim, *claimed_name(claim));
+  found += static_cast<int>(claims.size());
+  if (temps.empty()) return found;
+  std::unordered_map<ino_t, std::string> finals;  // inode -> a non-temporary name
   for_each_entry(dir, [&](const std::string& n) {
     struct stat st {};
     if (n.compare(0, prefix.size(), prefix) != 0 &&

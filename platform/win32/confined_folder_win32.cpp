@@ -21,6 +21,10 @@ namespace platform {
 struct ConfinedFolder::Impl {
   HANDLE h = INVALID_HANDLE_VALUE;
   std::u16string path;
+  // The name folder() found it by in its parent (empty for a folder opened by its path).
+  std::u16string found_as;
+  // Volume serial number and file index, from the handle at the first question.
+  mutable std::optional<FolderIdentity> identity;
   // Whether a clean-up has put back the claims of moves out of this folder (remove_leftovers).
   bool claims_put_back = false;
   ~Impl() {
@@ -68,6 +72,11 @@ DWORD attributes_of(HANDLE h) {
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(h, &info)) throw_win32(GetLastError());
   return info.dwFileAttributes;
+}
+
+FolderIdentity identity_of(const BY_HANDLE_FILE_INFORMATION& info) {
+  return FolderIdentity{info.dwVolumeSerialNumber,
+                        (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
 }
 
 std::wstring temporary_name() {
@@ -205,8 +214,40 @@ ConfinedFolder ConfinedFolder::folder(std::u16string_view name) const {
   auto impl = std::make_unique<Impl>();
   impl->h = h.release();
   impl->path = path;
+  impl->found_as = entry->name;
   return ConfinedFolder(std::move(impl));
 }
+
+FolderIdentity ConfinedFolder::identity() const {
+  if (!impl_->identity) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(impl_->h, &info)) throw_win32(GetLastError());
+    impl_->identity = identity_of(info);
+  }
+  return *impl_->identity;
+}
+
+bool ConfinedFolder::still_in(const ConfinedFolder& parent, std::u16string_view name) const noexcept {
+  if (impl_->found_as.empty()) return false;
+  try {
+    const auto entry = parent.find(name);
+    if (!entry || entry->kind != EntryKind::folder || entry->name != impl_->found_as) return false;
+    Handle h(open_folder_handle(wide(parent.child_path(entry->name)), false));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (h.h == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(h.h, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      return false;
+    }
+    const FolderIdentity id = identity_of(info);
+    return id.file != 0 && identity() == id;  // 0: the file system numbers no folders
+  } catch (...) {
+    return false;
+  }
+}
+
+bool ConfinedFolder::holds_folder_in_place() noexcept { return true; }
+
+bool ConfinedFolder::removes_files_held_open() noexcept { return false; }
 
 BinaryFile ConfinedFolder::open_file(std::u16string_view name) const {
   const auto entry = find(name);

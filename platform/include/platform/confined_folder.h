@@ -28,8 +28,13 @@
 // Lookups in another letter case: Windows file systems ignore case themselves. On Linux a
 // handle indexes the folder's folded names at its first such lookup and keeps the index
 // current (inotify reports every name anyone adds later), so a name that someone else creates
-// in another letter case while the handle lives is still taken.
+// in another letter case while the handle lives is still taken, however long it lives.
+//
+// A handle kept for long (from one sorting round to the next) may no longer be what its name
+// holds: its owner may have renamed or removed the folder, or put a link or another folder in
+// its place. still_in() tells, cheaply, before such a handle is used again.
 
+#include <compare>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -58,6 +63,15 @@ bool is_temporary_name(std::u16string_view name);
 // without such file systems.
 enum class MoveMethod { automatic, link, copy, copy_checked_rename };
 
+// Which folder a handle holds, as the file system tells folders apart: device and inode on
+// POSIX, volume serial number and file index on Windows (file 0 where the file system numbers
+// no folders, as some network redirectors do: such identities tell nothing).
+struct FolderIdentity {
+  uint64_t volume = 0;
+  uint64_t file = 0;
+  auto operator<=>(const FolderIdentity&) const = default;
+};
+
 class ConfinedFolder {
  public:
   struct Entry {
@@ -83,6 +97,24 @@ class ConfinedFolder {
 
   // Opens the sub-folder name (any letter case). 76 when missing, 75 when a link or no folder.
   ConfinedFolder folder(std::u16string_view name) const;
+
+  // The folder this handle holds; throws when the system cannot tell.
+  FolderIdentity identity() const;
+
+  // For a handle that parent.folder(name) opened: whether that call would open this very
+  // folder now, that is, the folder was neither renamed nor removed, nor replaced by a link or
+  // another folder, and no folder of name's exact spelling came beside one found in another
+  // letter case. False also when it cannot be told. POSIX: one or two fstatat(2) calls.
+  bool still_in(const ConfinedFolder& parent, std::u16string_view name) const noexcept;
+
+  // Whether an open handle keeps its folder from being renamed or removed (Windows, see
+  // above). Such handles are best closed while idle, for the folders' owners could not rename
+  // or remove their folders meanwhile.
+  static bool holds_folder_in_place() noexcept;
+  // Whether delete_file() and remove_leftovers() can remove a file that this process holds
+  // open meanwhile, as a round holds the drop file it reads (Windows: no, that handle shares
+  // no deletion).
+  static bool removes_files_held_open() noexcept;
 
   // Opens the file name (any letter case) for reading and writing, creating it when missing
   // and never truncating it; 75 when it is a link or a folder.
