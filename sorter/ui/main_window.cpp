@@ -22,7 +22,8 @@ constexpr int kDesignedClientHeight = 376;
 constexpr UINT_PTR kTimerCheck = 1;   // tmrCheck: the sorting round
 constexpr UINT_PTR kTimerSplash = 2;  // tmrSplash: end of the loading period
 constexpr UINT_PTR kTimerTrayRetry = 3;
-constexpr UINT kCheckMs = 10000;
+constexpr UINT_PTR kTimerFollowUp = 4;  // rounds after an arrival while files wait
+constexpr UINT kFirstFollowUpMs = 250;
 constexpr UINT kSplashMs = 3000;
 constexpr UINT kTrayMessage = WM_APP + 1;
 
@@ -44,8 +45,10 @@ Extent bitmap_extent(HBITMAP bitmap) {
 
 }  // namespace
 
-MainWindow::MainWindow(HINSTANCE instance, StorePaths paths, MailReaderFactory readers)
-    : instance_(instance), engine_(std::move(paths), *this, std::move(readers)) {}
+MainWindow::MainWindow(HINSTANCE instance, StorePaths paths, MailReaderFactory readers,
+                       UINT check_ms)
+    : instance_(instance), engine_(std::move(paths), *this, std::move(readers)),
+      check_ms_(check_ms) {}
 
 MainWindow::~MainWindow() {
   if (window_) DestroyWindow(window_);
@@ -107,7 +110,7 @@ void MainWindow::load() {
   load_started_ = true;
   create_window();
   // Both timers count from the window's creation.
-  SetTimer(window_, kTimerCheck, kCheckMs, nullptr);
+  SetTimer(window_, kTimerCheck, check_ms_, nullptr);
   SetTimer(window_, kTimerSplash, kSplashMs, nullptr);
   if (engine_.load() || !window_) return;
   // A second copy whose unload was refused: its drop folder is not bound, so it does not sort,
@@ -143,7 +146,9 @@ void MainWindow::stopping() {
 void MainWindow::rounds_stopped() { stop_check_timer(); }
 
 void MainWindow::stop_check_timer() {
-  if (window_) KillTimer(window_, kTimerCheck);
+  if (!window_) return;
+  KillTimer(window_, kTimerCheck);
+  KillTimer(window_, kTimerFollowUp);
 }
 
 void MainWindow::round_ended() {
@@ -249,18 +254,56 @@ void MainWindow::on_timer(UINT_PTR id) {
   if (tray_ && tray_->on_timer(id)) return;
   if (id == kTimerSplash) {
     end_splash();
-  } else if (id == kTimerCheck && !in_tick_) {
-    // A round yields to the message loop once; a tick that falls due meanwhile is dropped.
-    in_tick_ = true;
-    try {
-      engine_.tick();
-    } catch (const std::exception& e) {
-      // No failure may leave the window procedure; the sorter keeps running.
-      engine_.log().LogEvent(u"Sorting round failed: " + platform::from_utf8(e.what()),
-                             EventType::kError);
-    }
-    in_tick_ = false;
+  } else if (id == kTimerCheck) {
+    run_round();
+  } else if (id == kTimerFollowUp && !in_tick_) {
+    run_round();
+    follow_up(false);
   }
+}
+
+// After an arrival's round the follow-ups start again from the shortest period; each one
+// doubles it, and they end when no file waits or the period reaches the timer's.
+void MainWindow::follow_up(bool after_arrival) {
+  const bool waiting = engine_.round().last_round().waiting > 0;
+  follow_up_ms_ = after_arrival ? kFirstFollowUpMs : follow_up_ms_ * 2;
+  if (!waiting || follow_up_ms_ >= check_ms_ || !window_) {
+    follow_up_ms_ = 0;
+    if (window_) KillTimer(window_, kTimerFollowUp);
+    return;
+  }
+  SetTimer(window_, kTimerFollowUp, follow_up_ms_, nullptr);
+}
+
+// A round yields to the message loop once; a tick that falls due meanwhile is dropped.
+void MainWindow::run_round() {
+  if (in_tick_) return;
+  in_tick_ = true;
+  try {
+    engine_.tick();
+  } catch (const std::exception& e) {
+    // No failure may leave the window procedure; the sorter keeps running.
+    engine_.log().LogEvent(u"Sorting round failed: " + platform::from_utf8(e.what()),
+                           EventType::kError);
+  }
+  in_tick_ = false;
+}
+
+HANDLE MainWindow::arrival_handle() {
+  platform::FolderWatch* watch = engine_.arrivals();
+  return watch ? reinterpret_cast<HANDLE>(watch->wait_handle()) : nullptr;
+}
+
+void MainWindow::on_arrival() {
+  platform::FolderWatch* watch = engine_.arrivals();
+  if (in_tick_ || !watch) return;
+  try {
+    if (!watch->take_arrivals()) return;
+  } catch (const std::exception&) {
+    // The watch failed; the round below shows the folder as it is.
+  }
+  run_round();
+  follow_up(true);
 }
 
 void MainWindow::end_splash() {

@@ -1,7 +1,8 @@
 #pragma once
 // The main window: loading screen for three seconds, then hidden; owner of the sorting timer,
 // the tray icon and its popup menu, the about box and the exit confirmation. The engine decides
-// what happens when; this window is its host on Windows.
+// what happens when; this window is its host on Windows. While delivery is instant, the message
+// loop also waits for the drop folder's watch and lets the window run a round on an arrival.
 
 #include <windows.h>
 
@@ -17,7 +18,9 @@ namespace sorter::ui {
 
 class MainWindow final : public EngineHost {
  public:
-  MainWindow(HINSTANCE instance, StorePaths paths, MailReaderFactory readers);
+  // check_ms: the sorting timer's period (ten seconds; tests take a longer one).
+  MainWindow(HINSTANCE instance, StorePaths paths, MailReaderFactory readers,
+             UINT check_ms = 10000);
   // The end of the window object: once loaded, the running flag is written "False".
   ~MainWindow() override;
   MainWindow(const MainWindow&) = delete;
@@ -29,6 +32,15 @@ class MainWindow final : public EngineHost {
   bool has_window() const { return window_ != nullptr; }
   // Shows the loaded window centred on the screen.
   void show();
+
+  // The drop folder's watch for the message loop to wait for; nullptr when delivery keeps to
+  // the sorting timer. on_arrival() takes what it announced and runs a round when a file
+  // arrived, as a tick of the timer does. Windows tells of a file's writes, not of its close:
+  // when that round leaves files waiting (one still open, most often), rounds follow after a
+  // quarter of a second and then twice as long each time, while files wait, up to the timer's
+  // period.
+  HANDLE arrival_handle();
+  void on_arrival();
 
   // EngineHost: the questions as modal boxes, the events on the window's own widgets.
   bool start_despite_running_flag() override;
@@ -47,6 +59,8 @@ class MainWindow final : public EngineHost {
   void stopping() override;        // the tray icon removed
 
   void show_busy(bool busy);  // hourglass (11) or default (0) pointer
+  void run_round();           // a tick of the engine, unless one runs already
+  void follow_up(bool after_arrival);  // the next follow-up round, or none
   void stop_check_timer();
 
   static LRESULT CALLBACK window_proc(HWND, UINT, WPARAM, LPARAM);
@@ -78,6 +92,8 @@ class MainWindow final : public EngineHost {
   bool load_started_ = false;
   bool developer_ = false;
   bool hourglass_ = false;
+  UINT check_ms_;
+  UINT follow_up_ms_ = 0;  // the follow-up timer's period; 0: none set
   bool in_tick_ = false;
   bool asking_ = false;
   bool terminated_ = false;

@@ -9,6 +9,7 @@
 #include "sorter/engine/lifecycle.h"
 #include "sorter/ui/com_mail_reader.h"
 #include "sorter/ui/main_window.h"
+#include "sorter/ui/message_loop.h"
 #include "sorter/ui/ui_text.h"
 
 namespace {
@@ -22,15 +23,6 @@ constexpr int32_t kInternalError = 51;  // "Internal error"
   MessageBoxW(nullptr, reinterpret_cast<const wchar_t*>(text.c_str()),
               sorter::ui::kLoadErrorTitle, sorter::ui::kLoadErrorStyle);
   ExitProcess(1);
-}
-
-int run_message_loop() {
-  MSG msg;
-  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-  return 0;
 }
 
 }  // namespace
@@ -48,5 +40,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     fail_load(platform::AutomationError(kInternalError, platform::from_utf8(error.what())));
   }
   window.show();
-  return window.has_window() ? run_message_loop() : 0;
+  if (!window.has_window()) return 0;
+  return sorter::ui::run_message_loop([&window] { return window.arrival_handle(); },
+                                      [&window] { window.on_arrival(); });
 }
