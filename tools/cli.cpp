@@ -9,6 +9,7 @@
 
 #include "corvane/lesson/lesson_display.h"
 #include "corvane/mail/debug_dump.h"
+#include "corvane/model/record_codec.h"
 #include "corvane/object_model/mail_object_model.h"
 #include "platform/automation_error.h"
 #include "platform/utf.h"
@@ -96,6 +97,19 @@ void require_regular_file_or_none(const std::string& file) {
   }
 }
 
+// The library reads a file that ends inside its record as if zero bytes followed, as the
+// sorter must; a dump of it would show fields the file does not hold. Texts convert back byte
+// for byte, so a record whose encoding is longer than the file was read from a cut file.
+template <Record R>
+void require_whole_record(const std::string& file, const R& record) {
+  std::error_code ec;
+  const std::uintmax_t size = fs::file_size(path_of(file), ec);
+  if (!ec && encode_record(record).size() > size) {
+    throw CommandError(file + ": cut short: the file ends after " + std::to_string(size) +
+                       " bytes, inside its record");
+  }
+}
+
 int dump_email(const ParsedArgs& a, std::ostream& out, std::ostream& err) {
   const std::string& file = a.positional[0];
   require_regular_file(file);
@@ -106,6 +120,7 @@ int dump_email(const ParsedArgs& a, std::ostream& out, std::ostream& err) {
         << platform::to_utf8(failure->description()) << '\n';
     return kExitFailed;
   }
+  require_whole_record(file, email);
   TextPrinter printer(out);
   write_email_dump(email, std::ref(printer));
   return kExitOk;
@@ -121,6 +136,7 @@ int dump_template(const ParsedArgs& a, std::ostream& out, std::ostream& err) {
         << '\n';
     return kExitFailed;
   }
+  require_whole_record(file, contents);
   TextPrinter printer(out);
   write_template_dump(contents, std::ref(printer));
   return kExitOk;
@@ -132,6 +148,7 @@ int show_lesson(const ParsedArgs& a, std::ostream& out, std::ostream&) {
   MailObjectModel model;
   const Text path = text_of(file);
   const EmailLesson lesson = model.OpenLesson(path);
+  require_whole_record(file, lesson);
   TextPrinter printer(out);
   write_lesson_display(path, lesson, std::ref(printer));
   return kExitOk;
@@ -174,15 +191,18 @@ const std::map<std::string, Command>& commands() {
   static const std::map<std::string, Command> table = {
       {"dump-email",
        {"usage: corvane dump-email FILE\n"
-        "Prints the debug text of the e-mail file FILE (UTF-8). The file must exist.\n",
+        "Prints the debug text of the e-mail file FILE (UTF-8). The file must exist and\n"
+        "hold a whole record.\n",
         {}, 1, dump_email}},
       {"dump-template",
        {"usage: corvane dump-template FILE\n"
-        "Prints the debug text of the template file FILE (UTF-8). The file must exist.\n",
+        "Prints the debug text of the template file FILE (UTF-8). The file must exist and\n"
+        "hold a whole record.\n",
         {}, 1, dump_template}},
       {"show-lesson",
        {"usage: corvane show-lesson FILE\n"
-        "Prints the display text of the lesson file FILE (UTF-8). The file must exist.\n",
+        "Prints the display text of the lesson file FILE (UTF-8). The file must exist and\n"
+        "hold a whole record.\n",
         {}, 1, show_lesson}},
       {"import-lesson",
        {"usage: corvane import-lesson CSV LESSON\n"

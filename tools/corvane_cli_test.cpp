@@ -1,27 +1,38 @@
+// The `corvane` tool as a user runs it: natively the built program (main included), under Wine
+// run_cli in-process. Each case pins the exit code, the exact output or the message, and what
+// the command leaves in a scratch folder.
+
 #include "tools/cli.h"
 
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
-
 #include <filesystem>
+#include <map>
+#include <optional>
+#include <regex>
 #include <sstream>
 
+#include "corvane/model/record_codec.h"
 #include "corvane/object_model/mail_object_model.h"
 #include "tests/support/temp_dir.h"
+#ifndef _WIN32
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tests/support/child_process.h"
+#endif
 
 namespace corvane::cli {
 namespace {
 
 namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+using testsupport::read_bytes;
 using testsupport::TempDir;
-using testsupport::u16;
 
 struct Result {
   int code;
@@ -30,10 +41,16 @@ struct Result {
 };
 
 Result run(const std::vector<std::string>& args) {
-  std::ostringstream out;
-  std::ostringstream err;
+#ifdef CORVANE_PROGRAM
+  TempDir outputs;
+  testsupport::ChildProcess tool(CORVANE_PROGRAM, args, outputs / "out", outputs / "err");
+  const int code = tool.wait(std::chrono::seconds(60));  // a bound against a hang only
+  return {code, tool.out(), tool.err()};
+#else
+  std::ostringstream out, err;
   const int code = run_cli(args, out, err);
   return {code, out.str(), err.str()};
+#endif
 }
 
 std::string utf8(const fs::path& p) {
@@ -42,184 +59,367 @@ std::string utf8(const fs::path& p) {
 }
 
 void write_text(const fs::path& path, const std::string& text) {
-  testsupport::write_bytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+  testsupport::write_bytes(path, Bytes(text.begin(), text.end()));
 }
 
-TEST(CorvaneCli, ArgumentErrorsExplainAndExit64) {
-  EXPECT_EQ(run({}).code, kExitUsage);
-  const Result unknown = run({"frobnicate"});
-  EXPECT_EQ(unknown.code, kExitUsage);
-  EXPECT_NE(unknown.err.find("unknown command 'frobnicate'"), std::string::npos);
-  EXPECT_EQ(run({"dump-email"}).code, kExitUsage);
-  EXPECT_EQ(run({"dump-email", "a", "b"}).code, kExitUsage);
-  EXPECT_EQ(run({"send", "drop", "--from", "A", "--to", "T", "--text", "x"}).code, kExitUsage);
-  EXPECT_EQ(run({"send", "drop", "--from"}).code, kExitUsage);
-  EXPECT_EQ(run({"send", "drop", "--from", "a", "--from", "b"}).code, kExitUsage);
-  const Result bad_option = run({"show-lesson", "x", "--colour", "red"});
-  EXPECT_EQ(bad_option.code, kExitUsage);
-  EXPECT_NE(bad_option.err.find("unknown option --colour"), std::string::npos);
+Bytes patched(Bytes bytes, std::size_t offset, const Bytes& with) {
+  std::copy(with.begin(), with.end(), bytes.begin() + static_cast<std::ptrdiff_t>(offset));
+  return bytes;
 }
 
-TEST(CorvaneCli, HelpForTheToolAndEachCommand) {
-  EXPECT_EQ(run({"--help"}).code, kExitOk);
-  for (const char* command :
-       {"dump-email", "dump-template", "show-lesson", "import-lesson", "send"}) {
-    const Result help = run({command, "--help"});
-    EXPECT_EQ(help.code, kExitOk);
-    EXPECT_NE(help.out.find(std::string("usage: corvane ") + command), std::string::npos);
-  }
-}
+// The folder every case starts from: good and damaged record files, lesson CSV files, an
+// empty drop folder MailBank and an empty store folder. "@" in a case is "<folder>/".
+class Scratch {
+ public:
+  Scratch() {
+    const Bytes m = encode_record(EmailMsg{{}, 0, u"Tom", u"Ann", u"Bob; Cy", u"Lunch \u00e0 midi",
+                                           {List<MsgText>::sized(0), {}}, {}, 45123.625});
+    const std::size_t texts = 37;  // the list header after the signature, flag and texts
+    put("mail.eml", m);
+    put("long.eml", [&] { Bytes b = m; b.insert(b.end(), {'t', 'a', 'i', 'l'}); return b; }());
+    put("cut.eml", Bytes(m.begin(), m.end() - 1));  // inside emDate
+    put("empty.eml", {});
+    put("to-length.eml", patched(m, 4, {0xFF, 0xFF}));
+    put("list-count.eml", patched(m, texts + 2, {0xFF, 0xFF, 0xFF, 0x7F}));
+    put("dimensions.eml", patched(m, texts, {2}));
 
-#ifdef CORVANE_WITH_CONSOLE
-TEST(CorvaneCli, ConsoleRefusesAMissingStoreOrAnAddressItCannotUse) {
-  TempDir dir;
-  EXPECT_EQ(run({"console", "--help"}).code, kExitOk);
-  const Result missing = run({"console", utf8(dir / "nothing")});
-  EXPECT_EQ(missing.code, kExitFailed);
-  EXPECT_NE(missing.err.find("no such folder"), std::string::npos);
-  const Result bad = run({"console", utf8(dir.path()), "--listen", "localhost:http"});
-  EXPECT_EQ(bad.code, kExitFailed);
-  EXPECT_NE(bad.err.find("address is PORT or ADDRESS:PORT"), std::string::npos);
-  EXPECT_FALSE(fs::exists(dir / "Error"));
-}
+    MsgPicture picture{u"logo.gif", 10, 20, kFalse, 1, List<Byte>::sized(0, {1, 2, 3})};
+    const Bytes t = encode_record(MsgContents{List<MsgText>::sized(0), {}});
+    const Bytes tp = encode_record(MsgContents{List<MsgText>::sized(0),
+                                               List<MsgPicture>::sized(-2, {picture})});
+    put("tmpl.tpl", tp);
+    put("cut.tpl", Bytes(tp.begin(), tp.end() - 1));
+    put("list-count.tpl", patched(t, 2, {0xFF, 0xFF, 0xFF, 0x7F}));
+
+    const LessonChoice choice{u"Hello", u"Hi", u"Ann"};
+    const Bytes l = encode_record(EmailLesson{
+        List<LessonStep>::sized(0, {LessonStep{List<LessonChoice>::sized(0, {choice}), 1}})});
+    put("lesson.les", l);
+    put("cut.les", Bytes(l.begin(), l.end() - 1));
+    put("dimensions.les", patched(l, 0, {2}));
+
+    write_text(dir_ / "lesson.csv", "1,Ann,Hi,Hello\r\n");
+    write_text(dir_ / "header.csv", "Step,From,Subject,Message\r\n");
+    write_text(dir_ / "notes.txt", "attached");
+    fs::create_directories(dir_ / "MailBank");
+    fs::create_directories(dir_ / "store");
+#ifndef _WIN32
+    ::mkfifo((dir_ / "fifo").c_str(), 0600);
 #endif
-
-TEST(CorvaneCli, ReadingCommandsRefuseMissingFilesWithoutCreatingThem) {
-  TempDir dir;
-  const std::string missing = utf8(dir / "missing.eml");
-  for (const char* command : {"dump-email", "dump-template", "show-lesson"}) {
-    const Result r = run({command, missing});
-    EXPECT_EQ(r.code, kExitFailed);
-    EXPECT_NE(r.err.find("no such file"), std::string::npos);
   }
-  EXPECT_FALSE(fs::exists(dir / "missing.eml"));
+
+  const fs::path& path() const { return dir_.path(); }
+
+  std::string expand(const std::string& text) const {
+    const char separator = static_cast<char>(fs::path::preferred_separator);
+    return std::regex_replace(text, std::regex("@"), utf8(dir_.path()) + separator);
+  }
+
+  // The entries, '/' separated, with the bytes of the regular files (a FIFO is not read).
+  std::map<std::string, std::optional<Bytes>> entries() const {
+    std::map<std::string, std::optional<Bytes>> found;
+    for (const auto& e : fs::recursive_directory_iterator(dir_.path())) {
+      found[fs::relative(e.path(), dir_.path()).generic_string()] =
+          e.is_regular_file() ? std::optional(read_bytes(e.path())) : std::nullopt;
+    }
+    return found;
+  }
+
+ private:
+  void put(const std::string& name, const Bytes& bytes) { testsupport::write_bytes(dir_ / name, bytes); }
+  TempDir dir_;
+};
+
+struct Case {
+  const char* name;
+  std::vector<std::string> args;
+  int exit_code;
+  std::string out;  // exact; ending in "...": its beginning; <sent>: the sent e-mail's path
+  std::string err;  // a piece of standard error; empty: nothing there
+  // The entries added, changed or gone, in order: "<stem>" stands for the sent e-mail's unique
+  // stem, "NAME=OTHER" is a file with the bytes of the scratch file OTHER.
+  std::vector<std::string> changed = {};
+};
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+bool matches(const std::string& pattern, const std::string& name) {
+  const std::string dots = std::regex_replace(pattern, std::regex("\\."), "\\.");
+  return std::regex_match(name, std::regex(std::regex_replace(dots, std::regex("<stem>"),
+                                                              "[0-9]{13}-[0-9a-f]{16}")));
 }
 
-TEST(CorvaneCli, DumpsNeverCrashOnDamagedFiles) {
-  TempDir dir;
-  write_text(dir / "damaged",
-             std::string("\x01\x02\x03\x00\xff\xff", 6) + std::string(40, '\x7f'));
-  EXPECT_NE(run({"dump-email", utf8(dir / "damaged")}).code, kExitUsage);
-  EXPECT_NE(run({"dump-template", utf8(dir / "damaged")}).code, kExitUsage);
-  EXPECT_NE(run({"show-lesson", utf8(dir / "damaged")}).code, kExitUsage);
-  EXPECT_EQ(run({"dump-email", utf8(dir.path())}).code, kExitFailed);
+class CorvaneTool : public ::testing::TestWithParam<Case> {};
+
+TEST_P(CorvaneTool, ExitCodeOutputAndFilesLeft) {
+  const Case& c = GetParam();
+  Scratch scratch;
+  const auto before = scratch.entries();
+  std::vector<std::string> args;
+  for (const auto& a : c.args) args.push_back(scratch.expand(a));
+  const Result r = run(args);
+  EXPECT_EQ(r.code, c.exit_code) << r.err;
+
+  const auto after = scratch.entries();
+  std::vector<std::string> changed;
+  for (const auto& [name, bytes] : after) {
+    if (!before.contains(name) || before.at(name) != bytes) changed.push_back(name);
+  }
+  for (const auto& [name, bytes] : before) {
+    if (!after.contains(name)) changed.push_back("gone: " + name);
+  }
+  ASSERT_EQ(changed.size(), c.changed.size()) << ::testing::PrintToString(changed);
+  std::string sent;
+  for (std::size_t i = 0; i < changed.size(); ++i) {
+    const auto same_as = c.changed[i].find('=');
+    EXPECT_TRUE(matches(c.changed[i].substr(0, same_as), changed[i])) << changed[i];
+    if (same_as != std::string::npos) {
+      EXPECT_EQ(after.at(changed[i]), before.at(c.changed[i].substr(same_as + 1)));
+    }
+    if (!changed[i].starts_with("MailBank/")) continue;
+    sent = utf8((scratch.path() / changed[i]).make_preferred());
+  }
+
+  std::string out = scratch.expand(c.out);
+  if (const auto at = out.find("<sent>"); at != std::string::npos) out.replace(at, 6, sent);
+  const std::size_t compared = out.ends_with("...") ? out.size() - 3 : std::string::npos;
+  EXPECT_EQ(r.out.substr(0, compared), out.substr(0, compared));
+  EXPECT_TRUE(c.err.empty() ? r.err.empty() : r.err.find(scratch.expand(c.err)) != r.err.npos)
+      << r.err;
 }
 
-TEST(CorvaneCli, ImportThenShowLesson) {
-  TempDir dir;
-  write_text(dir / "l.csv", "1,Ann,Hi,Hello\r\n");
-  EXPECT_EQ(run({"import-lesson", utf8(dir / "l.csv"), utf8(dir / "l.les")}).code, kExitOk);
-  const Result shown = run({"show-lesson", utf8(dir / "l.les")});
-  EXPECT_EQ(shown.code, kExitOk);
-  EXPECT_NE(shown.out.find("\tIndex: 1\tChoices: \r\n\t\tFrom: Ann\r\n"), std::string::npos);
+const std::string kUsage = "usage: corvane <command> [arguments]\n\ncommands:\n  dump-email FILE ...";
+const std::string kSendUsage =
+   "usage: corvane send DROP_FOLDER --from NAME --to NAME [--cc TEXT] --subject TEXT\n";
+std::vector<std::string> send_with(std::vector<std::string> more, const char* drop = "@MailBank") {
+  std::vector<std::string> args{"send", drop, "--from", "A", "--to", "T", "--subject", "S",
+                                "--text", "T"};
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
 }
+const std::string kTooLong(70000, 'x');  // longer than a record's text may be
 
-TEST(CorvaneCli, ImportOutcomes) {
-  TempDir dir;
-  write_text(dir / "header.csv", "Step,From,Subject,Message\r\n");
-  const Result rejected = run({"import-lesson", utf8(dir / "header.csv"), utf8(dir / "l.les")});
-  EXPECT_EQ(rejected.code, kExitFalse);
-  EXPECT_FALSE(fs::exists(dir / "l.les"));
+// clang-format off
+const Case kCases[] = {
+  {"Help", {"help"}, 0, kUsage},
+  {"DashDashHelp", {"--help"}, 0, kUsage},
+  {"DashH", {"-h"}, 0, kUsage},
+  {"DumpEmailHelp", {"dump-email", "--help"}, 0, "usage: corvane dump-email FILE\n..."},
+  {"DumpTemplateHelp", {"dump-template", "@x", "--help"}, 0, "usage: corvane dump-template FILE\n..."},
+  {"ShowLessonHelp", {"show-lesson", "--help"}, 0, "usage: corvane show-lesson FILE\n..."},
+  {"ImportHelp", {"import-lesson", "--help"}, 0, "usage: corvane import-lesson CSV LESSON\n..."},
+  {"SendHelp", {"send", "--help"}, 0, kSendUsage + "..."},
+  {"NoArguments", {}, 64, "", "usage: corvane <command> [arguments]\n"},
+  {"UnknownCommand", {"frobnicate"}, 64, "", "corvane: unknown command 'frobnicate'\nusage: corvane <"},
+  {"NoFile", {"dump-email"}, 64, "",
+   "corvane dump-email: expected 1 argument, got 0\nusage: corvane dump-email FILE\n"},
+  {"TwoFiles", {"dump-template", "@a", "@b"}, 64, "",
+   "corvane dump-template: expected 1 argument, got 2\nusage: corvane dump-template FILE\n"},
+  {"ImportOneFile", {"import-lesson", "@lesson.csv"}, 64, "",
+   "corvane import-lesson: expected 2 arguments, got 1\nusage: corvane import-lesson CSV LESSON\n"},
+  {"UnknownOption", {"show-lesson", "@lesson.les", "--colour", "red"}, 64, "",
+   "corvane show-lesson: unknown option --colour\nusage: corvane show-lesson FILE\n"},
+  {"OptionWithEquals", {"send", "@MailBank", "--from=A"}, 64, "",
+   "corvane send: unknown option --from=A\nusage: corvane send"},
+  {"OptionWithoutValue", {"send", "@MailBank", "--from"}, 64, "",
+   "corvane send: option --from needs a value\nusage:"},
+  {"MissingSubject", {"send", "@MailBank", "--from", "A", "--to", "T", "--text", "x"}, 64, "",
+   "corvane send: missing option --subject\n" + kSendUsage},
+  {"ToTwice", send_with({"--to", "Bob"}), 64, "", "corvane send: option --to given twice\n" + kSendUsage},
+  {"FromTwice", send_with({"--from", "Bob"}), 64, "", "corvane send: option --from given twice\n"},
+  {"AttachTwice", send_with({"--attach", "@a", "--attach", "@a"}), 64, "", "--attach given twice\n"},
+  {"MissingEmail", {"dump-email", "@none"}, 2, "", "corvane dump-email: @none: no such file\n"},
+  {"MissingTemplate", {"dump-template", "@none"}, 2, "", "corvane dump-template: @none: no such file\n"},
+  {"MissingLesson", {"show-lesson", "@none"}, 2, "", "corvane show-lesson: @none: no such file\n"},
+  {"FolderToDump", {"dump-email", "@MailBank"}, 2, "", "corvane dump-email: @MailBank: not a regular file\n"},
+  {"CutEmail", {"dump-email", "@cut.eml"}, 2, "",
+   "corvane dump-email: @cut.eml: cut short: the file ends after 58 bytes, inside its record\n"},
+  {"EmptyEmail", {"dump-email", "@empty.eml"}, 2, "", "@empty.eml: cut short: the file ends after 0 bytes"},
+  {"HugeTextLength", {"dump-email", "@to-length.eml"}, 2, "", "@to-length.eml: cut short"},
+  {"HugeListCount", {"dump-email", "@list-count.eml"}, 2, "",
+   "corvane: cannot read @list-count.eml: error 7: Out of memory: a list at byte 37 claims"},
+  {"TwoDimensions", {"dump-email", "@dimensions.eml"}, 2, "",
+   "corvane: cannot read @dimensions.eml: error 59: Bad record length: a list at byte 37 has 2"},
+  {"CutTemplate", {"dump-template", "@cut.tpl"}, 2, "", "corvane dump-template: @cut.tpl: cut short"},
+  {"HugeTemplateList", {"dump-template", "@list-count.tpl"}, 2, "",
+   "corvane: cannot read @list-count.tpl: OpenTemplate: "},
+  {"CutLesson", {"show-lesson", "@cut.les"}, 2, "", "corvane show-lesson: @cut.les: cut short"},
+  {"DamagedLesson", {"show-lesson", "@dimensions.les"}, 2, "",
+   "error 51620: Error Opening Lesson:\r\nBad record length"},
+  {"Email", {"dump-email", "@mail.eml"}, 0,
+   "Headers\r\n-------\r\nemCC: Bob; Cy\r\nemDate: 7/16/2023 3:00:00 PM\r\nemFrom: Ann\r\nPictures\r\n"
+   "\r\nTexts\r\n\r\nemSubject: Lunch \xC3\xA0 midi\r\nemTo: Tom\r\n"},
+  {"EmailWithAnOldTail", {"dump-email", "@long.eml"}, 0, "Headers\r\n-------\r\nemCC: Bob; Cy\r\n..."},
+  {"Template", {"dump-template", "@tmpl.tpl"}, 0,
+   "Pictures\r\n\t-2\r\n\tBorders: 1\r\n\tEditable: False\r\n\tFileName: logo.gif\r\n"
+   "\tValue cannot be displayed...\r\n\tX: 10\r\n\tY: 20\r\n\r\nTexts\r\n"},
+  {"Lesson", {"show-lesson", "@lesson.les"}, 0,
+   "[@lesson.les]\r\nSteps:\r\n\tIndex: 1\tChoices: \r\n\t\tFrom: Ann\r\n\t\tSubject: Hi\r\n"
+   "\t\tMessage: Hello\r\n_____\n"},
+  {"Import", {"import-lesson", "@lesson.csv", "@new.les"}, 0, "", "", {"new.les=lesson.les"}},
+  {"ImportMissingCsv", {"import-lesson", "@none.csv", "@new.les"}, 2, "", "error 53: File not found\n"},
+  {"ImportNoLessonLine", {"import-lesson", "@header.csv", "@new.les"}, 1, "",
+   "corvane: the lesson was not imported (a line of the CSV file is not a lesson line)\n"},
+  {"ImportIntoNoFolder", {"import-lesson", "@lesson.csv", "@x/new.les"}, 1, "",
+   "corvane: the lesson was not imported: Path not found\r\nCorvane.MailObjectModel\r\n76\n"},
+  {"ImportFromFolder", {"import-lesson", "@store", "@new.les"}, 2, "",
+   "corvane import-lesson: @store: not a regular file\n"},
+  {"Send", send_with({}), 0, "<sent>\n", "", {"MailBank/<stem>.eml"}},
+  {"SendIntoFolderWithSeparator", send_with({"--attach", "@notes.txt"}, "@MailBank/"), 0, "<sent>\n", "",
+   {"Attachments", "Attachments/<stem>-notes.txt=notes.txt", "MailBank/<stem>.eml"}},
+  {"SendWithAttachment", send_with({"--cc", "Cy", "--attach", "@notes.txt"}), 0, "<sent>\n", "",
+   {"Attachments", "Attachments/<stem>-notes.txt=notes.txt", "MailBank/<stem>.eml"}},
+  {"SendIntoNoFolder", send_with({}, "@none"), 2, "", "corvane send: drop folder @none does not exist\n"},
+  {"SendMissingAttachment", send_with({"--attach", "@none"}), 2, "",
+   "corvane send: attachment @none is not a readable file\n"},
+  {"SendFolderAsAttachment", send_with({"--attach", "@store"}), 2, "",
+   "corvane send: attachment @store is not a readable file\n"},
+  {"SendTextTooLong", send_with({"--cc", kTooLong}), 2, "", "corvane send: SaveEmail Error: \"Bad record"},
+  {"SendTextTooLongWithAttachment", send_with({"--cc", kTooLong, "--attach", "@notes.txt"}), 2, "",
+   "corvane send: SaveEmail Error:", {"Attachments"}},
+#ifndef _WIN32
+  {"FifoEmail", {"dump-email", "@fifo"}, 2, "", "corvane dump-email: @fifo: not a regular file\n"},
+  {"FifoTemplate", {"dump-template", "@fifo"}, 2, "", "corvane dump-template: @fifo: not a regular file\n"},
+  {"FifoLesson", {"show-lesson", "@fifo"}, 2, "", "corvane show-lesson: @fifo: not a regular file\n"},
+  {"DeviceToDump", {"dump-email", "/dev/null"}, 2, "", "corvane dump-email: /dev/null: not a regular file\n"},
+  {"ImportFromFifo", {"import-lesson", "@fifo", "@new.les"}, 2, "",
+   "corvane import-lesson: @fifo: not a regular file\n"},
+  {"ImportIntoFifo", {"import-lesson", "@lesson.csv", "@fifo"}, 2, "",
+   "corvane import-lesson: @fifo: not a regular file\n"},
+#endif
+#ifdef CORVANE_WITH_CONSOLE
+  {"ConsoleHelp", {"console", "--help"}, 0, "usage: corvane console STORE [--listen [ADDRESS:]PORT] ..."},
+  {"ConsoleNoStore", {"console"}, 64, "",
+   "corvane console: expected 1 argument, got 0\nusage: corvane console"},
+  {"ConsoleListenTwice", {"console", "@store", "--listen", "0", "--listen", "0"}, 64, "",
+   "corvane console: option --listen given twice\n"},
+  {"ConsoleMissingStore", {"console", "@none", "--token-file", "@t"}, 2, "",
+   "corvane console: @none: no such folder\n"},
+  {"ConsoleStoreIsAFile", {"console", "@mail.eml", "--token-file", "@t"}, 2, "",
+   "corvane console: @mail.eml: no such folder\n"},
+  {"ConsoleBadAddress", {"console", "@store", "--listen", "localhost:http", "--token-file", "@t"}, 2, "",
+   "corvane console: the console's address is PORT or ADDRESS:PORT, not \"localhost:http\"\n"},
+  {"ConsoleEmptyHostName", {"console", "@store", "--listen", "0", "--host", "a,,b"}, 2, "",
+   "corvane console: the console's names are NAME[,NAME...], not \"a,,b\"\n"},
+#endif
+};
+// clang-format on
 
-  write_text(dir / "ok.csv", "1,a,b,c\r\n");
-  const Result unwritable =
-      run({"import-lesson", utf8(dir / "ok.csv"), utf8(dir / "x" / "l.les")});
-  EXPECT_EQ(unwritable.code, kExitFalse);
-  EXPECT_NE(unwritable.err.find("Path not found"), std::string::npos);
+INSTANTIATE_TEST_SUITE_P(Commands, CorvaneTool, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
-  const Result missing = run({"import-lesson", utf8(dir / "none.csv"), utf8(dir / "l.les")});
-  EXPECT_EQ(missing.code, kExitFailed);
-  EXPECT_EQ(missing.err, "error 53: File not found\n");
-}
-
-TEST(CorvaneCli, SendWritesOneReadableEmailIntoTheDropFolder) {
+// The e-mail sent reads back through the library as the options describe it, with the copy of
+// the attachment beside the drop folder under the e-mail's stem; each send has its own name.
+TEST(CorvaneToolSend, WritesTheEmailTheOptionsDescribe) {
   TempDir dir;
   fs::create_directories(dir / "MailBank");
   write_text(dir / "notes.txt", "attached");
-  const Result sent = run({"send", utf8(dir / "MailBank"), "--from", "Ann", "--to", "Tom",
-                           "--cc", "Cid", "--subject", "Hi \xC3\xA9", "--text", "Hello",
-                           "--attach", utf8(dir / "notes.txt")});
-  ASSERT_EQ(sent.code, kExitOk) << sent.err;
-  std::vector<fs::path> files;
-  for (const auto& entry : fs::directory_iterator(dir / "MailBank")) files.push_back(entry.path());
-  ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(sent.out, utf8(files[0]) + "\n");
-  EXPECT_EQ(files[0].extension(), ".eml");
-  EXPECT_FALSE(fs::exists(dir / ".corvane-tmp"));
-
-  MailObjectModel model;
-  const auto [email, failure] = model.OpenEmail(u16(files[0]));
+  const Result sent = run({"send", utf8(dir / "MailBank"), "--from", "Ann", "--to", "Tom", "--cc",
+                           "Cid", "--subject", "Hi \xC3\xA9", "--text", "Hello", "--attach",
+                           utf8(dir / "notes.txt")});
+  ASSERT_EQ(sent.code, 0) << sent.err;
+  const fs::path file(sent.out.substr(0, sent.out.size() - 1));
+  const auto [email, failure] = MailObjectModel().OpenEmail(testsupport::u16(file));
   ASSERT_FALSE(failure);
-  EXPECT_EQ(email.emFrom, u"Ann");
-  EXPECT_EQ(email.emTo, u"Tom");
-  EXPECT_EQ(email.emCC, u"Cid");
-  EXPECT_EQ(email.emSubject, u"Hi \u00e9");
-  EXPECT_EQ(email.emMsg.Texts.at(0).Value, u"Hello");
-  EXPECT_GT(email.emDate, 40000.0);
-  const fs::path copy(email.emAttachments.FilePath);
-  EXPECT_EQ(copy.parent_path(), dir / "Attachments");
-  EXPECT_EQ(testsupport::read_bytes(copy), testsupport::read_bytes(dir / "notes.txt"));
-
-  const Result second = run({"send", utf8(dir / "MailBank"), "--from", "A", "--to", "T",
-                             "--subject", "S", "--text", "T"});
-  EXPECT_EQ(second.code, kExitOk);
-  EXPECT_NE(second.out, sent.out);
+  MsgText box;
+  box.Width = 400;
+  box.Height = 300;
+  box.Font = {u"Arial", u"0", kFalse, kFalse, kFalse, kFalse, 10, 400};
+  box.Value = u"Hello";
+  const fs::path copy = dir / "Attachments" / (file.stem().string() + "-notes.txt");
+  const EmailMsg expected{{'C', 'V', '1'}, 0, u"Tom", u"Ann", u"Cid", u"Hi \u00e9",
+                          {List<MsgText>::sized(0, {box}), {}}, {testsupport::u16(copy)},
+                          email.emDate};
+  EXPECT_EQ(email, expected);
+  EXPECT_GT(email.emDate, 45000.0);  // today, not the empty date
+  EXPECT_EQ(read_bytes(copy), read_bytes(dir / "notes.txt"));
+  EXPECT_NE(run(send_with({}, utf8(dir / "MailBank").c_str())).out, sent.out);
 }
 
-TEST(CorvaneCli, SendRefusesAMissingDropFolderOrAttachment) {
-  TempDir dir;
-  const Result no_folder = run({"send", utf8(dir / "MailBank"), "--from", "A", "--to", "T",
-                                "--subject", "S", "--text", "T"});
-  EXPECT_EQ(no_folder.code, kExitFailed);
-  EXPECT_NE(no_folder.err.find("does not exist"), std::string::npos);
-  fs::create_directories(dir / "MailBank");
-  const Result no_file = run({"send", utf8(dir / "MailBank"), "--from", "A", "--to", "T",
-                              "--subject", "S", "--text", "T", "--attach", utf8(dir / "nope")});
-  EXPECT_EQ(no_file.code, kExitFailed);
-  EXPECT_TRUE(fs::is_empty(dir / "MailBank"));
-}
-
-#ifndef _WIN32
-// A FIFO would block the reading commands for ever: they refuse it, as any file that is not
-// a regular one, before opening it.
-TEST(CorvaneCli, CommandsRefuseWhatIsNotARegularFile) {
-  TempDir dir;
-  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-  write_text(dir / "l.csv", "1,Ann,Hi,Hello\r\n");
-  const std::string fifo = utf8(dir / "fifo");
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"dump-email", fifo}, {"dump-template", fifo}, {"show-lesson", fifo},
-           {"dump-email", "/dev/null"}, {"import-lesson", fifo, utf8(dir / "l.les")},
-           {"import-lesson", utf8(dir / "l.csv"), fifo}}) {
-    const Result r = run(args);
-    EXPECT_EQ(r.code, kExitFailed) << args[0] << " " << args[1];
-    EXPECT_NE(r.err.find(": not a regular file"), std::string::npos) << r.err;
-  }
-  EXPECT_FALSE(fs::exists(dir / "l.les"));
-}
-
-// The attachment's copy is cut short by the file-size limit, as by a full disk: nothing is
+#ifdef CORVANE_PROGRAM
+// The copy of the attachment is cut short by the file-size limit, as by a full disk: nothing is
 // left under any name, and no e-mail is sent.
-TEST(CorvaneCli, SendLeavesNoCutAttachmentBehind) {
+TEST(CorvaneToolSend, LeavesNoCutAttachmentBehind) {
   TempDir dir;
   fs::create_directories(dir / "MailBank");
   write_text(dir / "big.bin", std::string(256 * 1024, 'b'));
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{64 * 1024, 64 * 1024};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    const Result r = run({"send", utf8(dir / "MailBank"), "--from", "A", "--to", "T",
-                          "--subject", "S", "--text", "T", "--attach", utf8(dir / "big.bin")});
-    ::_exit(r.code);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), kExitFailed);
+  rlimit saved{};
+  ::getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit small = saved;
+  small.rlim_cur = 64 * 1024;
+  ::signal(SIGXFSZ, SIG_IGN);  // inherited: the tool's write fails instead of killing it
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  testsupport::ChildProcess tool(CORVANE_PROGRAM, send_with({"--attach", utf8(dir / "big.bin")},
+                                 utf8(dir / "MailBank").c_str()), dir / "out", dir / "err");
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ::signal(SIGXFSZ, SIG_DFL);
+  EXPECT_EQ(tool.wait(std::chrono::seconds(60)), 2);
+  EXPECT_TRUE(tool.err().starts_with("corvane send: ")) << tool.err();
   EXPECT_TRUE(fs::is_empty(dir / "MailBank"));
   EXPECT_TRUE(!fs::exists(dir / "Attachments") || fs::is_empty(dir / "Attachments"));
+  EXPECT_FALSE(fs::exists(dir / ".corvane-tmp"));
+}
+#endif
+
+#if defined(CORVANE_PROGRAM) && defined(CORVANE_WITH_CONSOLE)
+// The status line answered to a GET on the loopback port.
+std::string status_line(int port, const std::string& target) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+  const std::string request =
+      "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n";
+  char answer[64] = {};
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::write(fd, request.data(), request.size()) > 0) {
+    (void)!::read(fd, answer, sizeof answer - 1);
+  }
+  ::close(fd);
+  const std::string text(answer);
+  return text.substr(0, text.find("\r\n"));
+}
+
+// The console as a program: it tells its address and token once it serves, keeps the token in
+// a file only its user reads, serves the store, and ends with exit 0 on SIGTERM.
+TEST(CorvaneToolConsole, ServesTheStoreUntilSigterm) {
+  TempDir dir;
+  const std::string token_file = utf8(dir / "token");
+  testsupport::ChildProcess console(
+      CORVANE_PROGRAM, {"console", utf8(dir.path()), "--listen", "127.0.0.1:0", "--token-file",
+                        token_file}, dir / "out", dir / "err");
+  ASSERT_TRUE(testsupport::eventually([&] { return console.out().ends_with("stops it\n"); }))
+      << console.err();
+  std::smatch told;
+  const std::string out = console.out();
+  ASSERT_TRUE(std::regex_match(out, told, std::regex(
+      "store console for " + utf8(dir.path()) + " at http://127\\.0\\.0\\.1:([0-9]+)/\n"
+      "access token ([0-9a-f]{32}) \\(kept in " + token_file + "\\)\nCtrl-C stops it\n")))
+      << out;
+  EXPECT_EQ(testsupport::read_text(token_file), told[2].str() + "\n");
+  struct stat token {};
+  ASSERT_EQ(::stat(token_file.c_str(), &token), 0);
+  EXPECT_EQ(token.st_mode & 0777, 0600u);
+  EXPECT_EQ(status_line(std::stoi(told[1]), "/login"), "HTTP/1.1 200 OK");
+  console.signal(SIGTERM);
+  EXPECT_EQ(console.wait(), 0);
+  EXPECT_EQ(console.err(), "");
+}
+
+// Without --listen the console takes the loopback port 8080, never an address pupils reach: it
+// serves there, or says it cannot when that port is taken.
+TEST(CorvaneToolConsole, ListensOnLoopback8080ByDefault) {
+  TempDir dir;
+  testsupport::ChildProcess console(
+      CORVANE_PROGRAM, {"console", utf8(dir.path()), "--token-file", utf8(dir / "token")},
+      dir / "out", dir / "err");
+  const auto told = [&] { return console.out().ends_with("stops it\n"); };
+  ASSERT_TRUE(testsupport::eventually([&] { return told() || !console.err().empty(); }));
+  if (told()) {
+    EXPECT_NE(console.out().find(" at http://127.0.0.1:8080/\n"), std::string::npos);
+    console.signal(SIGTERM);
+    EXPECT_EQ(console.wait(), 0);
+  } else {
+    EXPECT_EQ(console.wait(), 2);
+    EXPECT_EQ(console.err(), "corvane console: cannot listen on 127.0.0.1:8080\n");
+  }
 }
 #endif
 

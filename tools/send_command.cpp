@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "platform/clock.h"
+#include "platform/file_system.h"
 #include "platform/utf.h"
 
 namespace corvane::cli {
@@ -45,8 +46,9 @@ fs::path checked_drop_folder(const fs::path& given) {
   return folder;
 }
 
-void attach(MailObjectModel& model, const fs::path& source, const fs::path& folder,
-            const std::string& stem, EmailMsg& email) {
+// Copies the attachment and records the copy in the e-mail; returns the copy's path.
+fs::path attach(MailObjectModel& model, const fs::path& source, const fs::path& folder,
+                const std::string& stem, EmailMsg& email) {
   std::error_code ec;
   if (!fs::is_regular_file(source, ec)) {
     throw CommandError("attachment " + utf8_of(source) + " is not a readable file");
@@ -73,6 +75,28 @@ void attach(MailObjectModel& model, const fs::path& source, const fs::path& fold
     throw CommandError("attachment " + utf8_of(copy) + ": " + ec.message());
   }
   email.emAttachments.FilePath = u16_of(copy);
+  return copy;
+}
+
+// Saves the e-mail in the staging folder beside the drop folder and moves it, complete, into
+// the drop folder without replacing anything. The staged file goes on every path, and the
+// staging folder with it once empty (another sender may be using it).
+void save_into(MailObjectModel& model, const EmailMsg& email, const fs::path& staging,
+               const fs::path& target) {
+  fs::create_directories(staging);
+  const fs::path temporary = staging / target.filename();
+  std::error_code ignored;
+  try {
+    if (!model.SaveEmail(u16_of(temporary), email)) {
+      throw CommandError(platform::to_utf8(model.ErrorString()));
+    }
+    platform::move_file_no_replace(u16_of(temporary), u16_of(target));
+  } catch (...) {
+    fs::remove(temporary, ignored);
+    fs::remove(staging, ignored);
+    throw;
+  }
+  fs::remove(staging, ignored);
 }
 
 }  // namespace
@@ -102,23 +126,19 @@ fs::path send_email(MailObjectModel& model, const SendRequest& request) {
   const fs::path store = drop.parent_path();
   const std::string stem = unique_stem();
   EmailMsg email = email_for(request);
-  if (request.attachment) attach(model, *request.attachment, store / "Attachments", stem, email);
-
-  const fs::path staging = store / ".corvane-tmp";
-  fs::create_directories(staging);
-  const fs::path temporary = staging / (stem + ".eml");
+  std::optional<fs::path> copy;
+  if (request.attachment) {
+    copy = attach(model, *request.attachment, store / "Attachments", stem, email);
+  }
   const fs::path target = drop / (stem + ".eml");
-  std::error_code ignored;
-  if (!model.SaveEmail(u16_of(temporary), email)) {
-    fs::remove(temporary, ignored);
-    throw CommandError(platform::to_utf8(model.ErrorString()));
+  try {
+    save_into(model, email, store / ".corvane-tmp", target);
+  } catch (...) {
+    // No e-mail records the copy: it must not stay behind in the shared folder.
+    std::error_code ignored;
+    if (copy) fs::remove(*copy, ignored);
+    throw;
   }
-  if (fs::exists(target)) {
-    fs::remove(temporary, ignored);
-    throw CommandError(utf8_of(target) + " exists already");
-  }
-  fs::rename(temporary, target);
-  fs::remove(staging, ignored);  // only when empty: another sender may be using it
   return target;
 }
 

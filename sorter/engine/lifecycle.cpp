@@ -25,6 +25,10 @@ bool running_flag_set(const StorePaths& paths) {
   return read_boolean_setting(paths.settings_file(), u"Persistance", u"running");
 }
 
+bool instant_delivery_set(const StorePaths& paths) {
+  return read_boolean_setting(paths.settings_file(), u"Delivery", u"instant", true);
+}
+
 bool start_up(const StorePaths& paths, EngineHost& host) {
   if (!running_flag_set(paths)) return true;
   try {
@@ -67,8 +71,37 @@ bool SorterEngine::load() {
   }
   remove_store_leftovers(paths_);  // of moves and rewrites a crash interrupted
   round_.bind(drop_folder_);
+  watch_arrivals();
   host_.loaded();
   return true;
+}
+
+void SorterEngine::watch_arrivals() {
+  if (!instant_allowed_ || !instant_delivery_set(paths_)) {
+    host_.arrivals_watched(false, {});
+    return;
+  }
+  try {
+    arrivals_.emplace(drop_folder_);
+  } catch (const platform::AutomationError& e) {
+    unwatched_ = u"The drop folder \"" + drop_folder_ +
+                 u"\" cannot be watched for arriving files: " + e.description() +
+                 u". Files are sorted at each tick only.";
+    host_.arrivals_watched(false, unwatched_);
+    return;
+  }
+  host_.arrivals_watched(true, {});
+}
+
+// A folder removed or renamed took its watch along: the folder at the name now is watched,
+// once there is one again.
+void SorterEngine::keep_watching() {
+  if (!arrivals_ || arrivals_->watching()) return;
+  try {
+    *arrivals_ = platform::FolderWatch(drop_folder_);
+  } catch (const platform::AutomationError&) {
+    // Tried again after the next round; the round itself says what is wrong with the folder.
+  }
 }
 
 void SorterEngine::activate() {
@@ -78,17 +111,20 @@ void SorterEngine::activate() {
 void SorterEngine::WakeUp() {
   awake_ = true;
   log_.StartLogging(paths_.log_file(), LogMode::kFile);
+  if (!unwatched_.empty()) log_.LogEvent(unwatched_, EventType::kWarning);
 }
 
 void SorterEngine::tick() {
   if (!timer_enabled_ || !round_.bound()) return;
   round_.CheckMonitoring();
   round_.DoRounds([this] { host_.round_ended(); });
+  keep_watching();
 }
 
 void SorterEngine::exit_confirmed() {
   log_.StartLogging(paths_.log_file(), LogMode::kOff);
   timer_enabled_ = false;
+  arrivals_.reset();
   host_.rounds_stopped();
   round_.release();
   host_.stopping();

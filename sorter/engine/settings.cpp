@@ -47,11 +47,12 @@ std::optional<bool> text_to_boolean(std::u16string_view text) {
 }
 
 bool read_boolean_setting(std::u16string_view file, std::u16string_view section,
-                          std::u16string_view key) {
+                          std::u16string_view key, bool default_value) {
   try {
-    return text_to_boolean(ReadINI(file, section, key, u"False")).value_or(false);
+    return text_to_boolean(ReadINI(file, section, key, default_value ? u"True" : u"False"))
+        .value_or(default_value);
   } catch (const std::exception&) {
-    return false;
+    return default_value;
   }
 }
 

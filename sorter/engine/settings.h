@@ -33,8 +33,9 @@ bool WriteINI(const platform::ConfinedFolder& folder, std::u16string_view name,
 // any other text.
 std::optional<bool> text_to_boolean(std::u16string_view text);
 
-// A boolean setting with default "False"; false when the read or the conversion fails.
+// A boolean setting; default_value when the file, the section or the key is missing, when
+// the read fails or the text is no boolean.
 bool read_boolean_setting(std::u16string_view file, std::u16string_view section,
-                          std::u16string_view key);
+                          std::u16string_view key, bool default_value = false);
 
 }  // namespace sorter

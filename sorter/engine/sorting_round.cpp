@@ -234,24 +234,28 @@ void SortingRound::refused_if_link(const std::u16string& path, const platform::A
   if (is_link_refused(e)) problem(u"link:" + path, u"Could not use " + quoted(path) + u": " + reason_text(e));
 }
 
-// Whether the file is complete: nobody has it open for writing and it was not written within
-// the settling time. Where the file system cannot tell about writers, the file must also be
-// older than the longer settling time for that case and unchanged (size and modification
-// time) since the previous round.
+// Whether the file is complete. Where the file system tells who writes it, that answer
+// decides: nobody (the file is then held so through its read and move) or somebody. A file
+// just created shows in the folder a moment before its creator's open counts as a writer, and
+// a lease taken in between is granted, on a file with no bytes yet: an empty file also waits
+// out the settling time. Only where writers cannot be seen, the file must not have been
+// written within the settling time, be older than the longer settling time for that case and
+// be unchanged (size and modification time) since the previous round.
 bool SortingRound::settled(const std::u16string& name, platform::DropFile& file,
                            std::unordered_map<std::u16string, Snapshot>& unsettled) {
   const platform::DropFileFacts& facts = file.facts();
-  if (within(facts.age_seconds, options_.settle_seconds)) return false;
   platform::Writers writers = platform::Writers::unknown;
   if (options_.ask_writers) {
     writers = file.writers();
     if (writers == platform::Writers::unknown) writers_unseen();
   }
   switch (writers) {
-    case platform::Writers::none: return true;
+    case platform::Writers::none:
+      return facts.size != 0 || !within(facts.age_seconds, options_.settle_seconds);
     case platform::Writers::present: return false;
     case platform::Writers::unknown: break;
   }
+  if (within(facts.age_seconds, options_.settle_seconds)) return false;
   const Snapshot now{facts.size, facts.modified_ns};
   const auto before = unsettled_.find(name);
   const bool unchanged = before != unsettled_.end() && before->second == now;

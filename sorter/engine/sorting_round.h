@@ -11,10 +11,11 @@
 //  - each file is opened once, for reading, without following a link or creating anything; a
 //    file gone since the listing is skipped without a trace, a link or a non-file left alone;
 //  - a file still being written waits for a later round: one that anybody holds open for
-//    writing, one written within the last RoundOptions::settle_seconds, and, where the file
-//    system cannot tell about writers, one written within the last
+//    writing, an empty one written within the last RoundOptions::settle_seconds, and, where
+//    the file system cannot tell about writers, one written within the last
 //    RoundOptions::unseen_writers_seconds or whose size or time changed since the last round
-//    (said once in the log, the first time a file's writers cannot be seen);
+//    (said once in the log, the first time a file's writers cannot be seen); a complete file
+//    nobody writes is taken in the round that first sees it;
 //  - the file stays open from its read through its stamp and its move or deletion, so that
 //    writers that come meanwhile wait; when one came all the same (Linux: the read lease was
 //    broken), or the name no longer holds the file read (a client saved by renaming a new file
@@ -51,6 +52,8 @@
 namespace sorter {
 
 struct RoundOptions {
+  // How long a file written since must wait: only an empty one where writers can be seen (its
+  // creator's open may not count yet), any one where they cannot.
   double settle_seconds = 2.0;
   double repeat_seconds = 3600.0;
   // False: never ask the file system who writes a file, as if it could not tell (it cannot on

@@ -1,14 +1,13 @@
 // The headless sorter for POSIX systems: the engine's start-up, load, first activation,
-// rounds every --interval seconds, and on SIGINT or SIGTERM the confirmed exit and the running
-// flag written "False". Messages go to standard error; the log goes to Error/SortErr.log, and
+// rounds every --interval seconds and, with instant delivery, as soon as a file arrives in
+// the drop folder, and on SIGINT or SIGTERM the confirmed exit and the running flag written
+// "False". Messages go to standard error; the log goes to Error/SortErr.log, and
 // under the service manager also to standard error with the journal's priority prefixes.
 // With --console the store console is served from a thread of its own; a round and a console
 // action hold the same lock, so they never move the same file at once.
 
 #include <signal.h>
-#include <time.h>
 
-#include <cmath>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -29,6 +28,7 @@
 #include "sorter/engine/lifecycle.h"
 #include "sorter/headless/journal.h"
 #include "sorter/headless/options.h"
+#include "sorter/headless/round_wait.h"
 
 namespace {
 
@@ -59,11 +59,15 @@ class HeadlessHost final : public sorter::EngineHost {
     messages_.write(Priority::kError,
                     "sorter: another sorter already runs on this store here; stopping.");
   }
+  void arrivals_watched(bool watched, const std::u16string& reason) override {
+    instant_ = watched;
+    if (!reason.empty()) messages_.write(Priority::kWarning, "sorter: " + platform::to_utf8(reason));
+  }
   void loaded() override {
     char every[32];
     std::snprintf(every, sizeof every, "%g", options_.interval_seconds);
     messages_.write(Priority::kInfo, "sorter: sorting " + platform::to_utf8(store_) + " every " +
-                                         every + " s" +
+                                         every + " s" + (instant_ ? " and as files arrive" : "") +
                                          (messages_.for_journal() ? "" : " (Ctrl-C stops)"));
   }
   void stopping() override { messages_.write(Priority::kInfo, "sorter: stopped"); }
@@ -73,6 +77,7 @@ class HeadlessHost final : public sorter::EngineHost {
   std::u16string store_;
   const Messages& messages_;
   std::optional<platform::InstanceGuard> guard_;
+  bool instant_ = false;
 };
 
 // Whether SIGINT or SIGTERM waits (blocked): asked between two files of a round, which then
@@ -84,14 +89,6 @@ bool stop_pending(const sigset_t& stop) {
     if (sigismember(&stop, signal) == 1 && sigismember(&pending, signal) == 1) return true;
   }
   return false;
-}
-
-// Waits up to seconds for SIGINT or SIGTERM (blocked, so none is lost between rounds).
-bool wait_for_stop(const sigset_t& stop, double seconds) {
-  timespec timeout{};
-  timeout.tv_sec = static_cast<time_t>(seconds);
-  timeout.tv_nsec = static_cast<long>((seconds - std::floor(seconds)) * 1e9);
-  return ::sigtimedwait(&stop, nullptr, &timeout) > 0;
 }
 
 // The store as an absolute path without a trailing separator, the same text however it was
@@ -170,6 +167,7 @@ int run(const Options& options, const Messages& messages) {
   std::optional<ConsoleHost> console;
   if (options.console && !host.another_copy_running()) console.emplace(options, paths);
   sorter::SorterEngine engine(paths, host, sorter::in_process_mail_reader_factory());
+  engine.allow_instant_delivery(options.instant && !options.once);
   engine.round().set_stop_request([&stop] { return stop_pending(stop); });
   if (messages.for_journal()) {
     engine.log().set_echo([&messages](std::u16string_view text, sorter::EventType type) {
@@ -190,7 +188,10 @@ int run(const Options& options, const Messages& messages) {
   if (options.once) {
     tick();
   } else {
-    while (!wait_for_stop(stop, options.interval_seconds)) tick();
+    sorter::headless::RoundWait wait(stop);
+    while (wait.next(options.interval_seconds, engine.arrivals()) != sorter::headless::Wake::stop) {
+      tick();
+    }
   }
   if (console) console->stop();
   engine.exit_confirmed();

@@ -8,11 +8,14 @@ namespace sorter::headless {
 std::string usage(std::string_view program) {
   const std::string indent(std::string("usage: ").size() + program.size(), ' ');
   return "usage: " + std::string(program) +
-         " [--store DIR] [--interval SECONDS] [--run-anyway] [--once]\n" + indent +
+         " [--store DIR] [--interval SECONDS] [--no-instant] [--run-anyway]\n" + indent +
+         " [--once]"
          " [--console [ADDRESS:]PORT] [--console-token-file FILE]\n" + indent +
          " [--console-host NAME[,NAME...]]\n"
          "  --store DIR         the mail store (default: the program's folder)\n"
          "  --interval SECONDS  time between sorting rounds (default: 10)\n"
+         "  --no-instant        sort only every --interval, not also as soon as a file\n"
+         "                      arrives in MailBank (as Sorter.ini's [Delivery] instant=False)\n"
          "  --run-anyway        start although Sorter.ini says another sorter is running\n"
          "  --once              run one round and stop\n"
          "  --console [ADDRESS:]PORT\n"
@@ -53,6 +56,8 @@ Options parse_options(const std::vector<std::string>& args) {
       if (options.store->empty()) throw std::invalid_argument("--store wants a folder");
     } else if (arg == "--interval") {
       options.interval_seconds = parse_interval(value());
+    } else if (arg == "--no-instant") {
+      options.instant = false;
     } else if (arg == "--run-anyway") {
       options.run_anyway = true;
     } else if (arg == "--once") {

@@ -1,6 +1,6 @@
 #pragma once
 // The command line of the headless sorter:
-//   sorter [--store DIR] [--interval SECONDS] [--run-anyway] [--once]
+//   sorter [--store DIR] [--interval SECONDS] [--no-instant] [--run-anyway] [--once]
 //          [--console [ADDRESS:]PORT] [--console-token-file FILE] [--console-host NAMES]
 //          [--help]
 
@@ -15,6 +15,7 @@ namespace sorter::headless {
 struct Options {
   std::optional<std::string> store;  // the program folder by default
   double interval_seconds = 10.0;
+  bool instant = true;  // a round as soon as a file arrives, unless Sorter.ini says otherwise
   bool run_anyway = false;
   bool once = false;
   bool help = false;

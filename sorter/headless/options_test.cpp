@@ -26,6 +26,7 @@ TEST(ShippedDefaults, WithoutCommandLineOptionsOrSorterIniKeys) {
   EXPECT_EQ(options.interval_seconds, 10.0) << "a round every ten seconds";
   EXPECT_NE(usage("sorter").find("between sorting rounds (default: 10)\n"), std::string::npos);
   EXPECT_FALSE(options.run_anyway) << "a running flag of True refuses the start";
+  EXPECT_TRUE(options.instant) << "a round as soon as a file arrives, besides the interval";
   EXPECT_FALSE(options.once || options.help);
   EXPECT_FALSE(options.console || options.console_token_file || options.console_host_names);
 
@@ -36,6 +37,7 @@ TEST(ShippedDefaults, WithoutCommandLineOptionsOrSorterIniKeys) {
     const StorePaths paths(testsupport::u16(dir.path()));
     NoQuestionsHost host;
     EXPECT_FALSE(running_flag_set(paths));
+    EXPECT_TRUE(instant_delivery_set(paths)) << "[Delivery] instant is True unless it says False";
     EXPECT_TRUE(start_up(paths, host));
     SorterEngine engine(paths, host, in_process_mail_reader_factory());
     engine.round().CheckMonitoring();
@@ -52,14 +54,16 @@ TEST(ShippedDefaults, WithoutCommandLineOptionsOrSorterIniKeys) {
 
 TEST(HeadlessOptions, EveryOption) {
   const Options all =
-      parse_options({"--store", "/srv/mail", "--interval", "2.5", "--run-anyway", "--once",
-                     "--console", "8080", "--console-token-file", "/run/t", "--console-host", "a,b"});
+      parse_options({"--store", "/srv/mail", "--interval", "2.5", "--no-instant", "--run-anyway",
+                     "--once", "--console", "8080", "--console-token-file", "/run/t",
+                     "--console-host", "a,b"});
   EXPECT_EQ(all.store, "/srv/mail");
   EXPECT_EQ(all.console, "8080");
   EXPECT_EQ(all.console_token_file, "/run/t");
   EXPECT_EQ(all.console_host_names, "a,b");
   EXPECT_EQ(all.interval_seconds, 2.5);
   EXPECT_TRUE(all.run_anyway && all.once);
+  EXPECT_FALSE(all.instant);
 }
 
 TEST(HeadlessOptions, BadInputIsRefusedWithAMessage) {

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -153,6 +154,79 @@ INSTANTIATE_TEST_SUITE_P(
                       StopCase{"TermInALongRound", SIGTERM, 2000, "0.1"},
                       StopCase{"IntInALongRound", SIGINT, 2000, "0.1"}),
     [](const ::testing::TestParamInfo<StopCase>& info) { return std::string(info.param.name); });
+
+struct DeliveryCase {
+  const char* name;
+  std::vector<std::string> options;
+  const char* ini;  // Sorter.ini's text; nullptr: none
+  bool instant;
+};
+
+// Sorters whose next tick is ten minutes away: those with instant delivery take a file as soon
+// as it is complete, also one completed after a round that found it still being written; the
+// others, switched to the plain tick by option or by Sorter.ini, still hold theirs when the
+// instant ones have delivered.
+TEST(SorterProgram, InstantDeliveryAndThePlainTick) {
+  const std::vector<DeliveryCase> cases = {
+      {"instant", {}, nullptr, true},
+      {"--no-instant", {"--no-instant"}, nullptr, false},
+      {"[Delivery] instant=False", {}, "[Delivery]\r\ninstant=False\r\n", false},
+  };
+  struct Running {
+    const DeliveryCase& c;
+    std::unique_ptr<Store> store;
+    std::unique_ptr<ChildProcess> sorter;
+    fs::path inbox() const { return store->store.root() / "MailBox" / "Tom" / "Inbox"; }
+  };
+  std::vector<Running> sorters;
+  for (const auto& c : cases) {
+    auto store = std::make_unique<Store>();
+    fs::remove(store->store.drop() / "m0.eml");
+    if (c.ini) std::ofstream(store->store.root() / "Sorter.ini", std::ios::binary) << c.ini;
+    std::vector<std::string> args{"--store", kStore, "--interval", "600"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    auto sorter = store->start(args, "sorter");
+    sorters.push_back({c, std::move(store), std::move(sorter)});
+  }
+  for (const auto& r : sorters) {
+    SCOPED_TRACE(r.c.name);
+    ASSERT_TRUE(eventually([&] { return r.sorter->err().find("sorter: sorting") != std::string::npos; }))
+        << r.sorter->err();
+    EXPECT_EQ(r.sorter->err().find(" every 600 s and as files arrive") != std::string::npos,
+              r.c.instant)
+        << r.sorter->err();
+    r.store->store.drop_mail("a.eml", u"Ann", u"Tom");
+  }
+  for (const auto& r : sorters) {
+    SCOPED_TRACE(r.c.name);
+    if (r.c.instant) EXPECT_TRUE(eventually([&] { return fs::exists(r.inbox() / "a.eml"); }));
+  }
+  for (const auto& r : sorters) {
+    SCOPED_TRACE(r.c.name);
+    if (!r.c.instant) EXPECT_TRUE(fs::exists(r.store->store.drop() / "a.eml"));
+  }
+
+  const Running& instant = sorters.front();
+  TestStore scratch;
+  const auto bytes = testsupport::read_bytes(scratch.drop_mail("b.eml", u"Ann", u"Tom"));
+  {
+    std::ofstream slow(instant.store->store.drop() / "b.eml", std::ios::binary);
+    slow.write(reinterpret_cast<const char*>(bytes.data()), 10);
+    slow.flush();
+    // A round takes this one while b.eml is still open.
+    instant.store->store.drop_mail("c.eml", u"Ann", u"Tom");
+    ASSERT_TRUE(eventually([&] { return fs::exists(instant.inbox() / "c.eml"); }));
+    EXPECT_TRUE(fs::exists(instant.store->store.drop() / "b.eml"));
+    slow.write(reinterpret_cast<const char*>(bytes.data()) + 10,
+               static_cast<std::streamsize>(bytes.size() - 10));
+  }
+  EXPECT_TRUE(eventually([&] { return fs::exists(instant.inbox() / "b.eml"); }));
+  EXPECT_EQ(testsupport::read_bytes(instant.inbox() / "b.eml"), bytes);
+  for (const auto& r : sorters) {
+    r.sorter->signal(SIGTERM);
+    EXPECT_EQ(r.sorter->wait(), 0) << r.sorter->err();
+  }
+}
 
 // The console's port from the line "sorter: store console at http://127.0.0.1:PORT/ ...".
 int console_port(const std::string& messages) {
