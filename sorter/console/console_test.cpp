@@ -725,8 +725,14 @@ const Answer kAnswers[] = {
      "/buffer/release", kA,
      kNotReleased + "the Inbox already holds a file named &quot;a.eml&quot;; nothing was "
                     "replaced."},
-    {"release_of_a_fresh_file",
+    {"release_of_a_fresh_closed_file",
      [](ConsoleTest& t) { t.put("MailBox/ann/Buffer/a.eml", "A", true); }, "", "/buffer/release",
+     kA, "good: Released &quot;a.eml&quot; into the Inbox of ann.",
+     {"-MailBox/ann/Buffer/a.eml=A", "+MailBox/ann/Inbox/a.eml=A",
+      "+MailBox/ann/Inbox/timeStamp.dat=" + kStamp},
+     kInfo + "released \"a.eml\" from the Buffer of \"ann\" into the Inbox"},
+    {"release_of_a_fresh_empty_file",
+     [](ConsoleTest& t) { t.put("MailBox/ann/Buffer/a.eml", "", true); }, "", "/buffer/release",
      kA, kNotReleased + kStillWritten + "."},
     {"release_of_an_open_file",
      [](ConsoleTest& t) { settled_a(t), held_open(t, "MailBox/ann/Buffer/a.eml"); }, "",
@@ -748,7 +754,7 @@ const Answer kAnswers[] = {
     {"released_some",
      [](ConsoleTest& t) {
        t.put("MailBox/ann/Buffer/1.eml", "1"), t.put("MailBox/ann/Buffer/2.eml", "2");
-       t.put("MailBox/ann/Buffer/3.eml", "3", true), t.put("MailBox/ann/Inbox/2.EML", "old");
+       t.put("MailBox/ann/Buffer/3.eml", "", true), t.put("MailBox/ann/Inbox/2.EML", "old");
        t.put("MailBox/ann/Buffer/timeStamp.dat", kStamp);
      },
      "", "/buffer/release-all", kAnn,

@@ -41,8 +41,9 @@ class StoreAccess {
   // Moves a file; an existing target is never replaced (58).
   virtual void move(const StorePath& from, const StorePath& to) = 0;
   // Moves a file as a sorting round takes one: not while anybody holds it open for writing,
-  // nor within settle_seconds of its last write, nor, where writers cannot be seen, within
-  // unseen_writers_seconds: false then, and nothing moved. The file stays open from that check
+  // nor an empty file within settle_seconds of its last write, nor, where writers cannot be
+  // seen, any file within settle_seconds or unseen_writers_seconds: false then, and nothing
+  // moved. The file stays open from that check
   // through the move, so that a writer who comes meanwhile waits for it, and what is moved is
   // the file checked, not something put at its name since (53).
   virtual bool move_settled(const StorePath& from, const StorePath& to, double settle_seconds,

@@ -68,13 +68,18 @@ class LocalStore final : public StoreAccess {
     if (opened.status != platform::DropOpenStatus::opened) throw_for(opened.status);
     platform::DropFile& file = *opened.file;
     if (file.facts().kind != EntryKind::file) throw AutomationError(platform::errnum::kFileNotFound);
+    // As a round settles a drop file: where the file system tells that nobody writes it, that
+    // answer decides (only an empty file, perhaps created a moment before its writer's open
+    // counts, waits out settle_seconds); where it cannot tell, the file must be older than both
+    // settling times.
     const platform::Writers writers = file.writers();
     const double age = file.facts().age_seconds;
-    if (writers == platform::Writers::present || age < settle_seconds ||
-        (writers == platform::Writers::unknown && age < unseen_writers_seconds) ||
-        !file.hold_for_move()) {
-      return false;
-    }
+    const bool young = age < settle_seconds;
+    const bool complete = writers == platform::Writers::none
+                              ? file.facts().size != 0 || !young
+                              : writers == platform::Writers::unknown && !young &&
+                                    age >= unseen_writers_seconds;
+    if (!complete || !file.hold_for_move()) return false;
     // Another file or a link put at the name since the check is not moved in its place.
     if (!files.holds(from.back(), file)) throw AutomationError(platform::errnum::kFileNotFound);
     folder.move_file(from.back(), folder_of(to), to.back());
