@@ -181,6 +181,7 @@ int main(int argc, char** argv) {
   const auto mails = sample_mails(root);
   std::printf("e-mail file size: %zu bytes, %d mailboxes, %d runs a size\n", mails[0].size(),
               kMailboxes, runs);
+  std::fflush(stdout);
   for (const int n : sizes) {
     std::vector<double> wall_ratios;
     std::vector<double> cpu_ratios;
@@ -205,6 +206,8 @@ int main(int argc, char** argv) {
                   n, n / r.time.wall, r.time.wall, r.time.cpu, n / floor.wall, floor.wall,
                   floor.cpu, floor.wall / r.time.wall, floor.cpu / r.time.cpu,
                   static_cast<double>(r.peak_heap) / 1024.0);
+      // Each run's line is out at once: a run stopped early still leaves the runs before it.
+      std::fflush(stdout);
       wall_ratios.push_back(floor.wall / r.time.wall);
       cpu_ratios.push_back(floor.cpu / r.time.cpu);
       peak_heap = std::max(peak_heap, r.peak_heap);
@@ -214,6 +217,7 @@ int main(int argc, char** argv) {
                 "%.1f KiB\n",
                 n, median(wall_ratios), median(cpu_ratios), runs,
                 static_cast<double>(peak_heap) / 1024.0);
+    std::fflush(stdout);
   }
   fs::remove_all(root);
   return 0;

@@ -484,12 +484,14 @@ void ConfinedFolder::move_file(std::u16string_view name, const ConfinedFolder& t
   }
 }
 
-int ConfinedFolder::remove_leftovers(const ConfinedFolder* source_folder) const {
+int ConfinedFolder::remove_leftovers(const ConfinedFolder* source_folder,
+                                     SourceClaims source_claims) const {
   // Claimed sources first, so that a move whose copy already holds its final name finds its
   // source under that name below. The source folder's claims once per handle: its folders'
   // clean-ups all name it.
   int found = 0;
-  if (source_folder != nullptr && !source_folder->impl_->claims_put_back) {
+  if (source_folder != nullptr && source_claims == SourceClaims::put_back &&
+      !source_folder->impl_->claims_put_back) {
     found += put_back_claims(source_folder->impl_->fd);
     source_folder->impl_->claims_put_back = true;  // not when the folder could not be read
   }

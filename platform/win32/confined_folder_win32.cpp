@@ -441,11 +441,13 @@ void ConfinedFolder::move_file(std::u16string_view name, const ConfinedFolder& t
   throw_win32(error);
 }
 
-int ConfinedFolder::remove_leftovers(const ConfinedFolder* source_folder) const {
+int ConfinedFolder::remove_leftovers(const ConfinedFolder* source_folder,
+                                     SourceClaims source_claims) const {
   // Claimed sources first, so that a move whose copy already holds its final name finds its
   // source under that name below; the source folder's once per handle.
   int found = 0;
-  if (source_folder != nullptr && !source_folder->impl_->claims_put_back) {
+  if (source_folder != nullptr && source_claims == SourceClaims::put_back &&
+      !source_folder->impl_->claims_put_back) {
     found += put_back_claims(*source_folder);
     source_folder->impl_->claims_put_back = true;
   }

@@ -90,12 +90,19 @@ class SlowWriter {
 // that runs before_read first.
 struct Sorter {
   Sorter(const TestStore& store, const double& now, HookedReader::Hook before_read)
-      : log([&now] { return now; }),
-        round(bound_round(store, log, now, hooked_reader(std::move(before_read)))) {}
+      : store_(store), now_(now), before_read_(std::move(before_read)), log([&now] { return now; }) {
+    restart();
+  }
   void run() {
     round->CheckMonitoring();
     round->DoRounds();
   }
+  // Starts afresh, as after a crash: nothing is kept of the rounds before.
+  void restart() { round = bound_round(store_, log, now_, hooked_reader(before_read_)); }
+
+  const TestStore& store_;
+  const double& now_;
+  HookedReader::Hook before_read_;
   EventLog log;
   std::unique_ptr<SortingRound> round;
 };
@@ -187,7 +194,8 @@ class Soak {
 
   // What a kill leaves during moves to another file system, then the start that follows: a
   // partial copy beside a whole source, and a whole copy linked to its name whose source was
-  // not yet removed. Returns the files whose move the start finishes.
+  // not yet removed. The start-up cleans only the store folder; the sorters' rounds clean each
+  // folder they open before moving anything into it. Returns the files whose move is finished.
   std::vector<std::string> crash_and_restart() {
     const std::string tmp = platform::to_utf8(platform::kTemporaryPrefix);
     std::vector<std::string> finished;
@@ -209,7 +217,11 @@ class Soak {
       if (n == 12) break;
     }
     write_bytes(store.root() / "MailBox" / "user1" / (tmp + "ini"), {'['});  // a profile rewrite
-    EXPECT_EQ(remove_store_leftovers(store.paths()), n + 1);
+    // None beside Sorter.ini; where a round could not remove a source it holds open, the
+    // start-up cleans every folder.
+    EXPECT_EQ(remove_store_leftovers(store.paths()),
+              platform::ConfinedFolder::removes_files_held_open() ? 0 : n + 1);
+    for (Sorter* sorter : {&first, &interleaved, &concurrent}) sorter->restart();
     return finished;
   }
 

@@ -46,8 +46,7 @@ void SortingRound::CheckMonitoring() {
 
 void SortingRound::DoRounds(const std::function<void()>& yield) {
   report_ = {};
-  folders_.clear();
-  folders_.set_budget(StoreFolders::budget_for(platform::open_handle_limit()));
+  folders_.begin_round(StoreFolders::budget_for(platform::open_handle_limit()));
   stamped_.clear();
   std::unordered_map<std::u16string, Snapshot> unsettled;
   if (drop_folder_) {
@@ -79,7 +78,7 @@ void SortingRound::DoRounds(const std::function<void()>& yield) {
   repeats_.end_round(now().value_or(0.0));
   drop_files_ = nullptr;
   drop_ = nullptr;
-  folders_.clear();
+  folders_.end_round();  // the mailboxes' folders are kept for the next round
   stamped_.clear();
   if (yield) yield();
 }

@@ -138,7 +138,7 @@ class SortingRound {
   std::unique_ptr<MailReader> reader_;         // objMailModel
   std::function<bool()> stop_requested_;
   bool monitoring_ = false;
-  StoreFolders folders_{paths_};                // this round's folders
+  StoreFolders folders_{paths_};                // kept from round to round
   const platform::ConfinedFolder* drop_ = nullptr;  // the drop folder, during a round
   const platform::DropFolder* drop_files_ = nullptr;  // its files, during a round
   RepeatFilter repeats_;

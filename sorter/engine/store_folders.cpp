@@ -25,7 +25,7 @@ bool is_resource_failure(const AutomationError& e) {
 std::size_t StoreFolders::budget_for(std::size_t handle_limit) {
   constexpr std::size_t kReserve = 16;  // the round's other handles and the program's own
   constexpr std::size_t kLeast = 3;     // one mailbox with its Inbox and Buffer
-  constexpr std::size_t kMost = 1024;
+  constexpr std::size_t kMost = 8192;
   const std::size_t half_of_rest = handle_limit > kReserve ? (handle_limit - kReserve) / 2 : 0;
   return std::clamp(half_of_rest, kLeast, kMost);
 }
@@ -34,12 +34,37 @@ StoreFolders::Lookup StoreFolders::view(const Slot& slot) {
   return {slot.folder ? &*slot.folder : nullptr, slot.failure ? &*slot.failure : nullptr};
 }
 
+void StoreFolders::begin_round(std::size_t budget) {
+  ++round_;
+  tops_.clear();
+  budget_ = budget;
+  // Users whose folders all failed keep nothing worth keeping: every lookup tries again.
+  std::vector<std::u16string> empty;
+  for (const auto& [name, slots] : users_) {
+    if (!slots.mailbox.folder && !slots.inbox.folder && !slots.buffer.folder) empty.push_back(name);
+  }
+  for (const auto& name : empty) evict(name);
+  trim();
+}
+
+void StoreFolders::end_round() {
+  ++round_;
+  tops_.clear();
+  leftovers_.close_source();
+  if (platform::ConfinedFolder::holds_folder_in_place()) {
+    clear();
+  } else {
+    trim();
+  }
+}
+
 void StoreFolders::clear() {
   users_.clear();
   recent_.clear();
   tops_.clear();
   open_ = 0;
   ++period_;
+  ++round_;
 }
 
 void StoreFolders::trim() {
@@ -59,12 +84,15 @@ StoreFolders::UserSlots& StoreFolders::user(const std::u16string& name) {
   return it->second;
 }
 
+void StoreFolders::close(Slot& slot) {
+  if (slot.folder) --open_;
+  slot.folder.reset();
+}
+
 void StoreFolders::evict(const std::u16string& name) {
   const auto it = users_.find(name);
   if (it == users_.end()) return;
-  for (const Slot* slot : {&it->second.mailbox, &it->second.inbox, &it->second.buffer}) {
-    if (slot->folder) --open_;
-  }
+  for (Slot* slot : {&it->second.mailbox, &it->second.inbox, &it->second.buffer}) close(*slot);
   recent_.erase(it->second.recent);
   users_.erase(it);
 }
@@ -82,97 +110,90 @@ std::size_t StoreFolders::shed() {
 
 // Opens the slot's folder. A failure for the process's own lack of resources is tried once
 // more after closing idle folders, and is not kept: the next lookup tries again.
-void StoreFolders::fill(Slot& slot, const std::function<ConfinedFolder()>& open, bool counted) {
+void StoreFolders::fill(Slot& slot, const Open& open, bool counted) {
+  close(slot);
   slot.failure.reset();
   for (bool retried = false;; retried = true) {
     try {
       slot.folder.emplace(open());
-      slot.looked_up = true;
+      slot.round = round_;
       if (counted) ++open_;
       return;
     } catch (const AutomationError& e) {
       const bool shortage = is_resource_failure(e);
       if (shortage && !retried && shed() > 0) continue;
       slot.failure.emplace(e);
-      slot.looked_up = !shortage;
+      slot.round = shortage ? 0 : round_;
       return;
     }
   }
 }
 
-StoreFolders::Lookup StoreFolders::top(const std::u16string& path) {
+StoreFolders::Lookup StoreFolders::top(const std::u16string& path, bool moves_go_in) {
   Slot& slot = tops_[path];
-  if (!slot.looked_up) {
-    fill(slot, [&] { return ConfinedFolder::open(platform::resolve_ignoring_case(path)); }, false);
+  if (slot.round != round_) {
+    fill(slot, [&] {
+      ConfinedFolder folder = ConfinedFolder::open(platform::resolve_ignoring_case(path));
+      if (moves_go_in) leftovers_.folder(folder);
+      return folder;
+    }, false);
   }
   return view(slot);
 }
 
-StoreFolders::Lookup StoreFolders::lookup(Slot& slot, Lookup parent, std::u16string_view name) {
-  if (slot.looked_up) return view(slot);
+StoreFolders::Lookup StoreFolders::top(const std::u16string& path) { return top(path, false); }
+
+StoreFolders::Lookup StoreFolders::error() { return top(paths_.error_folder(), true); }
+
+// A folder kept from an earlier round is used again while its parent still holds it under its
+// name; otherwise, and for a failure of an earlier round, it is looked up anew.
+StoreFolders::Lookup StoreFolders::lookup(Slot& slot, Lookup parent, std::u16string_view name,
+                                          const Open& open) {
+  if (slot.round == round_) return view(slot);
   if (parent.failure) {
+    close(slot);
     slot.failure.emplace(*parent.failure);
-    slot.looked_up = !is_resource_failure(*parent.failure);
+    slot.round = is_resource_failure(*parent.failure) ? 0 : round_;
+  } else if (slot.folder && slot.folder->still_in(*parent.folder, name)) {
+    slot.round = round_;
   } else {
-    fill(slot, [&] { return parent.folder->folder(name); }, true);
+    fill(slot, open, true);
   }
   return view(slot);
 }
 
 StoreFolders::Lookup StoreFolders::mailbox(const std::u16string& user_name) {
   UserSlots& slots = user(user_name);
-  if (slots.mailbox.looked_up) return view(slots.mailbox);
-  return lookup(slots.mailbox, top(paths_.child(paths_.root(), kMailBoxName)), user_name);
+  if (slots.mailbox.round == round_) return view(slots.mailbox);
+  const Lookup parent = top(paths_.child(paths_.root(), kMailBoxName));
+  return lookup(slots.mailbox, parent, user_name, [&] {
+    ConfinedFolder folder = parent.folder->folder(user_name);
+    leftovers_.mailbox(folder);
+    return folder;
+  });
 }
 
 StoreFolders::Lookup StoreFolders::box(const std::u16string& user_name, bool monitoring) {
   UserSlots& slots = user(user_name);
   Slot& slot = monitoring ? slots.buffer : slots.inbox;
-  if (slot.looked_up) return view(slot);
-  return lookup(slot, mailbox(user_name), monitoring ? kBufferName : kInboxName);
-}
-
-int remove_store_leftovers(const StorePaths& paths) {
-  int found = 0;
-  const auto open = [](const std::u16string& path) -> std::optional<ConfinedFolder> {
+  if (slot.round == round_) return view(slot);
+  const std::u16string_view name = monitoring ? kBufferName : kInboxName;
+  const Lookup parent = mailbox(user_name);
+  if (parent.folder) {
     try {
-      return ConfinedFolder::open(platform::resolve_ignoring_case(path));
-    } catch (const AutomationError&) {
-      return std::nullopt;
+      leftovers_.mailbox(*parent.folder);  // again only while its Inbox or Buffer was missing
+    } catch (const AutomationError& e) {
+      close(slot);
+      slot.failure.emplace(e);  // a shortage: tried again at the next lookup
+      slot.round = 0;
+      return view(slot);
     }
-  };
-  const auto clean = [&](const ConfinedFolder& folder, const ConfinedFolder* source) {
-    try {
-      found += folder.remove_leftovers(source);
-    } catch (const AutomationError&) {
-      // An unreadable folder keeps its leftovers; nothing depends on them.
-    }
-  };
-  const auto drop = open(paths.drop_folder());
-  const ConfinedFolder* source = drop ? &*drop : nullptr;
-  if (const auto root = open(paths.root())) clean(*root, nullptr);  // Sorter.ini
-  if (const auto error = open(paths.error_folder())) clean(*error, source);
-  const auto mailboxes = open(paths.child(paths.root(), kMailBoxName));
-  if (!mailboxes) return found;
-  try {
-    platform::FolderReader users(mailboxes->path());
-    while (const auto user = users.next()) {
-      if (user->kind != platform::EntryKind::folder) continue;  // links are not followed
-      try {
-        const ConfinedFolder box = mailboxes->folder(user->name);
-        clean(box, nullptr);  // Client.ini
-        for (const auto name : {kInboxName, kBufferName}) {
-          if (const auto entry = box.find(name); entry && entry->kind == platform::EntryKind::folder) {
-            clean(box.folder(entry->name), source);
-          }
-        }
-      } catch (const AutomationError&) {
-        // Gone meanwhile, or a link: nothing of ours is in there.
-      }
-    }
-  } catch (const AutomationError&) {
   }
-  return found;
+  return lookup(slot, parent, name, [&] {
+    ConfinedFolder folder = parent.folder->folder(name);
+    leftovers_.folder(folder);
+    return folder;
+  });
 }
 
 }  // namespace sorter

@@ -88,16 +88,21 @@ const Case kCases[] = {
      "75"},
     {"LeftoverAtStartUp", "MailBank/b.eml", 0600, false,
      [](const TestStore& store) {
-       // A copy that already holds its final name in Error: the start-up would compare it with
-       // the drop folder's file of that name before removing that one.
+       // A copy that already holds its final name in Error: the first round to open Error
+       // after the start would compare it with the drop folder's file of that name before
+       // removing that one.
        const fs::path error = store.root() / "Error";
+       const fs::path temp = error / (platform::to_utf8(platform::kTemporaryPrefix) + "1");
        testsupport::write_bytes(error / "b.eml", {'m'});
-       fs::create_hard_link(error / "b.eml",
-                            error / (platform::to_utf8(platform::kTemporaryPrefix) + "1"));
-       const int found = remove_store_leftovers(store.paths());
-       return std::to_string(found);
+       fs::create_hard_link(error / "b.eml", temp);
+       remove_store_leftovers(store.paths());
+       const StorePaths paths = store.paths();
+       StoreFolders folders(paths);
+       folders.begin_round(64);
+       const bool opened = folders.error().folder != nullptr;
+       return std::string(opened ? "opened" : "failed") + (fs::exists(temp) ? ", kept" : ", removed");
      },
-     "1"},
+     "opened, removed"},
     {"ConsoleTokenFile", "console.token", 0600, false,
      [](const TestStore& store) {
        return outcome([&] {

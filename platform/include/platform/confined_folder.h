@@ -145,12 +145,20 @@ class ConfinedFolder {
   // Deletes the file name, also one marked read-only; a link is removed, not what it names.
   void delete_file(std::u16string_view name) const;
 
+  // Whether remove_leftovers() gives source_folder's claims their names back. A claim may be
+  // the move another mover has in progress (a second sorter on the same store): given back, its
+  // file would be moved a second time. Only a start-up, before this process moves anything,
+  // puts them back; later clean-ups leave them.
+  enum class SourceClaims { put_back, left };
+
   // After a crash: removes temporary files of interrupted moves and rewrites in this folder,
-  // and gives claimed sources of interrupted moves out of this folder and out of source_folder
-  // (the latter once per handle) their names back; a claim whose name is taken again stays.
-  // A move whose copy already holds its final name is finished: its source in source_folder
-  // is removed when it is still there with the same content. Returns how many were found.
-  int remove_leftovers(const ConfinedFolder* source_folder = nullptr) const;
+  // and gives claimed sources of interrupted moves out of this folder and, unless told to leave
+  // them, out of source_folder (once per handle) their names back; a claim whose name is taken
+  // again stays. A move whose copy already holds its final name is finished: its source in
+  // source_folder is removed when it is there under that name with the same content. Returns
+  // how many were found.
+  int remove_leftovers(const ConfinedFolder* source_folder = nullptr,
+                       SourceClaims source_claims = SourceClaims::put_back) const;
 
   // The native handle (POSIX descriptor, Win32 HANDLE), for the platform's own use.
   intptr_t native_handle() const;
