@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include <string>
 #include <vector>
@@ -135,25 +136,23 @@ TEST_F(Dump, EmailWithAnImpossibleDateFails) {
   EXPECT_TRUE(presenter->shown.empty());
 }
 
-TEST_F(Dump, TheWindowIsShownOnlyForExactlyTrue) {
-  MsgContents c;
-  (void)model.DebugTemplate(c);
-  (void)model.DebugTemplate(c, kFalse);
-  (void)model.DebugTemplate(c, 1);
-  EXPECT_TRUE(presenter->shown.empty());
-  const std::u16string dump = model.DebugTemplate(c, kTrue);
-  ASSERT_EQ(presenter->shown.size(), 1u);
-  EXPECT_EQ(presenter->shown[0], dump);
-}
-
-TEST_F(Dump, EmailShowsItsWholeTextOnce) {
+// Only exactly True shows the window, with the whole text the operation answers, once.
+TEST_F(Dump, TheWindowShowsTheWholeDumpOnlyForExactlyTrue) {
   EmailMsg m;
   m.emTo = u"Tom";
-  (void)model.DebugEmail(m, 1);
-  EXPECT_TRUE(presenter->shown.empty());
-  const std::u16string dump = model.DebugEmail(m, kTrue);
-  ASSERT_EQ(presenter->shown.size(), 1u);
-  EXPECT_EQ(presenter->shown[0], dump);
+  const std::function<std::u16string(Boolean)> dumps[] = {
+      [&](Boolean show) { return model.DebugTemplate(m.emMsg, show); },
+      [&](Boolean show) { return model.DebugEmail(m, show); }};
+  for (const auto& dump : dumps) {
+    presenter->shown.clear();
+    for (const Boolean not_true : {kFalse, Boolean{1}}) (void)dump(not_true);
+    EXPECT_TRUE(presenter->shown.empty());
+    const std::u16string text = dump(kTrue);
+    EXPECT_EQ(presenter->shown, std::vector<std::u16string>{text});
+  }
+  (void)model.DebugTemplate(m.emMsg);
+  (void)model.DebugEmail(m);
+  EXPECT_EQ(presenter->shown.size(), 1u) << "not shown by default";
 }
 
 TEST_F(Dump, AHugeBodyIsDumpedWhole) {
