@@ -330,30 +330,21 @@ TEST_F(EarlyBound, FontsConvertThroughTheStandardFontObject) {
       << "whole points, as near as the font's pixel size allows";
   EXPECT_TRUE(underline);
 
-  // No font object, and a charset that is no number, fail without a result.
-  owned_udt<::SaveableFont> none;
-  EXPECT_TRUE(FAILED(object->ConvertFont(nullptr, &none.get())));
-  take_error_info();
-  corvane::SaveableFont unfilled;
-  owned_udt<::SaveableFont> empty;
-  fill(empty, unfilled);
-  com_ptr<IFontDisp> nothing;
-  EXPECT_EQ(object->RetrieveFont(&empty.get(), nothing.put()), error_hresult(13));
-  EXPECT_FALSE(nothing);
-  const auto refused = take_error_info();
-  EXPECT_TRUE(refused.present);
-  EXPECT_EQ(refused.source, u"StdFont") << "the font's failure, not the library's";
+  owned_udt<::SaveableFont> none;  // no font object: fails without a result
+  EXPECT_EQ(object->ConvertFont(nullptr, &none.get()), error_hresult(91));
+  EXPECT_EQ(take_error_info().source, u"Corvane.MailObjectModel");
 }
 
 TEST_F(EarlyBound, RetrieveFontLetsTheSystemConvertTheCharsetText) {
   // The system's coercion in the user's locale: hexadecimal and octal forms are numbers, a
-  // number beyond 16 bits overflows. The font's realised character set is the platform's
-  // (Wine reports the substituted face's), so what is checked is what the font took.
+  // number beyond 16 bits overflows, and a failure is the font's, not the library's. The font's
+  // realised character set is the platform's (Wine reports the substituted face's), so what is
+  // checked is what the font took.
   const struct {
     std::u16string charset;
     HRESULT result;
   } cases[] = {{u"&H80", S_OK}, {u" 2 ", S_OK}, {u"&O12", S_OK}, {u"40000", error_hresult(6)},
-               {u"ANSI", error_hresult(13)}};
+               {u"ANSI", error_hresult(13)}, {u"", error_hresult(13)}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.charset.begin(), c.charset.end()));
     corvane::SaveableFont wanted;
@@ -367,6 +358,7 @@ TEST_F(EarlyBound, RetrieveFontLetsTheSystemConvertTheCharsetText) {
     EXPECT_EQ(object->RetrieveFont(&in.get(), made.put()), c.result);
     EXPECT_EQ(static_cast<bool>(made), c.result == S_OK);
     const auto error = take_error_info();
+    EXPECT_EQ(error.present, c.result != S_OK);
     if (c.result != S_OK) EXPECT_EQ(error.source, u"StdFont");
   }
 }
