@@ -97,7 +97,9 @@ SAFEARRAY* of_texts() {  // where records are expected
   SAFEARRAYBOUND bound{1, 0};
   return SafeArrayCreate(VT_BSTR, 1, &bound);
 }
-unique_bstr in(const std::u16string& dir, const char16_t* name) { return bstr(dir + u"/" + name); }
+unique_bstr in(const std::u16string& dir, const char16_t* name) {
+  return bstr(dir + u"/" + name);
+}
 
 const std::u16string kModel = u"Corvane.MailObjectModel";
 
@@ -146,7 +148,8 @@ const Failing kFailing[] = {
        const corvane::com::unique_safearray texts(of_texts());
        ::EmailMsg email{};
        email.emMsg.Texts = texts.get();
-       const HRESULT hr = o.AddAttachment(bstr(u16(std::filesystem::path(dll_path()))).get(), in(d, u"out").get(), &email, &a);
+       const auto original = bstr(u16(std::filesystem::path(dll_path())));
+       const HRESULT hr = o.AddAttachment(original.get(), in(d, u"out").get(), &email, &a);
        EXPECT_EQ(email.emAttachments.FilePath, nullptr) << "the caller's record is left alone";
        return hr;
      }, S_OK, 0, u"", u"AddAttachment Error: \"Type mismatch\" & (13)"},

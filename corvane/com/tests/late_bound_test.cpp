@@ -243,7 +243,8 @@ TEST_F(LateBound, RecordResultsAndInOutRecords) {
   unique_variant font;
   ASSERT_EQ(call(L"RetrieveFont", {record_arg(font_record, true)}, font.get()), S_OK);
   ASSERT_EQ(V_VT(font.get()), VT_DISPATCH);
-  const VARIANT font_arg = arg(VT_DISPATCH, [&](VARIANT& v) { V_DISPATCH(&v) = V_DISPATCH(font.get()); });
+  const VARIANT font_arg =
+      arg(VT_DISPATCH, [&](VARIANT& v) { V_DISPATCH(&v) = V_DISPATCH(font.get()); });
   VARIANT converted;
   ASSERT_EQ(call(L"ConvertFont", {font_arg}, &converted), S_OK);
   const auto back = take_record<corvane::SaveableFont, ::SaveableFont>(converted);
