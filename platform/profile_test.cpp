@@ -68,15 +68,11 @@ TEST_F(ProfileTest, ValueIsCutToTheBuffer) {
   EXPECT_EQ(read("S", "missing", "defaultlong", 4), "def");
 }
 
-TEST_F(ProfileTest, MissingFileReadsTheDefaultAndWriteCreatesIt) {
+TEST_F(ProfileTest, MissingFileReadsTheDefaultAndWriteCreatesItButNoFolder) {
   EXPECT_EQ(read("Persistance", "running", "False"), "False");
   ASSERT_TRUE(write_profile_string(file, "Persistance", "running", "False"));
   EXPECT_EQ(read("Persistance", "running"), "False");
-}
-
-TEST_F(ProfileTest, WriteIntoMissingFolderFailsAndCreatesNothing) {
-  const auto missing = dir / "no" / "Client.ini";
-  EXPECT_FALSE(write_profile_string(u16(missing), "Errors", "Status", "1"));
+  EXPECT_FALSE(write_profile_string(u16(dir / "no" / "Client.ini"), "Errors", "Status", "1"));
   EXPECT_FALSE(std::filesystem::exists(dir / "no"));
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include <string>
 #include <vector>
@@ -94,20 +95,13 @@ TEST_F(Dump, ValueShowsItsFirstTenCharactersAndAnEllipsis) {
   EXPECT_NE(dump.find(u"\tValue: 0123456789...\r\n"), std::u16string::npos);
 }
 
-TEST_F(Dump, EmailShowsHeadersAroundTheBody) {
+// The date in the English default locale; the attachment is not shown.
+TEST_F(Dump, EmailShowsItsHeadersAroundTheBody) {
   EmailMsg m;
   m.emMsg.Texts = List<MsgText>::sized(0);
   m.emMsg.Pictures = List<MsgPicture>::sized(0);
-  const std::u16string expected = u"Headers\r\n-------\r\nemCC: \r\nemDate: " +
-                                  platform::date_text(0.0) +
-                                  u"\r\nemFrom: \r\nPictures\r\n\r\nTexts\r\n\r\nemSubject: "
-                                  u"\r\nemTo: \r\n";
-  EXPECT_EQ(model.DebugEmail(m), expected);
-  EXPECT_EQ(platform::date_text(0.0), u"12:00:00 AM");  // the English default locale
-}
-
-TEST_F(Dump, EmailHeadersCarryTheirValues) {
-  EmailMsg m;
+  EXPECT_EQ(model.DebugEmail(m), u"Headers\r\n-------\r\nemCC: \r\nemDate: 12:00:00 AM\r\nemFrom: "
+                                 u"\r\nPictures\r\n\r\nTexts\r\n\r\nemSubject: \r\nemTo: \r\n");
   m.emCC = u"Cy";
   m.emFrom = u"Ann";
   m.emTo = u"Tom";
@@ -115,11 +109,11 @@ TEST_F(Dump, EmailHeadersCarryTheirValues) {
   m.emDate = 36526.5;
   m.emRead = 1;
   m.emAttachments.FilePath = u"x.doc";
-  const std::u16string dump = model.DebugEmail(m);
-  EXPECT_EQ(dump, u"Headers\r\n-------\r\nemCC: Cy\r\nemDate: " + platform::date_text(36526.5) +
-                      u"\r\nemFrom: Ann\r\n" + model.DebugTemplate(m.emMsg) +
-                      u"\r\nemSubject: Hi\r\nemTo: Tom\r\n");
-  EXPECT_EQ(dump.find(u"x.doc"), std::u16string::npos);
+  m.emMsg.Texts = List<MsgText>::sized(0, {text_box(u"Hello")});
+  EXPECT_EQ(model.DebugEmail(m),
+            u"Headers\r\n-------\r\nemCC: Cy\r\nemDate: " + platform::date_text(36526.5) +
+                u"\r\nemFrom: Ann\r\n" + model.DebugTemplate(m.emMsg) +
+                u"\r\nemSubject: Hi\r\nemTo: Tom\r\n");
 }
 
 TEST_F(Dump, EmailWithAnImpossibleDateFails) {
@@ -135,25 +129,23 @@ TEST_F(Dump, EmailWithAnImpossibleDateFails) {
   EXPECT_TRUE(presenter->shown.empty());
 }
 
-TEST_F(Dump, TheWindowIsShownOnlyForExactlyTrue) {
-  MsgContents c;
-  (void)model.DebugTemplate(c);
-  (void)model.DebugTemplate(c, kFalse);
-  (void)model.DebugTemplate(c, 1);
-  EXPECT_TRUE(presenter->shown.empty());
-  const std::u16string dump = model.DebugTemplate(c, kTrue);
-  ASSERT_EQ(presenter->shown.size(), 1u);
-  EXPECT_EQ(presenter->shown[0], dump);
-}
-
-TEST_F(Dump, EmailShowsItsWholeTextOnce) {
+// Only exactly True shows the window, with the whole text the operation answers, once.
+TEST_F(Dump, TheWindowShowsTheWholeDumpOnlyForExactlyTrue) {
   EmailMsg m;
   m.emTo = u"Tom";
-  (void)model.DebugEmail(m, 1);
-  EXPECT_TRUE(presenter->shown.empty());
-  const std::u16string dump = model.DebugEmail(m, kTrue);
-  ASSERT_EQ(presenter->shown.size(), 1u);
-  EXPECT_EQ(presenter->shown[0], dump);
+  const std::function<std::u16string(Boolean)> dumps[] = {
+      [&](Boolean show) { return model.DebugTemplate(m.emMsg, show); },
+      [&](Boolean show) { return model.DebugEmail(m, show); }};
+  for (const auto& dump : dumps) {
+    presenter->shown.clear();
+    for (const Boolean not_true : {kFalse, Boolean{1}}) (void)dump(not_true);
+    EXPECT_TRUE(presenter->shown.empty());
+    const std::u16string text = dump(kTrue);
+    EXPECT_EQ(presenter->shown, std::vector<std::u16string>{text});
+  }
+  (void)model.DebugTemplate(m.emMsg);
+  (void)model.DebugEmail(m);
+  EXPECT_EQ(presenter->shown.size(), 1u) << "not shown by default";
 }
 
 TEST_F(Dump, AHugeBodyIsDumpedWhole) {

@@ -24,40 +24,23 @@ int32_t error_number_of(F&& f) {
   return 0;
 }
 
-TEST(IntegerCoercion, CurrencyRoundsHalvesToEven) {
-  EXPECT_EQ(integer_from_currency(82500), 8);     // 8.25
-  EXPECT_EQ(integer_from_currency(105000), 10);   // 10.5
-  EXPECT_EQ(integer_from_currency(115000), 12);   // 11.5
-  EXPECT_EQ(integer_from_currency(97500), 10);    // 9.75
-  EXPECT_EQ(integer_from_currency(105001), 11);
-  EXPECT_EQ(integer_from_currency(-25000), -2);   // -2.5
-  EXPECT_EQ(integer_from_currency(-35000), -4);   // -3.5
-  EXPECT_EQ(integer_from_currency(-12500), -1);   // -1.25
-  EXPECT_EQ(integer_from_currency(0), 0);
-}
-
-TEST(IntegerCoercion, CurrencyOverflowsOutsideTheIntegerRange) {
-  EXPECT_EQ(integer_from_currency(327674999), 32767);
-  EXPECT_EQ(error_number_of([] { integer_from_currency(327675000); }), 6);  // 32767.5
-  EXPECT_EQ(integer_from_currency(-327685000), -32768);                      // -32768.5
-  EXPECT_EQ(error_number_of([] { integer_from_currency(-327685001); }), 6);
-  EXPECT_EQ(error_number_of([] { integer_from_currency(INT64_MIN); }), 6);
-  EXPECT_EQ(error_number_of([] { integer_from_currency(INT64_MAX); }), 6);
-}
-
-TEST(IntegerCoercion, TextIsParsedThenRounded) {
-  EXPECT_EQ(integer_from_text(u"0"), 0);
-  EXPECT_EQ(integer_from_text(u" 161 "), 161);
-  EXPECT_EQ(integer_from_text(u"-32768"), -32768);
-  EXPECT_EQ(integer_from_text(u"2.5"), 2);
-  EXPECT_EQ(integer_from_text(u"3.5"), 4);
-  EXPECT_EQ(integer_from_text(u"1E2"), 100);
-  EXPECT_EQ(error_number_of([] { integer_from_text(u""); }), 13);
-  EXPECT_EQ(error_number_of([] { integer_from_text(u"   "); }), 13);
-  EXPECT_EQ(error_number_of([] { integer_from_text(u"abc"); }), 13);
-  EXPECT_EQ(error_number_of([] { integer_from_text(u"12x"); }), 13);
-  EXPECT_EQ(error_number_of([] { integer_from_text(u"32768"); }), 6);
-  EXPECT_EQ(error_number_of([] { integer_from_text(u"1e300"); }), 6);
+// Each conversion's result, or 6 (overflow) / 13 (type mismatch) as the error it raises.
+TEST(IntegerCoercion, RoundsHalvesToEvenAndFailsOutsideTheIntegerRange) {
+  const std::pair<int64_t, int32_t> currencies[] = {
+      {82500, 8}, {105000, 10}, {115000, 12}, {97500, 10}, {105001, 11}, {-25000, -2},
+      {-35000, -4}, {-12500, -1}, {0, 0}, {327674999, 32767}, {-327685000, -32768}};
+  for (const auto& [cy, value] : currencies) EXPECT_EQ(integer_from_currency(cy), value) << cy;
+  for (const int64_t cy : {int64_t{327675000}, int64_t{-327685001}, INT64_MIN, INT64_MAX}) {
+    EXPECT_EQ(error_number_of([&] { integer_from_currency(cy); }), 6) << cy;
+  }
+  const std::pair<std::u16string, int32_t> texts[] = {
+      {u"0", 0}, {u" 161 ", 161}, {u"-32768", -32768}, {u"2.5", 2}, {u"3.5", 4}, {u"1E2", 100}};
+  for (const auto& [text, value] : texts) EXPECT_EQ(integer_from_text(text), value);
+  const std::pair<std::u16string, int32_t> refused[] = {
+      {u"", 13}, {u"   ", 13}, {u"abc", 13}, {u"12x", 13}, {u"32768", 6}, {u"1e300", 6}};
+  for (const auto& [text, error] : refused) {
+    EXPECT_EQ(error_number_of([&] { integer_from_text(text); }), error);
+  }
 }
 
 TEST(PortableFont, DefaultsAndTheBoldWeightCoupling) {
@@ -112,6 +95,15 @@ class RecordingFactory final : public FontFactory {
   std::vector<std::string> log;
 };
 
+// Every property of a font, as one text to compare.
+std::string shown(const FontObject& f) {
+  const std::u16string name = f.name();
+  return std::string(name.begin(), name.end()) + " charset " + std::to_string(f.charset()) +
+         " size " + std::to_string(f.size_cy()) + " weight " + std::to_string(f.weight()) +
+         (f.bold() ? " bold" : "") + (f.italic() ? " italic" : "") +
+         (f.underline() ? " underline" : "") + (f.strikethrough() ? " strikethrough" : "");
+}
+
 SaveableFont sample_font() {
   return SaveableFont{u"Courier New", u"161", kTrue, kTrue, kFalse, kTrue, 14, 800};
 }
@@ -163,14 +155,8 @@ TEST(RetrieveFont, SetsThePropertiesInTheFixedOrder) {
   const auto font = model.RetrieveFont(sample_font());
   EXPECT_EQ(factory->log, (std::vector<std::string>{"Name", "Bold", "Charset", "Italic", "Size",
                                                     "Strikethrough", "Underline", "Weight"}));
-  EXPECT_EQ(font->name(), u"Courier New");
-  EXPECT_EQ(font->charset(), 161);
-  EXPECT_EQ(font->size_cy(), 140000);
-  EXPECT_TRUE(font->underline());
-  EXPECT_FALSE(font->italic());
-  EXPECT_TRUE(font->strikethrough());
-  EXPECT_EQ(font->weight(), 800);
-  EXPECT_TRUE(font->bold());
+  EXPECT_EQ(shown(*font), "Courier New charset 161 size 140000 weight 800 bold underline "
+                         "strikethrough");
 }
 
 TEST(RetrieveFont, TheStoredWeightWinsOverBold) {
@@ -178,20 +164,17 @@ TEST(RetrieveFont, TheStoredWeightWinsOverBold) {
   SaveableFont saved = sample_font();
   saved.Bold = kTrue;
   saved.Weight = 400;
-  const auto font = model.RetrieveFont(saved);
-  EXPECT_EQ(font->weight(), 400);
-  EXPECT_FALSE(font->bold());
+  EXPECT_EQ(shown(*model.RetrieveFont(saved)),
+            "Courier New charset 161 size 140000 weight 400 underline strikethrough");
 }
 
 TEST(RetrieveFont, FailsOnACharsetThatIsNoInteger) {
   MailObjectModel model;
   SaveableFont saved = sample_font();
-  saved.Charset = u"";
-  EXPECT_EQ(error_number_of([&] { (void)model.RetrieveFont(saved); }), 13);
-  saved.Charset = u"ANSI";
-  EXPECT_EQ(error_number_of([&] { (void)model.RetrieveFont(saved); }), 13);
-  saved.Charset = u"40000";
-  EXPECT_EQ(error_number_of([&] { (void)model.RetrieveFont(saved); }), 6);
+  for (const auto& [charset, error] : {std::pair{u"", 13}, {u"ANSI", 13}, {u"40000", 6}}) {
+    saved.Charset = charset;
+    EXPECT_EQ(error_number_of([&] { (void)model.RetrieveFont(saved); }), error);
+  }
   EXPECT_EQ(error_number_of([&] { (void)model.RetrieveFont(SaveableFont{}); }), 13);
 }
 
@@ -203,15 +186,8 @@ TEST(FontConversion, ConvertThenRetrieveKeepsWhatTheRecordCanHold) {
   original.set_bold(true);
   original.set_strikethrough(true);
   original.set_size_cy(97500);
-  const auto back = model.RetrieveFont(model.ConvertFont(&original));
-  EXPECT_EQ(back->name(), u"Georgia");
-  EXPECT_EQ(back->charset(), 238);
-  EXPECT_TRUE(back->bold());
-  EXPECT_EQ(back->weight(), 700);
-  EXPECT_FALSE(back->italic());
-  EXPECT_FALSE(back->underline());
-  EXPECT_TRUE(back->strikethrough());
-  EXPECT_EQ(back->size_cy(), 100000);
+  EXPECT_EQ(shown(*model.RetrieveFont(model.ConvertFont(&original))),
+            "Georgia charset 238 size 100000 weight 700 bold strikethrough");
 }
 
 }  // namespace

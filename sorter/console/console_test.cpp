@@ -404,7 +404,7 @@ TEST_F(ConsoleTest, WrongTokensSlowDownTheComputerThatSendsThem) {
 
 // ---- overview and monitoring ----
 
-TEST_F(ConsoleTest, OverviewShowsDeliveryWaitingMailCountsAndLatestLogEntries) {
+TEST_F(ConsoleTest, OverviewShowsDeliveryWaitingMailCountsLatestLogEntriesAndTheStoreLock) {
   log_in();
   write_all(store.drop() / "<b>waiting.eml", "x");
   buffered("ann", "a.eml", mail(u"bob", u"ann", u"Hi"));
@@ -427,10 +427,9 @@ TEST_F(ConsoleTest, OverviewShowsDeliveryWaitingMailCountsAndLatestLogEntries) {
   put("Sorter.ini", "[Monitoring]\r\nvalue=True\r\n");
   EXPECT_THAT(get("/").body, AllOf(HasSubstr(">Monitoring on</span>"),
                                    HasSubstr("value=\"off\"><button>Turn monitoring off<")));
-}
 
-TEST_F(ConsoleTest, WithoutASorterInProcessTheOverviewTellsWhatTheStoreLockSays) {
-  log_in();
+  // Without a sorter in this process, what the store's lock says.
+  delivery.reset();
   EXPECT_THAT(get("/").body, HasSubstr("Delivery unknown"));
   sorter_running = true;
   EXPECT_THAT(get("/").body, HasSubstr("A sorter holds the store's lock"));
@@ -1002,7 +1001,7 @@ TEST_F(ConsoleTest, LogIsNewestFirstAndFiltersByType) {
 
 // ---- lessons ----
 
-TEST_F(ConsoleTest, LessonImportShowsTheImportersAnswerAndTheLesson) {
+TEST_F(ConsoleTest, LessonsImportedAndShownWithTheImportersAnswerAndTheLessonDisplay) {
   log_in();
   const auto import = [&](const std::string& csv) {
     return send({.method = "POST", .path = "/lessons/import", .params = {{"csrf", csrf}},
@@ -1020,10 +1019,7 @@ TEST_F(ConsoleTest, LessonImportShowsTheImportersAnswerAndTheLesson) {
               HasSubstr("answered <b>False</b>"));
   EXPECT_THAT(import("40000,a,b,c\r\n").body, HasSubstr("failed with error 6"));
 
-}
-
-TEST_F(ConsoleTest, LessonFileIsShownLikeTheLessonDisplay) {
-  log_in();
+  // A lesson file is shown like the lesson display.
   corvane::EmailLesson lesson;
   corvane::LessonStep step;
   step.Index = -3;

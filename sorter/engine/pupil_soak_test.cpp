@@ -286,10 +286,16 @@ class Teacher {
   explicit Teacher(console::Console& console) : console_(console) {}
 
   void work(const std::atomic<bool>& stop) {
-    log_in();
+    const console::Response login = console_.handle(
+        {.method = "POST", .path = "/login", .params = {{"token", "pupil-soak"}}});
+    const auto set_cookie = login.headers.find("Set-Cookie");
+    if (set_cookie != login.headers.end()) {
+      cookie_ = set_cookie->second.substr(0, set_cookie->second.find(';'));
+    }
+    csrf_ = console::testing::form_token(send({.path = "/"}).body);
     static const char* const kPages[] = {"/", "/mailboxes", "/buffer", "/errors", "/log"};
     for (int i = 0; !stop; ++i) {
-      get(kPages[i % 5]);
+      send({.path = kPages[i % 5]});
       if (i % 3 == 0) post("/buffer/release-all", {{"box", i % 2 == 0 ? "eve" : "bob"}});
       if (i % 7 == 0) post("/monitoring", {{"value", i % 14 == 0 ? "on" : "off"}});
       if (i % 5 == 0) post("/mailboxes/clear-flag", {{"box", "eve"}});
@@ -315,31 +321,9 @@ class Teacher {
     }
     return answer;
   }
-  void get(std::string path) {
-    console::Request r;
-    r.path = std::move(path);
-    send(std::move(r));
-  }
   void post(std::string path, std::multimap<std::string, std::string> params) {
-    console::Request r;
-    r.method = "POST";
-    r.path = std::move(path);
-    r.params = std::move(params);
-    r.params.emplace("csrf", csrf_);
-    send(std::move(r));
-  }
-  void log_in() {
-    console::Request r;
-    r.method = "POST";
-    r.path = "/login";
-    r.params.emplace("token", "pupil-soak");
-    const console::Response answer = console_.handle(r);
-    const auto set_cookie = answer.headers.find("Set-Cookie");
-    if (set_cookie == answer.headers.end()) return;
-    cookie_ = set_cookie->second.substr(0, set_cookie->second.find(';'));
-    console::Request page;
-    page.headers["cookie"] = cookie_;
-    csrf_ = console::testing::form_token(console_.handle(page).body);
+    params.emplace("csrf", csrf_);
+    send({.method = "POST", .path = std::move(path), .params = std::move(params)});
   }
 
   console::Console& console_;

@@ -32,28 +32,17 @@ VARIANT record_arg(owned_udt<U>& record, bool by_reference) {
   return v;
 }
 
+// An argument of type vt whose value set() fills in; what it points to stays the test's.
+template <class Set>
+VARIANT arg(VARTYPE vt, Set set) {
+  VARIANT v;
+  VariantInit(&v);
+  V_VT(&v) = vt;
+  set(v);
+  return v;
+}
 VARIANT text_arg(const unique_bstr& text) {
-  VARIANT v;
-  VariantInit(&v);
-  V_VT(&v) = VT_BSTR;
-  V_BSTR(&v) = text.get();  // borrowed: released by the test's own owner
-  return v;
-}
-
-VARIANT bool_arg(bool value) {
-  VARIANT v;
-  VariantInit(&v);
-  V_VT(&v) = VT_BOOL;
-  V_BOOL(&v) = value ? VARIANT_TRUE : VARIANT_FALSE;
-  return v;
-}
-
-VARIANT missing_arg() {
-  VARIANT v;
-  VariantInit(&v);
-  V_VT(&v) = VT_ERROR;
-  V_ERROR(&v) = DISP_E_PARAMNOTFOUND;
-  return v;
+  return arg(VT_BSTR, [&](VARIANT& v) { V_BSTR(&v) = text.get(); });
 }
 
 // Takes a VT_RECORD result apart: its core record, with the memory freed by our own code.
@@ -102,7 +91,7 @@ class LateBound : public testing::Test {
     ordered.insert(ordered.end(), reversed.begin(), reversed.end());
     DISPPARAMS params{ordered.data(), named_ids.empty() ? nullptr : named_ids.data(),
                       static_cast<UINT>(ordered.size()), static_cast<UINT>(named_ids.size())};
-    exception = EXCEPINFO{};
+    clear_exception();
     const HRESULT hr = object->Invoke(id_of(name), IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
                                       result, &exception, &arg_error);
     for (auto& arg : args) {
@@ -111,11 +100,13 @@ class LateBound : public testing::Test {
     return hr;
   }
 
-  void TearDown() override {
+  void clear_exception() {
     SysFreeString(exception.bstrSource);
     SysFreeString(exception.bstrDescription);
     SysFreeString(exception.bstrHelpFile);
+    exception = EXCEPINFO{};
   }
+  void TearDown() override { clear_exception(); }
 
   com_ptr<IDispatch> object;
   EXCEPINFO exception{};
@@ -187,11 +178,12 @@ TEST_F(LateBound, NamedArgumentsAndTheOmittedOptional) {
   unique_variant only_first, omitted, named;
   ASSERT_EQ(call(L"DebugEmail", {record_arg(email, true)}, only_first.get()), S_OK);
   EXPECT_EQ(text(V_BSTR(only_first.get())), expected);
-  ASSERT_EQ(call(L"DebugEmail", {record_arg(email, true), missing_arg()}, omitted.get()), S_OK);
+  const VARIANT missing = arg(VT_ERROR, [](VARIANT& v) { V_ERROR(&v) = DISP_E_PARAMNOTFOUND; });
+  ASSERT_EQ(call(L"DebugEmail", {record_arg(email, true), missing}, omitted.get()), S_OK);
   EXPECT_EQ(text(V_BSTR(omitted.get())), expected);
   // blShow:=False, argValue:=email, named in reverse order.
-  ASSERT_EQ(call(L"DebugEmail", {bool_arg(false), record_arg(email, false)}, named.get(), {1, 0}),
-            S_OK);
+  const VARIANT no = arg(VT_BOOL, [](VARIANT& v) { V_BOOL(&v) = VARIANT_FALSE; });
+  ASSERT_EQ(call(L"DebugEmail", {no, record_arg(email, false)}, named.get(), {1, 0}), S_OK);
   EXPECT_EQ(text(V_BSTR(named.get())), expected);
 
   // Named arguments through the type-driven members too: LessonPath before CSVPath.
@@ -238,10 +230,7 @@ TEST_F(LateBound, RecordResultsAndInOutRecords) {
 
   owned_udt<::EmailLesson> lesson;
   corvane::com::to_udt(sample_lesson(), lesson.get());
-  VARIANT key;
-  VariantInit(&key);
-  V_VT(&key) = VT_I4;  // converted to Integer
-  V_I4(&key) = -3;
+  const VARIANT key = arg(VT_I4, [](VARIANT& v) { V_I4(&v) = -3; });  // converted to Integer
   unique_variant index;
   ASSERT_EQ(call(L"findLessonIndex", {record_arg(lesson, true), key}, index.get()), S_OK);
   ASSERT_EQ(V_VT(index.get()), VT_I2);
@@ -254,10 +243,8 @@ TEST_F(LateBound, RecordResultsAndInOutRecords) {
   unique_variant font;
   ASSERT_EQ(call(L"RetrieveFont", {record_arg(font_record, true)}, font.get()), S_OK);
   ASSERT_EQ(V_VT(font.get()), VT_DISPATCH);
-  VARIANT font_arg;
-  VariantInit(&font_arg);
-  V_VT(&font_arg) = VT_DISPATCH;
-  V_DISPATCH(&font_arg) = V_DISPATCH(font.get());
+  const VARIANT font_arg =
+      arg(VT_DISPATCH, [&](VARIANT& v) { V_DISPATCH(&v) = V_DISPATCH(font.get()); });
   VARIANT converted;
   ASSERT_EQ(call(L"ConvertFont", {font_arg}, &converted), S_OK);
   const auto back = take_record<corvane::SaveableFont, ::SaveableFont>(converted);
@@ -266,25 +253,20 @@ TEST_F(LateBound, RecordResultsAndInOutRecords) {
   EXPECT_EQ(back.Charset, u"0");
 }
 
+// Through the server's own dispatch (OpenLesson) and the type-driven one (IsRead) alike.
 TEST_F(LateBound, FailuresArriveAsExceptionsWithNumberSourceAndDescription) {
   const auto missing = bstr(u16(dir / "none" / "x.lsn"));
-  VARIANT result;
-  ASSERT_EQ(call(L"OpenLesson", {text_arg(missing)}, &result), DISP_E_EXCEPTION);
-  EXPECT_EQ(exception.scode, error_hresult(51620));
-  EXPECT_EQ(text(exception.bstrSource), u"OpenLesson");
-  EXPECT_FALSE(text(exception.bstrDescription).empty());
-  TearDown();
-  exception = EXCEPINFO{};
-
-  // Through the type-driven path as well.
-  unique_variant read;
-  ASSERT_EQ(call(L"IsRead", {text_arg(missing)}, read.get()), DISP_E_EXCEPTION);
-  EXPECT_EQ(HRESULT_FACILITY(exception.scode), FACILITY_CONTROL);
-  EXPECT_EQ(text(exception.bstrSource), u"Corvane.MailObjectModel");
-
+  const std::tuple<const wchar_t*, HRESULT, std::u16string, std::u16string> failing[] = {
+      {L"OpenLesson", error_hresult(51620), u"OpenLesson", u"Error Opening Lesson:\r\nPath not found"},
+      {L"IsRead", error_hresult(76), u"Corvane.MailObjectModel", u"Path not found"}};
+  for (const auto& [name, scode, source, description] : failing) {
+    unique_variant result;
+    ASSERT_EQ(call(name, {text_arg(missing)}, result.get()), DISP_E_EXCEPTION);
+    EXPECT_EQ(exception.scode, scode);
+    EXPECT_EQ(text(exception.bstrSource), source);
+    EXPECT_EQ(text(exception.bstrDescription), description);
+  }
   // OpenEmail succeeds and leaves its failure pending as with early binding.
-  TearDown();
-  exception = EXCEPINFO{};
   VARIANT partial;
   ASSERT_EQ(call(L"OpenEmail", {text_arg(missing)}, &partial), S_OK);
   EXPECT_EQ((take_record<corvane::EmailMsg, ::EmailMsg>(partial)), corvane::EmailMsg{});
