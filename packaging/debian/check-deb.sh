@@ -2,13 +2,20 @@
 # Checks the Debian package on this machine (as root): lintian, its contents, dpkg -i, the unit
 # template under systemd-analyze verify, the unit's ExecStart run as the service user against a
 # demo store (an e-mail sorted, journal priority prefixes, a clean end on SIGTERM), then dpkg -r.
+# Then an upgrade from OLDER.deb (the same build with a lower version) and a purge, with a
+# recording stand-in for the service manager first on PATH: the running instances stop on the
+# old program before its files are replaced and start again on the new one; the purge leaves no
+# instance links. The machine is left as found: package purged, links, stand-in and the
+# /run/systemd/system marker (when the check made it) gone.
 # Prints one "PASS name" or "FAIL name" line per check and "RESULT passed=N failed=M".
 #
-#   packaging/debian/check-deb.sh PACKAGE.deb WORK_FOLDER
+#   packaging/debian/check-deb.sh PACKAGE.deb WORK_FOLDER OLDER.deb
 set -uo pipefail
 
+here=$(cd -- "$(dirname -- "$0")" && pwd)
 deb=$(readlink -f "$1")
 work=$(readlink -m "$2")
+older=$(readlink -f "$3")
 unit_dir=/lib/systemd/system
 unit=$unit_dir/corvane-sorter@.service
 passed=0 failed=0
@@ -30,7 +37,26 @@ stop_sorter() {
   [[ -n $sorter_pid ]] && kill -KILL "$sorter_pid" 2>/dev/null
   sorter_pid=
 }
-trap stop_sorter EXIT
+# The upgrade check's instances (enabled as systemctl enable links them) and its marker.
+wants=/etc/systemd/system/multi-user.target.wants
+instances=()
+for s in /srv/store-a /srv/store-b /srv/store-c; do
+  instances+=("corvane-sorter@$(systemd-escape --path "$s").service")
+done
+made_run_marker='' upgrading=''
+leave_as_found() {
+  stop_sorter
+  local i
+  if [[ -n $upgrading ]] && dpkg-query -W corvane >/dev/null 2>&1; then
+    managed dpkg --purge corvane >/dev/null
+  fi
+  upgrading=
+  for i in "${instances[@]}"; do rm -f "$wants/$i"; done
+  [[ -n $made_run_marker ]] && rmdir /run/systemd/system
+  made_run_marker=
+  rm -rf "$work/service-manager"
+}
+trap leave_as_found EXIT
 
 rm -rf "$work" && mkdir -p "$work" || exit 2
 
@@ -65,9 +91,16 @@ check manual-pages-render bash -c '
   man -l /usr/share/man/man1/corvane.1.gz 2>&1 | grep -q "dump-email"'
 check systemd-analyze-verify \
   systemd-analyze verify "$unit_dir/corvane-sorter@$(systemd-escape --path /srv/mailstore).service"
+# The largest supported store, 2,000 mailboxes, keeps three folders open per mailbox within half
+# of the soft limit, beside 16 for the rest of the round; the README gives the same figure.
+nofile=$(sed -n 's/^LimitNOFILE=//p' "$unit")
+check unit-descriptor-limit bash -c '
+  [[ $0 =~ ^[0-9]+$ ]] && (($0 >= 2 * 3 * 2000 + 16)) &&
+  grep -qF "\`LimitNOFILE=$0\`" "$1"' "$nofile" "$here/../../README.md"
 
 # The unit's own command line for a demo store, as the service manager would run it: %f is the
-# instance unescaped, User= the account, AmbientCapabilities= the capabilities kept.
+# instance unescaped, User= the account, AmbientCapabilities= the capabilities kept, under the
+# unit's LimitNOFILE= (or the service manager's default, 1,024 soft, without one).
 store="$work/demo store"
 mkdir -p "$store/MailBank" "$store/Error" "$store/MailBox/ann/Inbox" "$store/MailBox/bob/Inbox"
 chmod 755 "$work"
@@ -85,7 +118,7 @@ corvane send "$store/MailBank" --from ann --to nobody --subject "Lost" --text "N
 # stream would be.
 errors="$work/stderr.txt"
 : >"$errors"
-JOURNAL_STREAM=$(stat -c '%d:%i' "$errors") setpriv --reuid="$user" --regid="$user" \
+JOURNAL_STREAM=$(stat -c '%d:%i' "$errors") prlimit --nofile="${nofile:-1024}:${nofile:-524288}" -- setpriv --reuid="$user" --regid="$user" \
   --init-groups --inh-caps=+lease --ambient-caps=+lease -- "${command[@]}" 2>>"$errors" &
 sorter_pid=$!
 delivered() {
@@ -121,6 +154,58 @@ check removal-leaves-the-store bash -c '
   [[ -n $(ls -A "$0/MailBox/bob/Inbox") && -n $(find "$0" -maxdepth 1 -iname sorter.ini) &&
      -f "$0/Error/SortErr.log" ]]' \
   "$store"
+
+# ---- upgrade and purge, the service manager a recording stand-in ----
+# "systemctl" and "deb-systemd-invoke" first on PATH are the stand-in (its calls in calls.log,
+# each with the inode of /usr/bin/corvane-sorter at the time); /run/systemd/system tells the
+# maintainer scripts that a service manager runs.
+standin="$work/service-manager"
+mkdir -p "$standin/bin"
+for tool in systemctl deb-systemd-invoke; do
+  ln -s "$here/tests/service-manager-standin.sh" "$standin/bin/$tool"
+done
+had_run_marker=$([[ -d /run/systemd/system ]] && echo yes)
+if [[ ! -d /run/systemd/system ]]; then
+  mkdir /run/systemd/system && made_run_marker=1
+fi
+managed() { PATH="$standin/bin:$PATH" STANDIN_DIR="$standin" "$@"; }
+upgrading=1
+
+check dpkg-install-older managed dpkg -i "$older"
+old_inode=$(stat -c %i /usr/bin/corvane-sorter)
+# a and b enabled and running, c enabled but stopped.
+for i in "${instances[@]}"; do ln -sf "$unit" "$wants/$i"; done
+printf '%s\n' "${instances[0]}" "${instances[1]}" >"$standin/active"
+: >"$standin/calls.log"
+check dpkg-upgrade managed dpkg -i "$deb"
+new_inode=$(stat -c %i /usr/bin/corvane-sorter)
+cat "$standin/calls.log"
+# The units' changes: a and b stopped on the old program, then all three running the new one.
+states() { awk '$1 == "state" { print $3, $2, $4 }' "$standin/calls.log"; }
+stopped_then_started() {
+  [[ $old_inode != "$new_inode" ]] || { echo "the upgrade did not replace the program"; return 1; }
+  states | awk -v old="@$old_inode" -v new="@$new_inode" '
+    $1 == "stopped" { if (started || $3 != old) bad = 1 }
+    $1 == "running" { started = 1; if ($3 != new) bad = 1 }
+    END { exit bad }' || return 1
+  [[ $(states | awk '$1 == "stopped" { print $2 }' | sort) == \
+     "$(printf '%s\n' "${instances[0]}" "${instances[1]}" | sort)" ]]
+}
+check upgrade-stops-running-instances-before-replacing stopped_then_started
+check upgrade-runs-the-enabled-instances-on-the-new-program bash -c '
+  [[ $(sort "$0") == "$(printf "%s\n" "$@" | sort)" ]]' "$standin/active" "${instances[@]}"
+
+: >"$standin/calls.log"
+check dpkg-purge managed dpkg --purge corvane
+cat "$standin/calls.log"
+check purge-stops-the-instances bash -c '[[ ! -s $0 ]]' "$standin/active"
+check purge-leaves-no-unit-links bash -c '
+  [[ -z $(find /etc/systemd/system -name "corvane-sorter@*") &&
+     -z $(find /var/lib/systemd/deb-systemd-helper-enabled -name "corvane-sorter@*" 2>/dev/null) ]]'
+leave_as_found
+check machine-left-as-found bash -c '
+  ! dpkg-query -W corvane >/dev/null 2>&1 && [[ ! -e $0 ]] &&
+  [[ $([[ -d /run/systemd/system ]] && echo yes) == "$1" ]]' "$standin" "$had_run_marker"
 
 echo "RESULT passed=$passed failed=$failed"
 ((failed == 0))

@@ -1,5 +1,6 @@
 #!/bin/bash
-# Checks the Windows Installer packages that build-msi.sh made: msiinfo on the tables, then under
+# Checks the Windows Installer packages that build-msi.sh made: msiinfo on the tables (the store's
+# permissions among them, check_permissions.py), then under
 # wine64 in a fresh prefix: install, files, registry (both views, against the keys regsvr32
 # wrote), a 64-bit client, the installed Sorter.exe sorting a dropped e-mail, uninstall, an
 # upgrade from a lower version, and the x86 package. Prints "PASS name" / "FAIL name" per check
@@ -33,7 +34,8 @@ x64="$dir/corvane-$version-x64.msi" x86="$dir/corvane-$version-x86.msi"
 tables_ok() {  # MSI: the tables it needs and none that registers anything by itself
   local tables
   tables=$(msiinfo tables "$1") || return 1
-  for t in Registry Upgrade CreateFolder Shortcut AppSearch RegLocator Condition File; do
+  for t in Registry Upgrade CreateFolder Shortcut AppSearch RegLocator Condition File \
+           MsiLockPermissionsEx; do
     grep -qx "$t" <<<"$tables" || { echo "$1: no $t table"; return 1; }
   done
   for t in SelfReg Class ProgId TypeLib; do
@@ -72,6 +74,24 @@ check msiinfo-tables-no-self-registration bash -c "$(declare -f tables_ok); tabl
 check msiinfo-identity-x64 identity_ok "$x64" x64
 check msiinfo-identity-x86 identity_ok "$x86" x86
 check msiinfo-component-views components_ok
+# Sorter.exe runs from the store: the loader resolves its imports before its first line runs,
+# from the program's folder first unless the library is one of Windows' known DLLs, which always
+# come from System32. (GNU ld here cannot write a load configuration's DependentLoadFlags.)
+KNOWN_DLLS='ADVAPI32 COMDLG32 GDI32 IMM32 KERNEL32 MSVCRT OLE32 OLEAUT32 SHELL32 SHLWAPI USER32 WS2_32'
+only_known_imports() {  # PROGRAM
+  local name bad=0
+  for name in $(objdump -p "$1" | sed -n 's/^\s*DLL Name: \(.*\)\.dll$/\1/ip' | tr a-z A-Z); do
+    [[ " $KNOWN_DLLS " == *" $name "* ]] || { echo "$1 imports $name.dll"; bad=1; }
+  done
+  return "$bad"
+}
+check sorter-imports-only-known-dlls bash -c "$(declare -f only_known_imports); KNOWN_DLLS='$KNOWN_DLLS'
+  only_known_imports '$dir/bin/x64/Sorter.exe' && only_known_imports '$dir/bin/x86/Sorter.exe'"
+# The store's permissions as the package asks Windows Installer to set them (Wine does not
+# enforce them): the rows, then the model's properties checked on them.
+msiinfo export "$x64" MsiLockPermissionsEx | tr -d '\r' | tail -n +4
+check msiinfo-store-permissions-x64 python3 "$here/check_permissions.py" "$x64"
+check msiinfo-store-permissions-x86 python3 "$here/check_permissions.py" "$x86"
 
 # ---- under wine64, in a prefix of its own ----
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -184,11 +204,11 @@ check uninstall-keeps-mail-settings-log bash -c "s='$store'
   [[ -n \$(find \"\$s/MailBox/bob/Inbox\" -type f ! -iname timestamp.dat) && -f \"\$s/Sorter.ini\" &&
      -f \"\$s/Error/SortErr.log\" ]]"
 
-# Upgrade: a lower version into another store folder without the shortcut, then this version
-# with no properties at all: it finds the store in use, keeps its mail and replaces the product.
+# Upgrade: a lower version into another store folder without the shortcut and with a sorter
+# group given by its SID, then this version with no properties at all: it finds the store in use, keeps its mail and replaces the product.
 "$here/wixl-package.sh" "$dir" x64 1.0.1 "$product" "$work/older-x64.msi" >/dev/null
 check msiexec-install-older wine msiexec /i "$(winpath "$work/older-x64.msi")" /qn \
-  'STOREDIR=C:\Store2' STARTUPSHORTCUT=0
+  'STOREDIR=C:\Store2' STARTUPSHORTCUT=0 SORTERSID=S-1-5-32-545
 older_installed() { [[ -f $c/Store2/Sorter.exe && ! -e $c/MailStore/Sorter.exe && -z $(startup_link) ]]; }
 check older-in-store-without-shortcut older_installed
 mkdir -p "$c/Store2/MailBox/ann/Inbox"

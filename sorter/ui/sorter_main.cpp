@@ -7,6 +7,7 @@
 #include "platform/environment.h"
 #include "platform/utf.h"
 #include "sorter/engine/lifecycle.h"
+#include "sorter/ui/dll_search.h"
 #include "sorter/ui/com_mail_reader.h"
 #include "sorter/ui/main_window.h"
 #include "sorter/ui/message_loop.h"
@@ -28,6 +29,12 @@ constexpr int32_t kInternalError = 51;  // "Internal error"
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  // Before anything loads a library on demand: the program's folder is the shared store.
+  try {
+    sorter::ui::restrict_dll_search();
+  } catch (const platform::AutomationError& error) {
+    fail_load(error);
+  }
   const sorter::StorePaths paths(platform::executable_folder());
   sorter::ui::ComSession com;
   sorter::ui::MainWindow window(instance, paths, sorter::ui::com_mail_reader_factory());
