@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "sorter/console/accounts.h"
 #include "sorter/console/console.h"
 #include "sorter/console/front_door.h"
 #include "sorter/console/log_reader.h"
@@ -26,6 +27,9 @@ struct Console::Impl {
   // Access.
   Response login_page(const Request& request, int status, std::string_view message);
   Response login(const Request& request);
+  bool token_allowed();
+  // The session a request's cookie names, if it is live and its teacher still has an account.
+  Session* session_of(const Request& request);
   Response logout(Call& call);
 
   // Pages (console_store_pages.cpp, console_mail_pages.cpp, console_log_lessons.cpp).
@@ -53,7 +57,7 @@ struct Console::Impl {
   std::string form(Call& call, std::string_view action, std::string_view fields_html,
                    std::string_view button, std::string_view css_class = "");
   Response done(Call& call, std::string location, bool ok, std::string html);
-  // One log entry for an action, naming the console and the caller's address.
+  // One log entry for an action, naming the console, the teacher and the caller's address.
   void log_action(const Call& call, const std::u16string& text, EventType type);
   double now() const;
 
@@ -63,6 +67,7 @@ struct Console::Impl {
   EventLog& log;
   ConsoleOptions options;
   Sessions sessions;
+  Accounts accounts;
   LoginThrottle throttle;
 };
 

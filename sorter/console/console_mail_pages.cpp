@@ -176,7 +176,6 @@ Response Console::Impl::picture(Call& call) {
     Response r;
     r.content_type = *type;
     r.body.assign(bytes.begin(), bytes.end());
-    r.headers.emplace("Cache-Control", "private, max-age=60");
     return r;
   } catch (const AutomationError&) {
     return Response::text(404, "No such picture.\n");

@@ -20,6 +20,7 @@
 #include "sorter/console/console_test_support.h"
 #include "sorter/console/email_view.h"
 #include "sorter/console/front_door.h"
+#include "sorter/console/wire_test_support.h"
 #include "sorter/engine/time_stamp.h"
 
 namespace sorter::console {
@@ -208,19 +209,32 @@ const Refused kRefused[] = {
      {{"origin", "http://evil.example"}, {"host", "127.0.0.1:8080"}}, 403, "another site"},
     {"change_from_sandboxed_frame", "POST", "/buffer/release", true, kRelease,
      {{"origin", "null"}, {"host", "127.0.0.1:8080"}}, 403, "another site"},
+    {"change_from_a_frame_of_another_site", "POST", "/buffer/release", true, kRelease,
+     {{"origin", "null"}, {"sec-fetch-site", "cross-site"}, {"host", "127.0.0.1:8080"}}, 403,
+     "another site"},
+    {"change_from_a_sibling_site", "POST", "/buffer/release", true, kRelease,
+     {{"origin", "null"}, {"sec-fetch-site", "same-site"}, {"host", "127.0.0.1:8080"}}, 403,
+     "another site"},
+    {"change_from_the_consoles_name_on_another_port", "POST", "/buffer/release", true, kRelease,
+     {{"origin", "http://127.0.0.1:8081"}, {"host", "127.0.0.1:8080"}}, 403, "another site"},
     {"change_by_get", "GET", "/buffer/release", true, kRelease, {}, 405, "Method not allowed"},
     {"unknown_page", "GET", "/nothing", true, {}, {}, 404, "No such page"},
 };
 
-class ConsoleAccess : public ConsoleTest, public ::testing::WithParamInterface<Refused> {};
+// Each refusal holds however the request comes: in-process, over HTTP, over HTTPS.
+class ConsoleAccess : public ConsoleTest,
+                      public ::testing::WithParamInterface<std::tuple<Refused, testing::Wire>> {};
 
 TEST_P(ConsoleAccess, IsRefusedAndChangesNothing) {
-  const Refused& c = GetParam();
+  const Refused& c = std::get<0>(GetParam());
+  const testing::WireConsole wire(console, std::get<1>(GetParam()));
   const fs::path file = buffered("ann", "a.eml", mail(u"bob", u"ann", u"Hi"));
   if (c.session) log_in();
   Request r{.method = c.method, .path = c.path, .params = c.params, .headers = c.headers};
+  if (!r.headers.count("host")) r.headers["host"] = "127.0.0.1:8080";
   if (c.session) r.params.emplace("csrf", csrf);
-  const Response answer = send(r);
+  if (c.session) r.headers["cookie"] = cookie;
+  const Response answer = wire.send(r);
   EXPECT_EQ(answer.status, c.status);
   if (c.status == 303) {
     EXPECT_EQ(header(answer, "Location"), c.answer);
@@ -233,8 +247,14 @@ TEST_P(ConsoleAccess, IsRefusedAndChangesNothing) {
   EXPECT_EQ(log_text(), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Requests, ConsoleAccess, ::testing::ValuesIn(kRefused),
-                         [](const auto& info) { return info.param.what; });
+INSTANTIATE_TEST_SUITE_P(
+    Requests, ConsoleAccess,
+    ::testing::Combine(::testing::ValuesIn(kRefused),
+                       ::testing::Values(testing::Wire::kInProcess, testing::Wire::kHttp,
+                                         testing::Wire::kHttps)),
+    [](const auto& info) {
+      return std::get<0>(info.param).what + "_" + testing::name_of(std::get<1>(info.param));
+    });
 
 // ---- sessions and form tokens ----
 
@@ -268,7 +288,7 @@ TEST_F(ConsoleTest, EachLoginOpensAFreshStrictSessionAndLogoutEndsThatOne) {
     EXPECT_EQ(header(get("/"), "Location"), "/login");
     const Response change = post("/monitoring", {{"value", "on"}});
     EXPECT_EQ(change.status, 403);
-    EXPECT_EQ(change.body, "Not logged in: open /login and give the access token.\n");
+    EXPECT_EQ(change.body, "Not logged in: open /login and log in.\n");
   }
   EXPECT_TRUE(live(*this, "theme=dark; " + first_cookie + "; lang=fr"));
   EXPECT_FALSE(fs::exists(store.root() / "Sorter.ini"));
@@ -278,7 +298,7 @@ TEST_F(ConsoleTest, EachLoginOpensAFreshStrictSessionAndLogoutEndsThatOne) {
                 {"Content-Security-Policy",
                  "default-src 'none'; img-src 'self'; style-src 'self' 'unsafe-inline'; "
                  "script-src 'self'; form-action 'self'; frame-ancestors 'none'; base-uri 'none'"},
-                {"Referrer-Policy", "same-origin"},
+                {"Referrer-Policy", "no-referrer"},
                 {"X-Content-Type-Options", "nosniff"},
                 {"X-Frame-Options", "DENY"}}));
 
@@ -289,19 +309,38 @@ TEST_F(ConsoleTest, EachLoginOpensAFreshStrictSessionAndLogoutEndsThatOne) {
   EXPECT_EQ(header(css, "Cache-Control"), "max-age=3600");
 }
 
-// A session lives twelve hours from its login by the console's clock; a clock put back by
-// more than a day ends it too, and an ended session stays ended.
-TEST_F(ConsoleTest, ASessionEndsTwelveHoursAfterItsLogin) {
-  log_in();
-  const std::string session = cookie;
-  for (const auto& [at, alive] : {std::pair{kNow - 1 + kSecond, true}, {kNow + 0.5 - kSecond, true},
-                                  {kNow + 0.5 + kSecond, false}, {kNow, false}}) {
-    clock_now = at;
-    EXPECT_EQ(live(*this, session), alive) << (at - kNow) * 24 << " h";
+// A session ends after 30 minutes without a request and, however busy, twelve hours after its
+// login, by the console's clock; a clock put back by more than a day ends it too, and an
+// ended session stays ended. Each row is one session: the minutes after its login at which it
+// is used, and whether it is still live then.
+TEST_F(ConsoleTest, ASessionEndsWhenIdleOrTwelveHoursAfterItsLogin) {
+  constexpr double kMinute = 60 * kSecond;
+  const auto every = [](double step, double until) {
+    std::vector<std::pair<double, bool>> uses;
+    for (double at = step; at < until; at += step) uses.emplace_back(at, true);
+    return uses;
+  };
+  auto busy = every(25, 12 * 60);
+  busy.insert(busy.end(), {{12 * 60 - 1.0 / 60, true}, {12 * 60 + 1.0 / 60, false}});
+  const struct {
+    const char* what;
+    std::vector<std::pair<double, bool>> uses;
+  } cases[] = {
+      {"used every 25 minutes", busy},
+      {"idle just under 30 minutes, twice", {{30 - 1.0 / 60, true}, {60 - 2.0 / 60, true}}},
+      {"idle 30 minutes", {{30 + 1.0 / 60, false}, {30 + 2.0 / 60, false}, {1, false}}},
+      {"clock put back by most of a day", {{-24 * 60 + 1, true}, {1, true}}},
+      {"clock put back by more than a day", {{-24 * 60 - 1, false}, {0, false}}},
+  };
+  for (const auto& c : cases) {
+    clock_now = kNow;
+    log_in();
+    const std::string session = cookie;
+    for (const auto& [at, alive] : c.uses) {
+      clock_now = kNow + at * kMinute;
+      EXPECT_EQ(live(*this, session), alive) << c.what << ", at " << at << " min";
+    }
   }
-  log_in();
-  clock_now = kNow - 1 - kSecond;
-  EXPECT_FALSE(live(*this, cookie));
 }
 
 TEST_F(ConsoleTest, AFullSessionTableGivesUpItsOldestSession) {
