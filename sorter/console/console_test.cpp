@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "corvane/model/record_codec.h"
+#include "sorter/console/accounts.h"
 #include "sorter/console/console_test_support.h"
 #include "sorter/console/email_view.h"
 #include "sorter/console/front_door.h"
@@ -439,6 +440,118 @@ TEST_F(ConsoleTest, WrongTokensSlowDownTheComputerThatSendsThem) {
   for (int i = 0; i < LoginThrottle::kFreeFailures; ++i) {
     EXPECT_EQ(try_token("wrong", "2001:db8:1:2::1").status, 403) << "forgotten after an hour";
   }
+}
+
+// ---- teachers' accounts ----
+
+constexpr const char* kPassword = "a long password";
+
+// The names of a page's input fields but the form token, in their order.
+std::string fields_of(const std::string& page) {
+  std::string out;
+  static const std::regex input("<input name=\"([a-z]+)\"");
+  for (std::sregex_iterator it(page.begin(), page.end(), input), end; it != end; ++it) {
+    out += (out.empty() ? "" : " ") + (*it)[1].str();
+  }
+  return out;
+}
+
+// The token is a way in on a loopback address, and anywhere before the first account exists;
+// once there is one, a name and its password are, and a wrong one of either costs a wait as a
+// wrong token does.
+TEST_F(ConsoleTest, TheTokenAndTheAccountsEachOpenTheDoorWhereTheyShould) {
+  ::testsupport::TempDir dir;
+  const std::string users = (dir / "users").string();
+  const std::string hash = hash_password(kPassword);
+  const struct {
+    const char* what;
+    bool loopback;
+    bool accounts;
+    const char* fields;  // on the login page
+    int token_status;
+  } cases[] = {
+      {"loopback, no account", true, false, "token", 303},
+      {"loopback, accounts", true, true, "name password token", 303},
+      {"network, no account", false, false, "token", 303},
+      {"network, accounts", false, true, "name password", 403},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove(users);
+    if (c.accounts) set_account(users, "ms.lee", hash);
+    ConsoleOptions o = options();
+    o.users_file = users;
+    o.token_with_accounts = c.loopback;
+    ConsoleRig own(o);
+    const auto login = [&](Fields fields, const std::string& from = "10.0.0.9") {
+      return own.console.handle(
+          {.method = "POST", .path = "/login", .params = std::move(fields), .remote_address = from});
+    };
+    EXPECT_EQ(fields_of(own.console.handle({.path = "/login"}).body), c.fields) << c.what;
+    const Response token = login({{"token", kToken}});
+    EXPECT_EQ(token.status, c.token_status) << c.what;
+    EXPECT_EQ(token.headers.count("Set-Cookie"), c.token_status == 303 ? 1u : 0u) << c.what;
+    if (c.token_status == 403) {
+      EXPECT_THAT(token.body, HasSubstr("Log in with your name and password.")) << c.what;
+    }
+    if (!c.accounts) continue;
+    const Response teacher = login({{"name", "ms.lee"}, {"password", kPassword}});
+    EXPECT_EQ(teacher.status, 303) << c.what;
+    EXPECT_THAT(header(teacher, "Set-Cookie"), HasSubstr("; HttpOnly; SameSite=Strict"));
+    for (const Fields& wrong : {Fields{{"name", "ms.lee"}, {"password", "a long passwor"}},
+                                Fields{{"name", "mr.lee"}, {"password", kPassword}},
+                                Fields{{"name", "ms.lee"}}}) {
+      const Response refused = login(wrong, "10.0.0.7");
+      EXPECT_EQ(refused.status, 403) << c.what;
+      EXPECT_THAT(refused.body, HasSubstr("Wrong name or password.")) << c.what;
+      EXPECT_EQ(refused.headers.count("Set-Cookie"), 0u);
+    }
+    for (int i = 3; i <= LoginThrottle::kFreeFailures; ++i) login({{"name", "x"}}, "10.0.0.7");
+    EXPECT_EQ(login({{"name", "ms.lee"}, {"password", kPassword}}, "10.0.0.7").status, 429)
+        << c.what << ": wrong passwords slow the computer down";
+  }
+}
+
+// What a teacher does is logged under her name; her cookie is Secure when she came over
+// HTTPS; removing her account ends her sessions at their next request, and no one else's.
+TEST_F(ConsoleTest, ATeachersSessionNamesHerAndEndsWithHerAccount) {
+  ::testsupport::TempDir dir;
+  const std::string users = (dir / "users").string();
+  set_account(users, "ms.lee", hash_password(kPassword));
+  ConsoleOptions o = options();
+  o.users_file = users;
+  ConsoleRig own(o);
+  const auto session_of = [&](Fields fields, bool secure) {
+    const Response r = own.console.handle(
+        {.method = "POST", .path = "/login", .params = std::move(fields), .secure = secure});
+    const std::string set_cookie = header(r, "Set-Cookie");
+    EXPECT_EQ(set_cookie.ends_with("; Secure"), secure) << set_cookie;
+    return set_cookie.substr(0, set_cookie.find(';'));
+  };
+  const std::string teacher = session_of({{"name", "ms.lee"}, {"password", kPassword}}, true);
+  const std::string token = session_of({{"token", kToken}}, false);
+  const auto page = [&](const std::string& cookie) {
+    return own.console.handle({.path = "/", .headers = {{"cookie", cookie}}});
+  };
+  const Response change = own.console.handle(
+      {.method = "POST", .path = "/monitoring",
+       .params = {{"value", "on"}, {"csrf", form_token(page(teacher).body)}},
+       .headers = {{"cookie", teacher}}, .remote_address = "10.0.0.5", .secure = true});
+  EXPECT_EQ(change.status, 303);
+  const Response logout = own.console.handle(
+      {.method = "POST", .path = "/logout", .params = {{"csrf", form_token(page(token).body)}},
+       .headers = {{"cookie", token}}});
+  EXPECT_EQ(header(logout, "Set-Cookie"),
+            "corvane_console=; Path=/; HttpOnly; SameSite=Strict; Max-Age=0");
+  const std::string still = session_of({{"token", kToken}}, false);
+  EXPECT_THAT(read_all(own.store.root() / "Error" / "SortErr.log"),
+              HasSubstr("Store console (ms.lee, 10.0.0.5): monitoring switched on"));
+
+  remove_account(users, "ms.lee");
+  EXPECT_FALSE(own.console.in_session({.headers = {{"cookie", teacher}}}));
+  EXPECT_EQ(header(page(teacher), "Location"), "/login");
+  set_account(users, "ms.lee", hash_password(kPassword));
+  EXPECT_EQ(header(page(teacher), "Location"), "/login") << "an ended session stays ended";
+  EXPECT_EQ(page(still).status, 200);
 }
 
 // ---- overview and monitoring ----
