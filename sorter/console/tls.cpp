@@ -49,12 +49,12 @@ void use_key(SSL_CTX* context, const std::string& file) {
   const std::string pem = read_state_file(file);
   const auto bio = memory_of(pem);
   EVP_PKEY* key = PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr);
-  const bool used = key && SSL_CTX_use_PrivateKey(context, key) == 1;
+  if (!key) throw openssl_error("no usable private key in " + file);
+  const bool belongs = X509_check_private_key(SSL_CTX_get0_certificate(context), key) == 1;
+  const bool used = belongs && SSL_CTX_use_PrivateKey(context, key) == 1;
   EVP_PKEY_free(key);
+  if (!belongs) throw openssl_error("the key in " + file + " does not belong to the certificate");
   if (!used) throw openssl_error("no usable private key in " + file);
-  if (SSL_CTX_check_private_key(context) != 1) {
-    throw openssl_error("the key in " + file + " does not belong to the certificate");
-  }
 }
 
 }  // namespace
