@@ -1,11 +1,16 @@
-// The store console in a real browser: headless Chromium driven through the DevTools protocol.
-// Logs in with the token, finds a buffered e-mail, releases it and checks the Inbox on disk,
-// runs the other pages, and keeps a screenshot of each page.
+// The store console in a real browser: headless Chromium driven through the DevTools protocol,
+// over HTTPS. Logs in with the token while no account exists, then, once `corvane console-user`
+// has added one, with the teacher's name and password only; finds a buffered e-mail, releases
+// it and checks the Inbox on disk, runs the other pages, and keeps a screenshot of each page.
 //
-// Environment: CONSOLE_URL (http://127.0.0.1:PORT/), CONSOLE_TOKEN, STORE (the store folder the
-// sorter serves, monitoring on), SCREENSHOTS (folder for the pictures).
+// Environment: CONSOLE_URL (https://127.0.0.1:PORT/), CONSOLE_TOKEN, STORE (the store folder the
+// sorter serves, monitoring on), SCREENSHOTS (folder for the pictures), CONSOLE_CERT (the
+// certificate the sorter made, the one the browser accepts, by its public key), CONSOLE_LINE (the sorter's start-up line), CONSOLE_USERS
+// (the users file), CORVANE (the tool).
 // Prints one PASS or FAIL line per check and a summary line; exits 1 when a check failed.
 
+import { execFileSync } from 'node:child_process';
+import crypto from 'node:crypto';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -16,6 +21,7 @@ const url = process.env.CONSOLE_URL.replace(/\/$/, '');
 const token = process.env.CONSOLE_TOKEN;
 const store = process.env.STORE;
 const shots = process.env.SCREENSHOTS;
+const teacher = 'ms.okafor', password = 'tides and rock pools';
 
 let passed = 0, failed = 0;
 function check(name, ok, detail = '') {
@@ -67,6 +73,13 @@ async function shot(page, name) {
 
 async function main() {
   dropMail();
+  const certificate = new crypto.X509Certificate(fs.readFileSync(process.env.CONSOLE_CERT));
+  const fingerprint = certificate.fingerprint256;
+  const spki = crypto.createHash('sha256')
+    .update(certificate.publicKey.export({ type: 'spki', format: 'der' })).digest('base64');
+  check('the start-up line gives the certificate\'s SHA-256 fingerprint',
+        process.env.CONSOLE_LINE.includes(`certificate SHA-256 ${fingerprint},`),
+        process.env.CONSOLE_LINE);
   check('the sorter holds the e-mails in the Buffer (monitoring on)',
         await until(() => fs.existsSync(path.join(box('ann', 'Buffer'), 'spring-trip.eml')) &&
                           fs.existsSync(path.join(box('ann', 'Buffer'), 'prank.eml')) &&
@@ -78,7 +91,8 @@ async function main() {
     headless: true,
     userDataDir: profile,
     args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-           '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+           '--disable-background-networking', '--disable-component-update', '--disable-sync',
+           `--ignore-certificate-errors-spki-list=${spki}`],
   });
   try {
     const page = await browser.newPage();
@@ -92,16 +106,38 @@ async function main() {
     await Promise.all([page.waitForNavigation(), page.click('button')]);
     check('a wrong token is refused',
           (await page.content()).includes('not the console'));
-    await shot(page, 'login');
 
     await page.type('input[name=token]', token);
     await Promise.all([page.waitForNavigation(), page.click('button')]);
+    check('before the first account the token opens the overview',
+          (await page.content()).includes('Delivery running'), page.url());
+
+    execFileSync(process.env.CORVANE, ['console-user', 'add', teacher, '--users-file',
+                                       process.env.CONSOLE_USERS], { input: password + '\n' });
+    await Promise.all([page.waitForNavigation(), page.click('form.logout button')]);
+    check('with an account the login asks for name and password, not the token',
+          (await page.$('input[name=name]')) !== null && (await page.$('input[name=token]')) === null);
+    await page.type('input[name=name]', teacher);
+    await page.type('input[name=password]', 'not the password');
+    await Promise.all([page.waitForNavigation(), page.click('button')]);
+    check('a wrong password is refused', (await page.content()).includes('Wrong name or password'));
+    await shot(page, 'login');
+    await page.type('input[name=name]', teacher);
+    await page.type('input[name=password]', password);
+    const started = Date.now();
+    const [answer] = await Promise.all([page.waitForNavigation(), page.click('button')]);
+    console.log(`login took ${Date.now() - started} ms`);
     const overview = await page.content();
-    check('the token opens the overview', overview.includes('Delivery running'), page.url());
+    check('the teacher\'s name and password open the overview', overview.includes('Delivery running'),
+          page.url());
     const cookies = await browser.cookies();
-    check('the session cookie is HttpOnly and SameSite=Strict',
-          cookies.length === 1 && cookies[0].httpOnly && cookies[0].sameSite === 'Strict',
-          JSON.stringify(cookies));
+    check('the session cookie is HttpOnly, SameSite=Strict and Secure',
+          cookies.length === 1 && cookies[0].httpOnly && cookies[0].sameSite === 'Strict' &&
+          cookies[0].secure, JSON.stringify(cookies));
+    const headers = answer.headers();
+    check('pages are no-store and send no referrer',
+          headers['cache-control'] === 'no-store' && headers['referrer-policy'] === 'no-referrer',
+          JSON.stringify(headers));
     await shot(page, 'overview');
 
     await page.goto(url + '/mailboxes');
@@ -168,8 +204,9 @@ async function main() {
     await shot(page, 'lessons');
 
     await page.goto(url + '/log');
-    check('the log shows the console\'s own entry',
-          (await page.content()).includes('released "spring-trip.eml" from the Buffer of "ann"'));
+    check('the log names the teacher in the console\'s own entry',
+          (await page.content()).includes(`Store console (${teacher}, 127.0.0.1): released ` +
+                                          '"spring-trip.eml" from the Buffer of "ann"'));
     await shot(page, 'log');
 
     await page.goto(url + '/');
