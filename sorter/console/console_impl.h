@@ -2,7 +2,9 @@
 // The console's insides, shared by the files that build its pages and actions.
 
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 #include <string_view>
 
 #include "sorter/console/accounts.h"
@@ -12,6 +14,13 @@
 #include "sorter/console/store_view.h"
 
 namespace sorter::console {
+
+// A buffered e-mail an action found: its mailbox, its file, and its record once read.
+struct Buffered {
+  Mailbox box;
+  StoreEntry entry;
+  std::optional<corvane::EmailMsg> email;
+};
 
 // One request on its way through the console.
 struct Call {
@@ -46,10 +55,26 @@ struct Console::Impl {
   Response clear_flag(Call& call);
   Response release(Call& call);
   Response release_all(Call& call);
+  Response reject(Call& call);
+  Response reject_all(Call& call);
+  Response discard(Call& call);
   Response retry(Call& call);
   Response remove_error(Call& call);
   Response show_lesson(Call& call);
   Response import_lesson(Call& call);
+
+  // Moderation (console_moderation.cpp).
+  // The buffered e-mails of one mailbox (every one when box is none) from one sender (any
+  // when none), in the order of the mailboxes and their files.
+  std::vector<Buffered> buffered(const std::optional<std::u16string>& box,
+                                 const std::optional<std::u16string>& sender);
+  std::optional<corvane::EmailMsg> buffered_email(const Buffered& mail);
+  std::optional<Buffered> named_buffered(Call& call, std::string& refusal);
+  std::optional<std::u16string> note_of(Call& call, std::string& refusal);
+  // Writes the sender's notice into MailBank, then removes the e-mail; the reason when not.
+  std::optional<std::u16string> reject_one(const Call& call, const Buffered& mail,
+                                           const std::u16string& note);
+  std::u16string notice_sender(const Call& call) const;
 
   // Building blocks.
   // The page with the console's header and navigation around body; nav names the current page.

@@ -21,6 +21,7 @@
 #include "sorter/console/console_test_support.h"
 #include "sorter/console/email_view.h"
 #include "sorter/console/front_door.h"
+#include "sorter/console/notice.h"
 #include "sorter/console/wire_test_support.h"
 #include "sorter/engine/time_stamp.h"
 
@@ -366,7 +367,7 @@ TEST_F(ConsoleTest, EveryFormCarriesTheSessionsTokenAndEveryChangeNeedsIt) {
   put("MailBox/ann/Client.ini", "[Errors]\r\nStatus=1\r\n");
   const std::regex form("<form method=\"post\""), tokened("<form method=\"post\"[^>]*><input "
                         "type=\"hidden\" name=\"csrf\" value=\"" + csrf + "\">");
-  for (const auto& [path, forms] : {std::pair{"/", 2}, {"/mailboxes", 2}, {"/buffer", 3},
+  for (const auto& [path, forms] : {std::pair{"/", 2}, {"/mailboxes", 2}, {"/buffer", 5},
                                     {"/errors", 3}, {"/log", 1}, {"/lessons", 3}}) {
     const std::string page = get(path).body;
     const auto count = [&](const std::regex& re) {
@@ -377,7 +378,8 @@ TEST_F(ConsoleTest, EveryFormCarriesTheSessionsTokenAndEveryChangeNeedsIt) {
   }
   const auto files = files_of(store.root());
   for (const char* action : {"/monitoring", "/mailboxes/clear-flag", "/buffer/release",
-                             "/buffer/release-all", "/errors/retry", "/errors/delete",
+                             "/buffer/release-all", "/buffer/reject", "/buffer/reject-all",
+                             "/buffer/discard", "/errors/retry", "/errors/delete",
                              "/lessons/show", "/lessons/import", "/logout"}) {
     for (const std::string& token : {std::string(), std::string("x"), csrf + "x", csrf.substr(1),
                                      other_csrf, cookie.substr(16), std::string(kToken)}) {
@@ -829,6 +831,22 @@ const Fields kA{{"box", "ann"}, {"file", "a.eml"}}, kAnn{{"box", "ann"}};
 const Fields kLost{{"file", "lost.eml"}};
 
 void settled_a(ConsoleTest& t) { t.put("MailBox/ann/Buffer/a.eml", "A"); }
+
+// pupil7 wrote p.eml to ann and q.eml to bob, bob wrote b.eml to ann: all held in Buffers.
+const corvane::EmailMsg kP = mail(u"pupil7", u"ann", u"Hi"), kQ = mail(u"pupil7", u"bob", u"Yo"),
+                        kB = mail(u"bob", u"ann", u"Hello");
+void pupils_mail(ConsoleTest& t) {
+  t.buffered("ann", "p.eml", kP), t.buffered("bob", "q.eml", kQ), t.buffered("ann", "b.eml", kB);
+}
+const std::string kNote = "Be kind.";
+const Fields kPNote{{"box", "ann"}, {"file", "p.eml"}, {"note", kNote}};
+std::string notice_for(const corvane::EmailMsg& m) {
+  return bytes_of(rejection_notice(m, u"Store console", u"Be kind.", kNow));
+}
+std::string buffered_file(const std::string& box, const std::string& name,
+                          const corvane::EmailMsg& m) {
+  return "MailBox/" + box + "/Buffer/" + name + "=" + bytes_of(m);
+}
 void flagged_bob(ConsoleTest& t) { t.put("MailBox/bob/Client.ini", kFlagged); }
 void lost(ConsoleTest& t) { t.put("Error/lost.eml", "L"); }
 void held_open(ConsoleTest& t, const std::string& path) {
@@ -916,6 +934,63 @@ const Answer kAnswers[] = {
      "good: Released 0 e-mail(s) into the Inbox of ann."},
     {"release_all_from_no_mailbox", settled_a, "", "/buffer/release-all", {{"box", kHostile}},
      kNoMailbox + " with a Buffer is in the store."},
+    {"released_all_of_one_sender", pupils_mail, "", "/buffer/release-all", {{"sender", "pupil7"}},
+     "good: Released 2 e-mail(s) from &quot;pupil7&quot; into their Inboxes.",
+     {"-" + buffered_file("ann", "p.eml", kP), "-" + buffered_file("bob", "q.eml", kQ),
+      "+MailBox/ann/Inbox/p.eml=" + bytes_of(kP), "+MailBox/bob/Inbox/q.eml=" + bytes_of(kQ),
+      "+MailBox/ann/Inbox/timeStamp.dat=" + kStamp, "+MailBox/bob/Inbox/timeStamp.dat=" + kStamp},
+     kInfo + "released 2 e-mail(s) from \"pupil7\" into the Inbox"},
+    {"released_all_of_one_sender_in_one_mailbox", pupils_mail, "", "/buffer/release-all",
+     {{"sender", "pupil7"}, {"box", "bob"}},
+     "good: Released 1 e-mail(s) from &quot;pupil7&quot; into the Inbox of bob.",
+     {"-" + buffered_file("bob", "q.eml", kQ), "+MailBox/bob/Inbox/q.eml=" + bytes_of(kQ),
+      "+MailBox/bob/Inbox/timeStamp.dat=" + kStamp},
+     kInfo + "released 1 e-mail(s) from \"pupil7\" from the Buffer of \"bob\" into the Inbox"},
+    {"rejected", pupils_mail, "", "/buffer/reject", kPNote,
+     "good: Rejected &quot;p.eml&quot; for ann: its sender gets your note with the next round.",
+     {"-" + buffered_file("ann", "p.eml", kP), "+MailBank/Not delivered - p.eml=" + notice_for(kP)},
+     kInfo + "rejected \"p.eml\" from \"pupil7\" in the Buffer of \"ann\"; the sender is told: "
+             "\"Be kind.\""},
+    {"rejected_without_a_note", pupils_mail, "", "/buffer/reject",
+     {{"box", "ann"}, {"file", "p.eml"}, {"note", " \r\n"}},
+     "bad: Nothing rejected: write the note that tells the sender why."},
+    {"rejected_unreadable",
+     [](ConsoleTest& t) { t.put("MailBox/ann/Buffer/a.eml", std::string(12, '\0') + "\2\0"); },
+     "", "/buffer/reject", {{"box", "ann"}, {"file", "a.eml"}, {"note", kNote}},
+     "bad: Not rejected: &quot;a.eml&quot; for ann: it cannot be read, so its sender is not known; "
+     "Discard it instead."},
+    {"rejected_without_a_sender", settled_a, "", "/buffer/reject",
+     {{"box", "ann"}, {"file", "a.eml"}, {"note", kNote}},
+     "bad: Not rejected: &quot;a.eml&quot; for ann: it names no sender; Discard it instead."},
+    {"rejected_notice_not_written", pupils_mail, "add_file", "/buffer/reject", kPNote,
+     "bad: Not rejected: &quot;p.eml&quot; for ann: the notice cannot be written: Disk full (61)."},
+    {"rejected_notice_name_taken",
+     [](ConsoleTest& t) { pupils_mail(t), t.put("MailBank/not delivered - P.EML", "x"); }, "",
+     "/buffer/reject", kPNote,
+     "bad: Not rejected: &quot;p.eml&quot; for ann: MailBank already holds &quot;Not delivered - "
+     "p.eml&quot;; nothing was replaced."},
+    {"rejected_of_no_file", pupils_mail, "", "/buffer/reject",
+     {{"box", "ann"}, {"file", kHostile}, {"note", kNote}},
+     "bad: The Buffer of ann holds no file named " + kHostileShown + "."},
+    {"rejected_all_of_one_sender", pupils_mail, "", "/buffer/reject-all",
+     {{"sender", "pupil7"}, {"note", kNote}},
+     "good: Rejected 2 e-mail(s) from &quot;pupil7&quot;.",
+     {"-" + buffered_file("ann", "p.eml", kP), "-" + buffered_file("bob", "q.eml", kQ),
+      "+MailBank/Not delivered - p.eml=" + notice_for(kP),
+      "+MailBank/Not delivered - q.eml=" + notice_for(kQ)},
+     kInfo + "rejected 2 e-mail(s) from \"pupil7\" (\"p.eml\" for ann, \"q.eml\" for bob); the "
+             "sender is told: \"Be kind.\""},
+    {"rejected_all_of_no_sender", pupils_mail, "", "/buffer/reject-all", {{"note", kNote}},
+     "bad: Nothing rejected: name the sender."},
+    {"discarded", pupils_mail, "", "/buffer/discard", {{"box", "ann"}, {"file", "p.eml"}},
+     "good: Discarded &quot;p.eml&quot; for ann.", {"-" + buffered_file("ann", "p.eml", kP)},
+     kWarning + "discarded \"p.eml\" from \"pupil7\" in the Buffer of \"ann\""},
+    {"discarded_unreadable", settled_a, "", "/buffer/discard", kA,
+     "good: Discarded &quot;a.eml&quot; for ann.", {"-MailBox/ann/Buffer/a.eml=A"},
+     kWarning + "discarded \"a.eml\" in the Buffer of \"ann\""},
+    {"discard_not_removed", pupils_mail, "remove", "/buffer/discard",
+     {{"box", "ann"}, {"file", "p.eml"}},
+     "bad: Not discarded: &quot;p.eml&quot;: Disk full (61)."},
     {"retried", lost, "", "/errors/retry", kLost,
      "good: Moved &quot;lost.eml&quot; back to MailBank: the next round sorts it.",
      {"-Error/lost.eml=L", "+MailBank/lost.eml=L"},
@@ -1182,6 +1257,83 @@ TEST_F(ConsoleTest, LessonFileIsShownLikeTheLessonDisplay) {
 
   r.files["lesson"].content = std::string("\5\0", 2);
   EXPECT_THAT(send(r).body, HasSubstr("is not a lesson file"));
+}
+
+// ---- moderation ----
+
+// A rejection's notice is an e-mail of its own in MailBank, which a round delivers: to the
+// sender, from the teacher (or the configured name, or the console after a token login),
+// "Not delivered: " and the subject, the note as its one text.
+TEST_F(ConsoleTest, ARejectionTellsTheSenderInAnEmailFromTheTeacher) {
+  ::testsupport::TempDir dir;
+  const std::string users = (dir / "users").string();
+  set_account(users, "ms.lee", hash_password(kPassword));
+  const struct {
+    const char* notice_from;
+    bool teacher;
+    std::u16string from;
+  } cases[] = {{"", true, u"ms.lee"}, {"", false, u"Store console"}, {"Office", true, u"Office"}};
+  for (const auto& c : cases) {
+    ConsoleOptions o = options();
+    o.users_file = users;
+    o.notice_from = c.notice_from;
+    ConsoleRig own(o);
+    write_all(own.store.root() / "MailBox/ann/Buffer/p.eml",
+              bytes_of(mail(u"pupil7", u"ann", u"Party <b>tonight</b>")));
+    fs::last_write_time(own.store.root() / "MailBox/ann/Buffer/p.eml",
+                        fs::file_time_type::clock::now() - std::chrono::minutes(1));
+    const Fields login = c.teacher ? Fields{{"name", "ms.lee"}, {"password", kPassword}}
+                                   : Fields{{"token", kToken}};
+    const Response in = own.console.handle({.method = "POST", .path = "/login", .params = login});
+    const std::string session = header(in, "Set-Cookie").substr(0, header(in, "Set-Cookie").find(';'));
+    const std::string csrf =
+        form_token(own.console.handle({.path = "/", .headers = {{"cookie", session}}}).body);
+    const Response rejected = own.console.handle(
+        {.method = "POST", .path = "/buffer/reject",
+         .params = {{"box", "ann"}, {"file", "p.eml"}, {"note", "Not on the school network, please."},
+                    {"csrf", csrf}},
+         .headers = {{"cookie", session}}});
+    EXPECT_EQ(rejected.status, 303);
+    const std::string bytes = read_all(own.store.root() / "MailBank" / "Not delivered - p.eml");
+    const DecodedEmail notice =
+        decode_email(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    ASSERT_FALSE(notice.failure);
+    EXPECT_EQ(notice.email.emTo, u"pupil7");
+    EXPECT_EQ(notice.email.emFrom, c.from);
+    EXPECT_EQ(notice.email.emSubject, u"Not delivered: Party <b>tonight</b>");
+    ASSERT_EQ(notice.email.emMsg.Texts.size(), 1u);
+    EXPECT_EQ(notice.email.emMsg.Texts.items()[0].Value, u"Not on the school network, please.");
+    EXPECT_EQ(notice.email.emDate, kNow);
+    EXPECT_FALSE(fs::exists(own.store.root() / "MailBox/ann/Buffer/p.eml"));
+  }
+}
+
+// The Buffer page shows one sender's e-mails, or one recipient's, or both filters at once;
+// with a sender chosen it offers Release all and Reject all for that sender.
+TEST_F(ConsoleTest, TheBufferPageFiltersBySenderAndRecipient) {
+  log_in();
+  pupils_mail(*this);
+  const struct {
+    Fields filter;
+    const char* shown;  // the subjects on the page
+    bool sender_forms;
+  } cases[] = {
+      {{}, "Hello Hi Yo", false},
+      {{{"sender", "pupil7"}}, "Hi Yo", true},
+      {{{"box", "ann"}}, "Hello Hi", false},
+      {{{"sender", "pupil7"}, {"box", "bob"}}, "Yo", true},
+      {{{"sender", "nobody"}}, "", true},
+  };
+  for (const auto& c : cases) {
+    const std::string page = get("/buffer", c.filter).body;
+    std::string shown;
+    static const std::regex subject("<th>Subject</th><td>([^<]*)</td>");
+    for (std::sregex_iterator it(page.begin(), page.end(), subject), end; it != end; ++it) {
+      shown += (shown.empty() ? "" : " ") + (*it)[1].str();
+    }
+    EXPECT_EQ(shown, c.shown) << page;
+    EXPECT_EQ(page.find("action=\"/buffer/reject-all\"") != std::string::npos, c.sender_forms);
+  }
 }
 
 }  // namespace
