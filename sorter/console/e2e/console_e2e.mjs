@@ -64,6 +64,9 @@ function dropMail() {
     texts: [{ x: 120, y: 120, value: '<img src=x onerror="window.pwned=2">', size: 10 }],
   }));
   drop('lost.eml', emailBytes({ from: 'bob', to: 'nobody', subject: 'Where is everyone?' }));
+  drop('tease1.eml', emailBytes({ from: 'pupil7', to: 'bob', subject: 'Ha ha' }));
+  drop('tease2.eml', emailBytes({ from: 'pupil7', to: 'cy', subject: 'Ho ho' }));
+  drop('chain.eml', emailBytes({ from: 'cy', to: 'bob', subject: 'Send this to ten friends' }));
   drop('damaged.eml', Buffer.from([0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0]));
 }
 
@@ -83,6 +86,8 @@ async function main() {
   check('the sorter holds the e-mails in the Buffer (monitoring on)',
         await until(() => fs.existsSync(path.join(box('ann', 'Buffer'), 'spring-trip.eml')) &&
                           fs.existsSync(path.join(box('ann', 'Buffer'), 'prank.eml')) &&
+                          fs.existsSync(path.join(box('cy', 'Buffer'), 'tease2.eml')) &&
+                          fs.existsSync(path.join(box('bob', 'Buffer'), 'chain.eml')) &&
                           fs.existsSync(path.join(store, 'Error', 'lost.eml')), 30));
 
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'console-e2e-profile-'));
@@ -182,6 +187,49 @@ async function main() {
           (await page.content()).includes('nothing was replaced') &&
           fs.readFileSync(path.join(box('ann', 'Inbox'), 'prank.eml'), 'latin1') === 'already here');
 
+    // The notice of a rejection travels as mail: with monitoring off it reaches the Inbox.
+    await page.goto(url + '/');
+    await Promise.all([page.waitForNavigation(), page.click('form[action="/monitoring"] button')]);
+    check('monitoring is switched off', (await page.content()).includes('Monitoring is off'));
+    await page.goto(url + '/buffer');
+    const note = 'Please keep to school topics.';
+    await page.type('form[action="/buffer/reject"]:has(input[value="prank.eml"]) textarea', note);
+    await Promise.all([page.waitForNavigation(),
+                       page.click('form[action="/buffer/reject"]:has(input[value="prank.eml"]) button')]);
+    check('Reject reports the rejection',
+          (await page.content()).includes('Rejected "prank.eml" for ann'));
+    const notice = path.join(box('pupil7', 'Inbox'), 'Not delivered - prank.eml');
+    check('the round delivers the notice into the sender\'s Inbox',
+          await until(() => fs.existsSync(notice), 30) &&
+          !fs.existsSync(path.join(box('ann', 'Buffer'), 'prank.eml')));
+    const dump = fs.existsSync(notice)
+      ? execFileSync(process.env.CORVANE, ['dump-email', notice]).toString() : '';
+    check('the notice is an e-mail from the teacher to the sender with the note',
+          dump.includes(`emFrom: ${teacher}\r\n`) && dump.includes('emTo: pupil7\r\n') &&
+          dump.includes('emSubject: Not delivered: <script>window.pwned=1</script><b>bold?</b>') &&
+          dump.includes(`Value: ${note.slice(0, 10)}...`), dump);  // the dump cuts texts at 10
+
+    await page.goto(url + '/buffer');
+    await Promise.all([page.waitForNavigation(),
+                       page.click('form[action="/buffer/discard"]:has(input[value="chain.eml"]) button')]);
+    check('Discard removes the e-mail',
+          (await page.content()).includes('Discarded "chain.eml" for bob') &&
+          !fs.existsSync(path.join(box('bob', 'Buffer'), 'chain.eml')) &&
+          !fs.existsSync(path.join(box('bob', 'Inbox'), 'chain.eml')));
+
+    await page.goto(url + '/buffer?sender=pupil7');
+    const listed = await page.$$eval('table.headers td', (cells) => cells.map((c) => c.textContent));
+    check('the Buffer filtered by sender shows that sender\'s e-mails only',
+          listed.includes('Ha ha') && listed.includes('Ho ho') &&
+          !listed.includes('Spring trip to the coast'), JSON.stringify(listed));
+    await shot(page, 'buffer-sender');
+    await Promise.all([page.waitForNavigation(),
+                       page.click('form[action="/buffer/release-all"] button')]);
+    check('Release all for one sender releases each of them into its Inbox',
+          (await page.content()).includes('Released 2 e-mail(s) from "pupil7" into their Inboxes') &&
+          fs.existsSync(path.join(box('bob', 'Inbox'), 'tease1.eml')) &&
+          fs.existsSync(path.join(box('cy', 'Inbox'), 'tease2.eml')));
+
     await page.goto(url + '/errors');
     const errors = await page.content();
     check('the error folder shows each file with its log entry',
@@ -204,9 +252,12 @@ async function main() {
     await shot(page, 'lessons');
 
     await page.goto(url + '/log');
-    check('the log names the teacher in the console\'s own entry',
-          (await page.content()).includes(`Store console (${teacher}, 127.0.0.1): released ` +
-                                          '"spring-trip.eml" from the Buffer of "ann"'));
+    const log = await page.content();
+    check('the log names the teacher in the console\'s own entries',
+          log.includes(`Store console (${teacher}, 127.0.0.1): released ` +
+                       '"spring-trip.eml" from the Buffer of "ann"') &&
+          log.includes(`Store console (${teacher}, 127.0.0.1): discarded "chain.eml" from ` +
+                       '"cy" in the Buffer of "bob"'));
     await shot(page, 'log');
 
     await page.goto(url + '/');
