@@ -223,7 +223,8 @@ const std::map<std::string, Command>& commands() {
         {"from", "to", "cc", "subject", "text", "attach"}, 1, send}},
 #ifdef CORVANE_WITH_CONSOLE
       {"console",
-       {kConsoleHelp, {"listen", "token-file", "host", "cert", "key", "state", "users-file"}, 1,
+       {kConsoleHelp, {"listen", "token-file", "host", "cert", "key", "state", "users-file",
+                       "notice-from"}, 1,
         run_console_command}},
       {"console-user", {kConsoleUserHelp, {"users-file", "state"}, 1, console_user_usage}},
       {"console-user add", {kConsoleUserHelp, {"users-file", "state"}, 1, console_user_add}},

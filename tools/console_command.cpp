@@ -53,6 +53,7 @@ int run_console_command(const ParsedArgs& a, std::ostream& out, std::ostream& er
   sorter::console::check_outside_store(options.users_file, store_utf8,
                                        "the teachers' accounts file");
   options.token_with_accounts = sorter::console::is_loopback(endpoint.address);
+  options.notice_from = a.option("notice-from").value_or("");
   // Whether a headless sorter holds the store folder, asked without taking its lock, so that a
   // sorter starting at that moment is never refused. The Windows sorter's guard is not seen.
   options.sorter_running = [store] { return platform::InstanceGuard::folder_claimed(store); };

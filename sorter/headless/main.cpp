@@ -121,6 +121,7 @@ class ConsoleHost {
     sorter::console::check_outside_store(console_options.users_file, store,
                                          "the teachers' accounts file");
     console_options.token_with_accounts = sorter::console::is_loopback(endpoint.address);
+    console_options.notice_from = options.console_notice_from.value_or("");
     console_options.delivery = [this] {
       std::lock_guard guard(status_lock_);
       return status_;

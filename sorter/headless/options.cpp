@@ -12,7 +12,7 @@ std::string usage(std::string_view program) {
          " [--once]"
          " [--console [ADDRESS:]PORT] [--console-token-file FILE]\n" + indent +
          " [--console-host NAME[,NAME...]] [--console-cert FILE --console-key FILE]\n" +
-         indent + " [--console-state DIR] [--console-users FILE]\n"
+         indent + " [--console-state DIR] [--console-users FILE] [--console-notice-from NAME]\n"
          "  --store DIR         the mail store (default: the program's folder)\n"
          "  --interval SECONDS  time between sorting rounds (default: 10)\n"
          "  --no-instant        sort only every --interval, not also as soon as a file\n"
@@ -35,7 +35,10 @@ std::string usage(std::string_view program) {
          "                      $STATE_DIRECTORY, else ~/.local/state/corvane)\n"
          "  --console-users FILE\n"
          "                      the teachers' accounts (default: console-users in the state\n"
-         "                      folder; made by corvane console-user)\n";
+         "                      folder; made by corvane console-user)\n"
+         "  --console-notice-from NAME\n"
+         "                      the sender of the notice a rejected e-mail's sender gets\n"
+         "                      (default: the teacher's name)\n";
 }
 
 namespace {
@@ -83,13 +86,14 @@ Options parse_options(const std::vector<std::string>& args) {
     } else if (arg == "--console-host") {
       options.console_host_names = value();
     } else if (arg == "--console-cert" || arg == "--console-key" || arg == "--console-state" ||
-               arg == "--console-users") {
+               arg == "--console-users" || arg == "--console-notice-from") {
       auto& target = arg == "--console-cert"    ? options.console_cert
                      : arg == "--console-key"   ? options.console_key
                      : arg == "--console-state" ? options.console_state
-                                                : options.console_users;
+                     : arg == "--console-users" ? options.console_users
+                                                : options.console_notice_from;
       target = value();
-      if (target->empty()) throw std::invalid_argument(arg + " wants a path");
+      if (target->empty()) throw std::invalid_argument(arg + " wants a value");
     } else if (arg == "--help" || arg == "-h") {
       options.help = true;
     } else {

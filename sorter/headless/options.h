@@ -3,7 +3,7 @@
 //   sorter [--store DIR] [--interval SECONDS] [--no-instant] [--run-anyway] [--once]
 //          [--console [ADDRESS:]PORT] [--console-token-file FILE] [--console-host NAMES]
 //          [--console-cert FILE --console-key FILE] [--console-state DIR]
-//          [--console-users FILE]
+//          [--console-users FILE] [--console-notice-from NAME]
 //          [--help]
 
 #include <optional>
@@ -28,6 +28,7 @@ struct Options {
   std::optional<std::string> console_key;         // and its key
   std::optional<std::string> console_state;       // where a self-signed certificate is kept
   std::optional<std::string> console_users;       // the teachers' accounts
+  std::optional<std::string> console_notice_from; // who rejection notices come from
 };
 
 // Throws std::invalid_argument with a message for the user.
