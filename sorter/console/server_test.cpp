@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <httplib.h>
 #include <netinet/in.h>
 #include <openssl/ssl.h>
@@ -116,6 +117,8 @@ class RawClient {
     ssl_.reset(SSL_new(context_.get()));
     SSL_set_fd(ssl_.get(), fd_);
     EXPECT_EQ(SSL_connect(ssl_.get()), 1) << "TLS handshake";
+    // From here reads never block: records that carry no data (session tickets) come too.
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
   }
   ~RawClient() {
     ssl_.reset();
@@ -133,7 +136,18 @@ class RawClient {
 
   void send(const std::string& bytes) {
     if (ssl_) {
-      SSL_write(ssl_.get(), bytes.data(), static_cast<int>(bytes.size()));
+      std::size_t done = 0;
+      while (done < bytes.size()) {
+        const int n = SSL_write(ssl_.get(), bytes.data() + done, static_cast<int>(bytes.size() - done));
+        if (n > 0) {
+          done += static_cast<std::size_t>(n);
+          continue;
+        }
+        const int error = SSL_get_error(ssl_.get(), n);
+        if (error != SSL_ERROR_WANT_WRITE && error != SSL_ERROR_WANT_READ) return;
+        pollfd p{fd_, static_cast<short>(error == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN), 0};
+        if (::poll(&p, 1, 20000) <= 0) return;
+      }
     } else {
       ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     }
@@ -234,6 +248,22 @@ TEST_P(ConsoleFrontDoor, AForeignHostIsRefusedAndTheConsolesOwnNamesServe) {
     client->send("GET /login HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
     EXPECT_EQ(status_line(client->answer()), "HTTP/1.1 200 OK") << host;
   }
+}
+
+// A client that never falls silent for the idle time but never ends its header either (under
+// TLS, after its handshake) is cut off by the header time: the console ends the connection
+// long before the client would have finished.
+TEST_P(ConsoleFrontDoor, AHeaderDrippedByteByByteIsCutOff) {
+  const auto client = connect();
+  client->send("GET /login HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port()) +
+               "\r\nX-Slow: ");
+  int sent = 0;
+  for (; sent < 60 && !client->ended(); ++sent) {  // a byte every 0.5 s: 30 s in all
+    client->send("x");
+    client->answer(std::chrono::milliseconds(500));
+  }
+  EXPECT_TRUE(client->ended());
+  EXPECT_LT(sent, 60) << "the header time bounds the whole header";
 }
 
 // A pupil's machine opening connection after connection and sending nothing (under TLS, not
