@@ -2,7 +2,7 @@
 
 # Packages for the native build and its tests.
 NATIVE_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
-                 python3 pkg-config libcpp-httplib-dev)
+                 python3 pkg-config libcpp-httplib-dev libssl-dev libsodium-dev)
 # Everything else the full test run needs: clang for the sanitizer and fuzz builds, the mingw-w64
 # cross compilers, Wine with its headers and IDL files, a virtual display for window tests.
 TEST_PACKAGES=("${NATIVE_PACKAGES[@]}" clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix

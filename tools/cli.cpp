@@ -17,6 +17,7 @@
 #include "tools/send_command.h"
 #ifdef CORVANE_WITH_CONSOLE
 #include "tools/console_command.h"
+#include "tools/console_user_command.h"
 #endif
 
 namespace corvane::cli {
@@ -38,6 +39,8 @@ constexpr const char* kUsage =
 #ifdef CORVANE_WITH_CONSOLE
     "  console STORE [--listen [ADDRESS:]PORT] [--token-file FILE] [--host NAME[,NAME...]]\n"
     "                          serve the store console, without sorting\n"
+    "  console-user add|remove NAME | console-user list [--users-file FILE]\n"
+    "                          the teachers' accounts of the store console\n"
 #endif
     "\n"
     "'corvane <command> --help' describes one command.\n"
@@ -219,7 +222,14 @@ const std::map<std::string, Command>& commands() {
         "Attachments beside DROP_FOLDER and records the copy's path in the e-mail.\n",
         {"from", "to", "cc", "subject", "text", "attach"}, 1, send}},
 #ifdef CORVANE_WITH_CONSOLE
-      {"console", {kConsoleHelp, {"listen", "token-file", "host"}, 1, run_console_command}},
+      {"console",
+       {kConsoleHelp, {"listen", "token-file", "host", "cert", "key", "state", "users-file",
+                       "notice-from"}, 1,
+        run_console_command}},
+      {"console-user", {kConsoleUserHelp, {"users-file", "state"}, 1, console_user_usage}},
+      {"console-user add", {kConsoleUserHelp, {"users-file", "state"}, 1, console_user_add}},
+      {"console-user remove", {kConsoleUserHelp, {"users-file", "state"}, 1, console_user_remove}},
+      {"console-user list", {kConsoleUserHelp, {"users-file", "state"}, 0, console_user_list}},
 #endif
   };
   return table;
@@ -246,22 +256,26 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     out << kUsage;
     return kExitOk;
   }
-  const auto command = commands().find(args[0]);
+  // Commands of two words ("console-user add") before those of one.
+  auto command = args.size() > 1 ? commands().find(args[0] + " " + args[1]) : commands().end();
+  const std::size_t words = command == commands().end() ? 1 : 2;
+  if (command == commands().end()) command = commands().find(args[0]);
   if (command == commands().end()) {
     err << "corvane: unknown command '" << args[0] << "'\n" << kUsage;
     return kExitUsage;
   }
   try {
-    return run_command(command->second, {args.begin() + 1, args.end()}, out, err);
+    return run_command(command->second,
+                       {args.begin() + static_cast<std::ptrdiff_t>(words), args.end()}, out, err);
   } catch (const UsageError& e) {
-    err << "corvane " << args[0] << ": " << e.what() << "\n" << command->second.help;
+    err << "corvane " << command->first << ": " << e.what() << "\n" << command->second.help;
     return kExitUsage;
   } catch (const CommandError& e) {
-    err << "corvane " << args[0] << ": " << e.what() << '\n';
+    err << "corvane " << command->first << ": " << e.what() << '\n';
   } catch (const platform::AutomationError& e) {
     err << "error " << e.number() << ": " << platform::to_utf8(e.description()) << '\n';
   } catch (const std::exception& e) {
-    err << "corvane " << args[0] << ": " << e.what() << '\n';
+    err << "corvane " << command->first << ": " << e.what() << '\n';
   }
   return kExitFailed;
 }

@@ -8,6 +8,7 @@
 #include "platform/instance_guard.h"
 #include "platform/utf.h"
 #include "sorter/console/console.h"
+#include "sorter/console/console_tls.h"
 #include "sorter/console/server.h"
 #include "sorter/engine/store_paths.h"
 #include "tools/cli.h"
@@ -42,8 +43,17 @@ int run_console_command(const ParsedArgs& a, std::ostream& out, std::ostream& er
   log.StartLogging(paths.log_file(), sorter::LogMode::kFile);
   std::mutex lock;
 
+  const std::string store_utf8 = platform::to_utf8(store);
+  const auto state = a.option("state");
+  const auto tls =
+      sorter::console::console_tls(endpoint, {a.option("cert"), a.option("key"), state}, store_utf8);
   sorter::console::ConsoleOptions options;
   options.access_token = sorter::console::random_hex(16);
+  options.users_file = a.option("users-file").value_or(sorter::console::default_users_file(state));
+  sorter::console::check_outside_store(options.users_file, store_utf8,
+                                       "the teachers' accounts file");
+  options.token_with_accounts = sorter::console::is_loopback(endpoint.address);
+  options.notice_from = a.option("notice-from").value_or("");
   // Whether a headless sorter holds the store folder, asked without taking its lock, so that a
   // sorter starting at that moment is never refused. The Windows sorter's guard is not seen.
   options.sorter_running = [store] { return platform::InstanceGuard::folder_claimed(store); };
@@ -55,12 +65,13 @@ int run_console_command(const ParsedArgs& a, std::ostream& out, std::ostream& er
   sigprocmask(SIG_BLOCK, &stop, nullptr);
 
   sorter::console::Console console(*access, lock, log, options);
-  sorter::console::ConsoleServer server(console, endpoint);
+  sorter::console::ConsoleServer server(console, endpoint, tls);
   const std::string token_file =
       a.option("token-file").value_or(sorter::console::default_token_file(server.port()));
   sorter::console::write_token_file(token_file, options.access_token);
-  out << "store console for " << platform::to_utf8(store) << " at " << server.url()
-      << "\naccess token " << options.access_token << " (kept in " << token_file
+  out << "store console for " << store_utf8 << " at " << server.url() << "\n";
+  if (tls) out << "certificate SHA-256 " << tls->fingerprint() << "\n";
+  out << "access token " << options.access_token << " (kept in " << token_file
       << ")\nCtrl-C stops it\n"
       << std::flush;
   int signal_number = 0;

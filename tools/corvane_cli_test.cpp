@@ -25,6 +25,12 @@
 
 #include "tests/support/child_process.h"
 #endif
+#ifdef CORVANE_WITH_CONSOLE
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+
+#include "sorter/console/accounts.h"
+#endif
 
 namespace corvane::cli {
 namespace {
@@ -311,6 +317,16 @@ const Case kCases[] = {
    "corvane console: the console's address is PORT or ADDRESS:PORT, not \"localhost:http\"\n"},
   {"ConsoleEmptyHostName", {"console", "@store", "--listen", "0", "--host", "a,,b"}, 2, "",
    "corvane console: the console's names are NAME[,NAME...], not \"a,,b\"\n"},
+  {"ConsoleStateInsideTheStore", {"console", "@store", "--listen", "0.0.0.0:0", "--state", "@store/s",
+   "--token-file", "@t"}, 2, "",
+   "corvane console: the console's state folder @store/s lies inside the store; give one outside it\n"},
+  {"ConsoleUsersInsideTheStore", {"console", "@store", "--listen", "0", "--users-file", "@store/u",
+   "--token-file", "@t"}, 2, "",
+   "corvane console: the teachers' accounts file @store/u lies inside the store; give one outside it\n"},
+  {"ConsoleCertificateWithoutKey", {"console", "@store", "--listen", "0", "--cert", "@mail.eml",
+   "--token-file", "@t"}, 2, "", "corvane console: the console's certificate and key are given together\n"},
+  {"ConsoleCertificateNotPem", {"console", "@store", "--listen", "0", "--cert", "@mail.eml", "--key",
+   "@mail.eml", "--token-file", "@t"}, 2, "", "corvane console: no usable certificate in @mail.eml: "},
 #endif
 };
 // clang-format on
@@ -412,6 +428,119 @@ TEST(CorvaneToolConsole, ServesTheStoreUntilSigterm) {
   console.signal(SIGTERM);
   EXPECT_EQ(console.wait(), 0);
   EXPECT_EQ(console.err(), "");
+}
+
+// The teachers' accounts as an administrator keeps them, step by step: the command, the
+// password on standard input, what it says ("@" is the users file), and at the end the file
+// that only its owner reads, whose hash takes the last password given.
+TEST(CorvaneToolConsoleUser, AddsReplacesListsAndRemovesAccounts) {
+  TempDir dir;
+  const std::string users = utf8(dir / "users");
+  const struct {
+    std::vector<std::string> args;
+    const char* input;
+    int code;
+    const char* out;
+    const char* err;  // the start of standard error
+  } steps[] = {
+      {{"add", "ms.lee"}, "a long password\n", 0, "added ms.lee in @\n", ""},
+      {{"add", "mr.kay"}, "another password\r\n", 0, "added mr.kay in @\n", ""},
+      {{"add", "ms.lee"}, "a new password!\r\nignored\n", 0, "new password for ms.lee in @\n", ""},
+      {{"list"}, "", 0, "mr.kay\nms.lee\n", ""},
+      {{"add", "ann"}, "too short\n", 2, "",
+       "corvane console-user add: a password has at least 10 characters\n"},
+      {{"add", "ann"}, "", 2, "", "corvane console-user add: no password given\n"},
+      {{"add", "ann:x"}, "a long password\n", 64, "",
+       "corvane console-user add: a teacher's name is 1 to 32 letters, digits, '.', '_' or '-', "
+       "not \"ann:x\"\nusage: corvane console-user add NAME"},
+      {{"remove", "mr.kay"}, "", 0, "removed mr.kay from @\n", ""},
+      {{"remove", "mr.kay"}, "", 2, "", "corvane console-user remove: no account mr.kay in @\n"},
+      {{"rename"}, "", 64, "",
+       "corvane console-user: unknown subcommand \"rename\"; add, remove or list\n"},
+      {{"list"}, "", 0, "ms.lee\n", ""},
+  };
+  const auto with_file = [&](std::string text) {
+    for (std::size_t at; (at = text.find('@')) != std::string::npos;) text.replace(at, 1, users);
+    return text;
+  };
+  for (const auto& step : steps) {
+    write_text(dir / "input", step.input);
+    std::vector<std::string> args = {"console-user"};
+    args.insert(args.end(), step.args.begin(), step.args.end());
+    args.insert(args.end(), {"--users-file", users});
+    testsupport::ChildProcess tool(CORVANE_PROGRAM, args, dir / "out", dir / "err", dir / "input");
+    const std::string what = step.args[0] + (step.args.size() > 1 ? " " + step.args[1] : "");
+    EXPECT_EQ(tool.wait(std::chrono::seconds(60)), step.code) << what << ": " << tool.err();
+    EXPECT_EQ(tool.out(), with_file(step.out)) << what;
+    EXPECT_TRUE(tool.err().starts_with(with_file(step.err))) << what << ": " << tool.err();
+  }
+  struct stat st {};
+  ASSERT_EQ(::stat(users.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  const auto accounts = sorter::console::read_accounts(users);
+  ASSERT_EQ(accounts.size(), 1u);
+  EXPECT_TRUE(sorter::console::password_matches(accounts.at("ms.lee"), "a new password!"));
+}
+
+// "AB:CD:..." of the certificate a TLS client gets from the port.
+std::string fingerprint_served(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string out;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+    SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+    SSL* ssl = SSL_new(context);
+    SSL_set_fd(ssl, fd);
+    if (SSL_connect(ssl) == 1) {
+      X509* cert = SSL_get1_peer_certificate(ssl);
+      unsigned char digest[EVP_MAX_MD_SIZE];
+      unsigned size = 0;
+      X509_digest(cert, EVP_sha256(), digest, &size);
+      X509_free(cert);
+      for (unsigned i = 0; i < size; ++i) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%s%02X", i ? ":" : "", digest[i]);
+        out += hex;
+      }
+    }
+    SSL_free(ssl);
+    SSL_CTX_free(context);
+  }
+  ::close(fd);
+  return out;
+}
+
+// Off a loopback address the console speaks HTTPS with a certificate made in its state folder
+// (the key readable by its owner only), and prints the fingerprint of the certificate that
+// clients get; a second start keeps the certificate.
+TEST(CorvaneToolConsole, OffLoopbackServesHttpsWithTheFingerprintItPrints) {
+  TempDir dir;
+  fs::create_directories(dir / "store");
+  std::string printed;
+  for (int start = 0; start < 2; ++start) {
+    testsupport::ChildProcess console(
+        CORVANE_PROGRAM, {"console", utf8(dir / "store"), "--listen", "0.0.0.0:0", "--state",
+                          utf8(dir / "state"), "--token-file", utf8(dir / "token")},
+        dir / "out", dir / "err");
+    ASSERT_TRUE(testsupport::eventually([&] { return console.out().ends_with("stops it\n"); }))
+        << console.err();
+    std::smatch told;
+    const std::string out = console.out();
+    ASSERT_TRUE(std::regex_search(out, told, std::regex(
+        " at https://0\\.0\\.0\\.0:([0-9]+)/\ncertificate SHA-256 ((?:[0-9A-F]{2}:){31}[0-9A-F]{2})\n")))
+        << out;
+    EXPECT_EQ(fingerprint_served(std::stoi(told[1])), told[2].str());
+    if (start == 1) EXPECT_EQ(told[2].str(), printed) << "the certificate is kept";
+    printed = told[2];
+    console.signal(SIGTERM);
+    EXPECT_EQ(console.wait(), 0);
+  }
+  struct stat key {};
+  ASSERT_EQ(::stat(utf8(dir / "state" / "console-key.pem").c_str(), &key), 0);
+  EXPECT_EQ(key.st_mode & 0777, 0600u);
 }
 
 // Without --listen the console takes the loopback port 8080, never an address pupils reach: it

@@ -34,6 +34,9 @@ constexpr Route kRoutes[] = {
     {"POST", "/mailboxes/clear-flag", &Console::Impl::clear_flag},
     {"POST", "/buffer/release", &Console::Impl::release},
     {"POST", "/buffer/release-all", &Console::Impl::release_all},
+    {"POST", "/buffer/reject", &Console::Impl::reject},
+    {"POST", "/buffer/reject-all", &Console::Impl::reject_all},
+    {"POST", "/buffer/discard", &Console::Impl::discard},
     {"POST", "/errors/retry", &Console::Impl::retry},
     {"POST", "/errors/delete", &Console::Impl::remove_error},
     {"POST", "/lessons/show", &Console::Impl::show_lesson},
@@ -47,19 +50,23 @@ void add_safety_headers(Response& r) {
                     "base-uri 'none'");
   r.headers.emplace("X-Content-Type-Options", "nosniff");
   r.headers.emplace("X-Frame-Options", "DENY");
-  // same-origin, not no-referrer: with no-referrer browsers send "Origin: null" on our own forms.
-  r.headers.emplace("Referrer-Policy", "same-origin");
+  r.headers.emplace("Referrer-Policy", "no-referrer");
   if (r.headers.find("Cache-Control") == r.headers.end()) {
     r.headers.emplace("Cache-Control", "no-store");
   }
 }
 
 // A request from another site: its Origin, when the browser sends one, names another host.
+// Under "Referrer-Policy: no-referrer" browsers send "Origin: null" with the console's own
+// forms too; such a request counts as the console's own only when the browser says so in
+// Sec-Fetch-Site (a sandboxed frame elsewhere sends "null" with "cross-site").
 bool foreign_origin(const Request& request) {
   const auto origin = request.header("origin");
   if (!origin) return false;
+  if (*origin == "null") return request.header("sec-fetch-site") != "same-origin";
   const auto host = request.header("host");
-  return !host || (*origin != "http://" + *host && *origin != "https://" + *host);
+  const std::string scheme = request.secure ? "https://" : "http://";
+  return !host || *origin != scheme + *host;
 }
 
 Response asset(const char* type, const char* body) {
@@ -97,7 +104,22 @@ Console::Impl::Impl(StoreAccess& s, std::mutex& l, EventLog& lg, ConsoleOptions 
       log(lg),
       options(std::move(o)),
       sessions(options.access_token,
-               options.random ? options.random : Sessions::Random([] { return random_hex(16); })) {}
+               options.random ? options.random : Sessions::Random([] { return random_hex(16); }),
+               options.session_times),
+      accounts(options.users_file) {}
+
+bool Console::Impl::token_allowed() { return options.token_with_accounts || !accounts.any(); }
+
+Session* Console::Impl::session_of(const Request& request) {
+  const auto id = request.cookie(kCookie);
+  if (!id) return nullptr;
+  Session* s = sessions.find(*id, now());
+  if (s && !s->teacher.empty() && !accounts.exists(s->teacher)) {
+    sessions.close_teacher(s->teacher);
+    return nullptr;
+  }
+  return s;
+}
 
 double Console::Impl::now() const {
   return options.clock ? options.clock() : platform::local_now_as_oa_date();
@@ -127,11 +149,10 @@ Response Console::Impl::handle(const Request& request) {
   if (!path_known) return Response::text(404, "No such page.\n");
   if (!route) return Response::text(405, "Method not allowed.\n");
 
-  Call call{request, nullptr};
-  if (const auto id = request.cookie(kCookie)) call.session = sessions.find(*id, now());
+  Call call{request, session_of(request)};
   if (!call.session) {
     if (request.method == "GET") return Response::redirect("/login");
-    return Response::text(403, "Not logged in: open /login and give the access token.\n");
+    return Response::text(403, "Not logged in: open /login and log in.\n");
   }
   if (request.method == "POST" &&
       !same_secret(request.param("csrf").value_or(""), call.session->csrf)) {
@@ -154,11 +175,26 @@ Response Console::Impl::login_page(const Request&, int status, std::string_view 
       "in</title><meta name=\"viewport\" content=\"width=device-width\"><link rel=\"stylesheet\" "
       "href=\"/style.css\"></head><body><main class=\"login\"><h1>Store console</h1>";
   if (!message.empty()) r.body += "<p class=\"notice bad\">" + escape(message) + "</p>";
-  r.body +=
-      "<form method=\"post\" action=\"/login\"><label>Access token <input name=\"token\" "
-      "type=\"password\" autocomplete=\"off\" autofocus required></label> <button>Log "
-      "in</button></form><p class=\"hint\">The token is printed when the console starts and kept "
-      "in its token file.</p></main></body></html>";
+  if (const auto problem = accounts.problem()) {
+    r.body += "<p class=\"notice bad\">The teachers' accounts cannot be read: " +
+              escape(*problem) + "</p>";
+  }
+  const bool with_accounts = accounts.any();
+  if (with_accounts) {
+    r.body +=
+        "<form method=\"post\" action=\"/login\"><label>Name <input name=\"name\" "
+        "autocomplete=\"username\" autofocus required></label> <label>Password <input "
+        "name=\"password\" type=\"password\" autocomplete=\"current-password\" required></label> "
+        "<button>Log in</button></form>";
+  }
+  if (token_allowed()) {
+    r.body += std::string("<form method=\"post\" action=\"/login\"><label>Access token <input "
+                          "name=\"token\" type=\"password\" autocomplete=\"off\"") +
+              (with_accounts ? "" : " autofocus") +
+              " required></label> <button>Log in</button></form><p class=\"hint\">The token is "
+              "printed when the console starts and kept in its token file.</p>";
+  }
+  r.body += "</main></body></html>";
   return r;
 }
 
@@ -166,27 +202,38 @@ Response Console::Impl::login(const Request& request) {
   const std::string client = client_key(request.remote_address);
   if (const int wait = throttle.wait_seconds(client, now())) {
     Response r = login_page(request, 429,
-                            "Too many wrong tokens from this computer: wait " +
+                            "Too many failed logins from this computer: wait " +
                                 std::to_string(wait) + " seconds and try again.");
     r.headers.emplace("Retry-After", std::to_string(wait));
     return r;
   }
-  if (!sessions.token_matches(request.param("token").value_or(""))) {
+  const auto name = request.param("name");
+  std::string teacher;
+  if (name) {
+    if (!accounts.verify(*name, request.param("password").value_or(""))) {
+      throttle.failed(client, now());
+      return login_page(request, 403, "Wrong name or password.");
+    }
+    teacher = *name;
+  } else if (!token_allowed()) {
+    return login_page(request, 403, "Log in with your name and password.");
+  } else if (!sessions.token_matches(request.param("token").value_or(""))) {
     throttle.failed(client, now());
     return login_page(request, 403, "That is not the console's access token.");
   }
   throttle.succeeded(client);
   Response r = Response::redirect("/");
-  r.headers.emplace("Set-Cookie", std::string(kCookie) + "=" + sessions.open(now()) +
-                                      "; Path=/; HttpOnly; SameSite=Strict");
+  r.headers.emplace("Set-Cookie", std::string(kCookie) + "=" + sessions.open(now(), teacher) +
+                                      "; Path=/; HttpOnly; SameSite=Strict" +
+                                      (request.secure ? "; Secure" : ""));
   return r;
 }
 
 Response Console::Impl::logout(Call& call) {
   if (const auto id = call.request.cookie(kCookie)) sessions.close(*id);
   Response r = Response::redirect("/login");
-  r.headers.emplace("Set-Cookie",
-                    std::string(kCookie) + "=; Path=/; HttpOnly; SameSite=Strict; Max-Age=0");
+  r.headers.emplace("Set-Cookie", std::string(kCookie) + "=; Path=/; HttpOnly; SameSite=Strict" +
+                                      (call.request.secure ? "; Secure" : "") + "; Max-Age=0");
   return r;
 }
 
@@ -235,8 +282,10 @@ Response Console::Impl::done(Call& call, std::string location, bool ok, std::str
 
 void Console::Impl::log_action(const Call& call, const std::u16string& text,
                                EventType type) {
-  log.LogEvent(
-      u"Store console (" + platform::from_utf8(call.request.remote_address) + u"): " + text, type);
+  const std::string& teacher = call.session ? call.session->teacher : std::string();
+  const std::string who = teacher.empty() ? call.request.remote_address
+                                          : teacher + ", " + call.request.remote_address;
+  log.LogEvent(u"Store console (" + platform::from_utf8(who) + u"): " + text, type);
 }
 
 Console::Console(StoreAccess& store, std::mutex& store_lock, EventLog& log, ConsoleOptions options)
@@ -250,9 +299,6 @@ Response Console::handle(const Request& request) {
   return r;
 }
 
-bool Console::in_session(const Request& request) {
-  const auto id = request.cookie(kCookie);
-  return id && impl_->sessions.find(*id, impl_->now()) != nullptr;
-}
+bool Console::in_session(const Request& request) { return impl_->session_of(request) != nullptr; }
 
 }  // namespace sorter::console

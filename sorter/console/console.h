@@ -4,9 +4,10 @@
 //
 // Pages: overview, mailboxes, buffer review, error folder, log, lessons. Actions (POST only,
 // with the session's form token): monitoring on/off, clear a mailbox's error flag, release one
-// buffered e-mail or a whole buffer into the Inbox, retry or delete a file of the error
+// buffered e-mail, a whole buffer or one sender's e-mails into the Inbox, reject one or one
+// sender's with a note to the sender, discard one, retry or delete a file of the error
 // folder, show a lesson file, import a lesson CSV file. Every action that changes the store
-// writes one entry into the sorter's log.
+// writes one entry into the sorter's log, naming the teacher and the address used.
 //
 // A console action holds the store lock for as long as it touches files; the sorter holds the
 // same lock during a round, so the two never move the same file at once.
@@ -34,6 +35,15 @@ struct DeliveryStatus {
 
 struct ConsoleOptions {
   std::string access_token;
+  // The teachers' accounts (see accounts.h); empty for none.
+  std::string users_file;
+  // Whether the access token logs in also once accounts exist (a console on a loopback
+  // address); before the first account it always does.
+  bool token_with_accounts = true;
+  SessionTimes session_times;
+  // Who a rejection notice comes from; the teacher's name (or "Store console" after a login
+  // with the token) when empty.
+  std::string notice_from;
   // Empty when no sorter runs in this process (the `corvane console` mode).
   std::function<std::optional<DeliveryStatus>()> delivery;
   // Whether some sorter holds the store's instance lock; empty when that cannot be told.

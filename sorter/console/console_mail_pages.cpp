@@ -112,47 +112,82 @@ static std::optional<std::u16string> release_one(Console::Impl& c, const Mailbox
   return std::nullopt;
 }
 
+// The Buffer page's filter: by recipient (mailbox) and by sender.
+static std::string buffer_filter(const std::optional<std::string>& box,
+                                 const std::optional<std::u16string>& sender) {
+  return "<form method=\"get\" action=\"/buffer\" class=\"filter\"><label>Recipient <input "
+         "name=\"box\" value=\"" + escape(box.value_or("")) + "\"></label> <label>Sender <input "
+         "name=\"sender\" value=\"" + escape(sender.value_or(u"")) + "\"></label> "
+         "<button>Filter</button> <a href=\"/buffer\">All</a></form>";
+}
+
+static std::string note_field() {
+  return "<textarea name=\"note\" rows=\"2\" cols=\"40\" maxlength=\"4000\" required "
+         "placeholder=\"Why it is not delivered (sent to the sender)\"></textarea>";
+}
+
 Response Console::Impl::buffer_page(Call& call) {
   const auto only = call.request.param("box");
-  std::string body;
+  const auto sender_field = field(call.request, "sender");
+  const auto sender = sender_field.empty() ? std::nullopt : std::optional(sender_field);
+  std::string body = buffer_filter(only, sender);
+  if (sender) {
+    const std::string from = hidden("sender", *sender);
+    body += "<section class=\"sender\"><h2>From " + escape(*sender) + "</h2>" +
+            form(call, "/buffer/release-all", from, "Release all from this sender") + " " +
+            form(call, "/buffer/reject-all", from + note_field(), "Reject all from this sender",
+                 "danger") +
+            "</section>";
+  }
   std::size_t total = 0;
   for (const Mailbox& box : view.mailboxes()) {
-    if (!box.buffer || (only && platform::from_utf8(*only) != box.name)) continue;
-    const auto files = view.mails(*box.buffer);
-    if (files.empty()) continue;
-    total += files.size();
-    body += "<section class=\"box\"><h2>" + escape(box.name) + " &middot; " +
-            std::to_string(files.size()) + (files.size() == 1 ? " e-mail" : " e-mails") + " " +
-            form(call, "/buffer/release-all", hidden_name("box", box.name), "Release all") +
-            "</h2>";
-    for (const StoreEntry& e : files) {
-      body += "<article class=\"mail\"><div class=\"actions\">" + file_facts(e) + " " +
-              form(call, "/buffer/release",
-                   hidden_name("box", box.name) + hidden_name("file", e.name), "Release") +
-              "</div>";
+    if (!box.buffer || (only && !only->empty() && platform::from_utf8(*only) != box.name)) continue;
+    std::string shown;
+    std::size_t count = 0;
+    for (const StoreEntry& e : view.mails(*box.buffer)) {
+      std::string article;
       try {
         const auto decoded = read_email(store, child(*box.buffer, e.name), e.size);
+        if (sender && (!decoded || decoded->failure || decoded->email.emFrom != *sender)) continue;
         if (!decoded) {
-          body += "<p class=\"cut\">Too large to show here.</p>";
+          article += "<p class=\"cut\">Too large to show here.</p>";
         } else {
           if (decoded->failure) {
-            body += "<p class=\"notice bad\">This file cannot be read in full: " +
-                    escape(reason(*decoded->failure)) + "</p>";
+            article += "<p class=\"notice bad\">This file cannot be read in full: " +
+                       escape(reason(*decoded->failure)) + "</p>";
+          } else if (!sender) {
+            article += "<p class=\"hint\"><a href=\"/buffer?sender=" +
+                       url_encode(decoded->email.emFrom) + "\">Every e-mail from " +
+                       escape(decoded->email.emFrom) + "</a></p>";
           }
           const std::string base =
               "/picture?box=" + url_encode(box.name) + "&file=" + url_encode(e.name) + "&n=";
-          body +=
+          article +=
               render_email(decoded->email, [&](std::size_t n) { return base + std::to_string(n); });
         }
       } catch (const AutomationError& error) {
-        body += "<p class=\"notice bad\">Cannot be read: " + escape(reason(error)) + "</p>";
+        if (sender) continue;
+        article += "<p class=\"notice bad\">Cannot be read: " + escape(reason(error)) + "</p>";
       }
-      body += "</article>";
+      const std::string which = hidden_name("box", box.name) + hidden_name("file", e.name);
+      shown += "<article class=\"mail\"><div class=\"actions\">" + file_facts(e) + " " +
+               form(call, "/buffer/release", which, "Release") + " " +
+               form(call, "/buffer/reject", which + note_field(), "Reject", "danger") + " " +
+               form(call, "/buffer/discard", which, "Discard", "danger") + "</div>" + article +
+               "</article>";
+      ++count;
     }
-    body += "</section>";
+    if (count == 0) continue;
+    total += count;
+    body += "<section class=\"box\"><h2>" + escape(box.name) + " &middot; " +
+            std::to_string(count) + (count == 1 ? " e-mail" : " e-mails") +
+            (sender ? std::string()
+                    : " " + form(call, "/buffer/release-all", hidden_name("box", box.name),
+                                 "Release all")) +
+            "</h2>" + shown + "</section>";
   }
-  return page(call, "Buffer", "/buffer",
-              total == 0 ? "<p>No e-mails are waiting in the Buffer folders.</p>" : body);
+  if (total == 0) body += "<p>No e-mails are waiting in the Buffer folders.</p>";
+  return page(call, "Buffer", "/buffer", body);
 }
 
 Response Console::Impl::picture(Call& call) {
@@ -176,7 +211,6 @@ Response Console::Impl::picture(Call& call) {
     Response r;
     r.content_type = *type;
     r.body.assign(bytes.begin(), bytes.end());
-    r.headers.emplace("Cache-Control", "private, max-age=60");
     return r;
   } catch (const AutomationError&) {
     return Response::text(404, "No such picture.\n");
@@ -213,35 +247,45 @@ Response Console::Impl::release(Call& call) {
       "Released " + escape(quoted(entry->name)) + " into the Inbox of " + escape(box->name) + ".");
 }
 
+// Every e-mail of one mailbox's Buffer, or every buffered e-mail of one sender.
 Response Console::Impl::release_all(Call& call) {
-  const std::u16string name = name_field(call.request, "box");
+  const std::u16string sender = field(call.request, "sender");
+  std::optional<std::u16string> box_name;
+  if (call.request.param("box") || sender.empty()) box_name = name_field(call.request, "box");
   std::lock_guard guard(lock);
-  const auto box = view.mailbox(name);
-  if (!box || !box->buffer) {
-    return done(call, "/buffer", false,
-                "No mailbox named " + escape(quoted(name)) + " with a Buffer is in the store.");
+  std::optional<Mailbox> box;
+  if (box_name) {
+    box = view.mailbox(*box_name);
+    if (!box || !box->buffer) {
+      return done(call, "/buffer", false,
+                  "No mailbox named " + escape(quoted(*box_name)) + " with a Buffer is in the store.");
+    }
   }
   std::size_t released = 0;
   std::u16string failures;
   std::string failures_html;
-  for (const StoreEntry& e : view.mails(*box->buffer)) {
-    if (const auto failure = release_one(*this, *box, e.name)) {
-      failures += (failures.empty() ? u"" : u"; ") + quoted(e.name) + u": " + *failure;
-      failures_html += "<br>" + escape(quoted(e.name)) + ": " + escape(*failure);
+  const auto from = sender.empty() ? std::nullopt : std::optional(sender);
+  for (const Buffered& mail : buffered(box ? std::optional(box->name) : std::nullopt, from)) {
+    if (const auto failure = release_one(*this, mail.box, mail.entry.name)) {
+      const std::u16string which = quoted(mail.entry.name) + (box ? u"" : u" for " + mail.box.name);
+      failures += (failures.empty() ? u"" : u"; ") + which + u": " + *failure;
+      failures_html += "<br>" + escape(which) + ": " + escape(*failure);
     } else {
       ++released;
     }
   }
   const std::u16string count = platform::from_utf8(std::to_string(released));
+  const std::u16string what = from ? u" from " + quoted(sender) : u"";
+  const std::u16string where = box ? u" from the Buffer of " + quoted(box->name) : u"";
   if (released > 0 || !failures.empty()) {
     log_action(call,
-               u"released " + count + u" e-mail(s) from the Buffer of " + quoted(box->name) +
-                   u" into the Inbox" + (failures.empty() ? u"" : u"; not released: " + failures),
+               u"released " + count + u" e-mail(s)" + what + where + u" into the Inbox" +
+                   (failures.empty() ? u"" : u"; not released: " + failures),
                failures.empty() ? EventType::kInformation : EventType::kWarning);
   }
   return done(call, "/buffer", failures.empty(),
-              "Released " + std::to_string(released) + " e-mail(s) into the Inbox of " +
-                  escape(box->name) + "." +
+              "Released " + std::to_string(released) + " e-mail(s)" + escape(what) +
+                  (box ? " into the Inbox of " + escape(box->name) : " into their Inboxes") + "." +
                   (failures_html.empty() ? "" : " Not released:" + failures_html));
 }
 

@@ -17,9 +17,12 @@
 #include <thread>
 
 #include "corvane/model/record_codec.h"
+#include "sorter/console/accounts.h"
 #include "sorter/console/console_test_support.h"
 #include "sorter/console/email_view.h"
 #include "sorter/console/front_door.h"
+#include "sorter/console/notice.h"
+#include "sorter/console/wire_test_support.h"
 #include "sorter/engine/time_stamp.h"
 
 namespace sorter::console {
@@ -208,19 +211,32 @@ const Refused kRefused[] = {
      {{"origin", "http://evil.example"}, {"host", "127.0.0.1:8080"}}, 403, "another site"},
     {"change_from_sandboxed_frame", "POST", "/buffer/release", true, kRelease,
      {{"origin", "null"}, {"host", "127.0.0.1:8080"}}, 403, "another site"},
+    {"change_from_a_frame_of_another_site", "POST", "/buffer/release", true, kRelease,
+     {{"origin", "null"}, {"sec-fetch-site", "cross-site"}, {"host", "127.0.0.1:8080"}}, 403,
+     "another site"},
+    {"change_from_a_sibling_site", "POST", "/buffer/release", true, kRelease,
+     {{"origin", "null"}, {"sec-fetch-site", "same-site"}, {"host", "127.0.0.1:8080"}}, 403,
+     "another site"},
+    {"change_from_the_consoles_name_on_another_port", "POST", "/buffer/release", true, kRelease,
+     {{"origin", "http://127.0.0.1:8081"}, {"host", "127.0.0.1:8080"}}, 403, "another site"},
     {"change_by_get", "GET", "/buffer/release", true, kRelease, {}, 405, "Method not allowed"},
     {"unknown_page", "GET", "/nothing", true, {}, {}, 404, "No such page"},
 };
 
-class ConsoleAccess : public ConsoleTest, public ::testing::WithParamInterface<Refused> {};
+// Each refusal holds however the request comes: in-process, over HTTP, over HTTPS.
+class ConsoleAccess : public ConsoleTest,
+                      public ::testing::WithParamInterface<std::tuple<Refused, testing::Wire>> {};
 
 TEST_P(ConsoleAccess, IsRefusedAndChangesNothing) {
-  const Refused& c = GetParam();
+  const Refused& c = std::get<0>(GetParam());
+  const testing::WireConsole wire(console, std::get<1>(GetParam()));
   const fs::path file = buffered("ann", "a.eml", mail(u"bob", u"ann", u"Hi"));
   if (c.session) log_in();
   Request r{.method = c.method, .path = c.path, .params = c.params, .headers = c.headers};
+  if (!r.headers.count("host")) r.headers["host"] = "127.0.0.1:8080";
   if (c.session) r.params.emplace("csrf", csrf);
-  const Response answer = send(r);
+  if (c.session) r.headers["cookie"] = cookie;
+  const Response answer = wire.send(r);
   EXPECT_EQ(answer.status, c.status);
   if (c.status == 303) {
     EXPECT_EQ(header(answer, "Location"), c.answer);
@@ -233,8 +249,14 @@ TEST_P(ConsoleAccess, IsRefusedAndChangesNothing) {
   EXPECT_EQ(log_text(), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Requests, ConsoleAccess, ::testing::ValuesIn(kRefused),
-                         [](const auto& info) { return info.param.what; });
+INSTANTIATE_TEST_SUITE_P(
+    Requests, ConsoleAccess,
+    ::testing::Combine(::testing::ValuesIn(kRefused),
+                       ::testing::Values(testing::Wire::kInProcess, testing::Wire::kHttp,
+                                         testing::Wire::kHttps)),
+    [](const auto& info) {
+      return std::get<0>(info.param).what + "_" + testing::name_of(std::get<1>(info.param));
+    });
 
 // ---- sessions and form tokens ----
 
@@ -268,7 +290,7 @@ TEST_F(ConsoleTest, EachLoginOpensAFreshStrictSessionAndLogoutEndsThatOne) {
     EXPECT_EQ(header(get("/"), "Location"), "/login");
     const Response change = post("/monitoring", {{"value", "on"}});
     EXPECT_EQ(change.status, 403);
-    EXPECT_EQ(change.body, "Not logged in: open /login and give the access token.\n");
+    EXPECT_EQ(change.body, "Not logged in: open /login and log in.\n");
   }
   EXPECT_TRUE(live(*this, "theme=dark; " + first_cookie + "; lang=fr"));
   EXPECT_FALSE(fs::exists(store.root() / "Sorter.ini"));
@@ -278,7 +300,7 @@ TEST_F(ConsoleTest, EachLoginOpensAFreshStrictSessionAndLogoutEndsThatOne) {
                 {"Content-Security-Policy",
                  "default-src 'none'; img-src 'self'; style-src 'self' 'unsafe-inline'; "
                  "script-src 'self'; form-action 'self'; frame-ancestors 'none'; base-uri 'none'"},
-                {"Referrer-Policy", "same-origin"},
+                {"Referrer-Policy", "no-referrer"},
                 {"X-Content-Type-Options", "nosniff"},
                 {"X-Frame-Options", "DENY"}}));
 
@@ -289,19 +311,38 @@ TEST_F(ConsoleTest, EachLoginOpensAFreshStrictSessionAndLogoutEndsThatOne) {
   EXPECT_EQ(header(css, "Cache-Control"), "max-age=3600");
 }
 
-// A session lives twelve hours from its login by the console's clock; a clock put back by
-// more than a day ends it too, and an ended session stays ended.
-TEST_F(ConsoleTest, ASessionEndsTwelveHoursAfterItsLogin) {
-  log_in();
-  const std::string session = cookie;
-  for (const auto& [at, alive] : {std::pair{kNow - 1 + kSecond, true}, {kNow + 0.5 - kSecond, true},
-                                  {kNow + 0.5 + kSecond, false}, {kNow, false}}) {
-    clock_now = at;
-    EXPECT_EQ(live(*this, session), alive) << (at - kNow) * 24 << " h";
+// A session ends after 30 minutes without a request and, however busy, twelve hours after its
+// login, by the console's clock; a clock put back by more than a day ends it too, and an
+// ended session stays ended. Each row is one session: the minutes after its login at which it
+// is used, and whether it is still live then.
+TEST_F(ConsoleTest, ASessionEndsWhenIdleOrTwelveHoursAfterItsLogin) {
+  constexpr double kMinute = 60 * kSecond;
+  const auto every = [](double step, double until) {
+    std::vector<std::pair<double, bool>> uses;
+    for (double at = step; at < until; at += step) uses.emplace_back(at, true);
+    return uses;
+  };
+  auto busy = every(25, 12 * 60);
+  busy.insert(busy.end(), {{12 * 60 - 1.0 / 60, true}, {12 * 60 + 1.0 / 60, false}});
+  const struct {
+    const char* what;
+    std::vector<std::pair<double, bool>> uses;
+  } cases[] = {
+      {"used every 25 minutes", busy},
+      {"idle just under 30 minutes, twice", {{30 - 1.0 / 60, true}, {60 - 2.0 / 60, true}}},
+      {"idle 30 minutes", {{30 + 1.0 / 60, false}, {30 + 2.0 / 60, false}, {1, false}}},
+      {"clock put back by most of a day", {{-24 * 60 + 1, true}, {1, true}}},
+      {"clock put back by more than a day", {{-24 * 60 - 1, false}, {0, false}}},
+  };
+  for (const auto& c : cases) {
+    clock_now = kNow;
+    log_in();
+    const std::string session = cookie;
+    for (const auto& [at, alive] : c.uses) {
+      clock_now = kNow + at * kMinute;
+      EXPECT_EQ(live(*this, session), alive) << c.what << ", at " << at << " min";
+    }
   }
-  log_in();
-  clock_now = kNow - 1 - kSecond;
-  EXPECT_FALSE(live(*this, cookie));
 }
 
 TEST_F(ConsoleTest, AFullSessionTableGivesUpItsOldestSession) {
@@ -326,7 +367,7 @@ TEST_F(ConsoleTest, EveryFormCarriesTheSessionsTokenAndEveryChangeNeedsIt) {
   put("MailBox/ann/Client.ini", "[Errors]\r\nStatus=1\r\n");
   const std::regex form("<form method=\"post\""), tokened("<form method=\"post\"[^>]*><input "
                         "type=\"hidden\" name=\"csrf\" value=\"" + csrf + "\">");
-  for (const auto& [path, forms] : {std::pair{"/", 2}, {"/mailboxes", 2}, {"/buffer", 3},
+  for (const auto& [path, forms] : {std::pair{"/", 2}, {"/mailboxes", 2}, {"/buffer", 5},
                                     {"/errors", 3}, {"/log", 1}, {"/lessons", 3}}) {
     const std::string page = get(path).body;
     const auto count = [&](const std::regex& re) {
@@ -337,7 +378,8 @@ TEST_F(ConsoleTest, EveryFormCarriesTheSessionsTokenAndEveryChangeNeedsIt) {
   }
   const auto files = files_of(store.root());
   for (const char* action : {"/monitoring", "/mailboxes/clear-flag", "/buffer/release",
-                             "/buffer/release-all", "/errors/retry", "/errors/delete",
+                             "/buffer/release-all", "/buffer/reject", "/buffer/reject-all",
+                             "/buffer/discard", "/errors/retry", "/errors/delete",
                              "/lessons/show", "/lessons/import", "/logout"}) {
     for (const std::string& token : {std::string(), std::string("x"), csrf + "x", csrf.substr(1),
                                      other_csrf, cookie.substr(16), std::string(kToken)}) {
@@ -400,6 +442,118 @@ TEST_F(ConsoleTest, WrongTokensSlowDownTheComputerThatSendsThem) {
   for (int i = 0; i < LoginThrottle::kFreeFailures; ++i) {
     EXPECT_EQ(try_token("wrong", "2001:db8:1:2::1").status, 403) << "forgotten after an hour";
   }
+}
+
+// ---- teachers' accounts ----
+
+constexpr const char* kPassword = "a long password";
+
+// The names of a page's input fields but the form token, in their order.
+std::string fields_of(const std::string& page) {
+  std::string out;
+  static const std::regex input("<input name=\"([a-z]+)\"");
+  for (std::sregex_iterator it(page.begin(), page.end(), input), end; it != end; ++it) {
+    out += (out.empty() ? "" : " ") + (*it)[1].str();
+  }
+  return out;
+}
+
+// The token is a way in on a loopback address, and anywhere before the first account exists;
+// once there is one, a name and its password are, and a wrong one of either costs a wait as a
+// wrong token does.
+TEST_F(ConsoleTest, TheTokenAndTheAccountsEachOpenTheDoorWhereTheyShould) {
+  ::testsupport::TempDir dir;
+  const std::string users = (dir / "users").string();
+  const std::string hash = hash_password(kPassword);
+  const struct {
+    const char* what;
+    bool loopback;
+    bool accounts;
+    const char* fields;  // on the login page
+    int token_status;
+  } cases[] = {
+      {"loopback, no account", true, false, "token", 303},
+      {"loopback, accounts", true, true, "name password token", 303},
+      {"network, no account", false, false, "token", 303},
+      {"network, accounts", false, true, "name password", 403},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove(users);
+    if (c.accounts) set_account(users, "ms.lee", hash);
+    ConsoleOptions o = options();
+    o.users_file = users;
+    o.token_with_accounts = c.loopback;
+    ConsoleRig own(o);
+    const auto login = [&](Fields fields, const std::string& from = "10.0.0.9") {
+      return own.console.handle(
+          {.method = "POST", .path = "/login", .params = std::move(fields), .remote_address = from});
+    };
+    EXPECT_EQ(fields_of(own.console.handle({.path = "/login"}).body), c.fields) << c.what;
+    const Response token = login({{"token", kToken}});
+    EXPECT_EQ(token.status, c.token_status) << c.what;
+    EXPECT_EQ(token.headers.count("Set-Cookie"), c.token_status == 303 ? 1u : 0u) << c.what;
+    if (c.token_status == 403) {
+      EXPECT_THAT(token.body, HasSubstr("Log in with your name and password.")) << c.what;
+    }
+    if (!c.accounts) continue;
+    const Response teacher = login({{"name", "ms.lee"}, {"password", kPassword}});
+    EXPECT_EQ(teacher.status, 303) << c.what;
+    EXPECT_THAT(header(teacher, "Set-Cookie"), HasSubstr("; HttpOnly; SameSite=Strict"));
+    for (const Fields& wrong : {Fields{{"name", "ms.lee"}, {"password", "a long passwor"}},
+                                Fields{{"name", "mr.lee"}, {"password", kPassword}},
+                                Fields{{"name", "ms.lee"}}}) {
+      const Response refused = login(wrong, "10.0.0.7");
+      EXPECT_EQ(refused.status, 403) << c.what;
+      EXPECT_THAT(refused.body, HasSubstr("Wrong name or password.")) << c.what;
+      EXPECT_EQ(refused.headers.count("Set-Cookie"), 0u);
+    }
+    for (int i = 3; i <= LoginThrottle::kFreeFailures; ++i) login({{"name", "x"}}, "10.0.0.7");
+    EXPECT_EQ(login({{"name", "ms.lee"}, {"password", kPassword}}, "10.0.0.7").status, 429)
+        << c.what << ": wrong passwords slow the computer down";
+  }
+}
+
+// What a teacher does is logged under her name; her cookie is Secure when she came over
+// HTTPS; removing her account ends her sessions at their next request, and no one else's.
+TEST_F(ConsoleTest, ATeachersSessionNamesHerAndEndsWithHerAccount) {
+  ::testsupport::TempDir dir;
+  const std::string users = (dir / "users").string();
+  set_account(users, "ms.lee", hash_password(kPassword));
+  ConsoleOptions o = options();
+  o.users_file = users;
+  ConsoleRig own(o);
+  const auto session_of = [&](Fields fields, bool secure) {
+    const Response r = own.console.handle(
+        {.method = "POST", .path = "/login", .params = std::move(fields), .secure = secure});
+    const std::string set_cookie = header(r, "Set-Cookie");
+    EXPECT_EQ(set_cookie.ends_with("; Secure"), secure) << set_cookie;
+    return set_cookie.substr(0, set_cookie.find(';'));
+  };
+  const std::string teacher = session_of({{"name", "ms.lee"}, {"password", kPassword}}, true);
+  const std::string token = session_of({{"token", kToken}}, false);
+  const auto page = [&](const std::string& cookie) {
+    return own.console.handle({.path = "/", .headers = {{"cookie", cookie}}});
+  };
+  const Response change = own.console.handle(
+      {.method = "POST", .path = "/monitoring",
+       .params = {{"value", "on"}, {"csrf", form_token(page(teacher).body)}},
+       .headers = {{"cookie", teacher}}, .remote_address = "10.0.0.5", .secure = true});
+  EXPECT_EQ(change.status, 303);
+  const Response logout = own.console.handle(
+      {.method = "POST", .path = "/logout", .params = {{"csrf", form_token(page(token).body)}},
+       .headers = {{"cookie", token}}});
+  EXPECT_EQ(header(logout, "Set-Cookie"),
+            "corvane_console=; Path=/; HttpOnly; SameSite=Strict; Max-Age=0");
+  const std::string still = session_of({{"token", kToken}}, false);
+  EXPECT_THAT(read_all(own.store.root() / "Error" / "SortErr.log"),
+              HasSubstr("Store console (ms.lee, 10.0.0.5): monitoring switched on"));
+
+  remove_account(users, "ms.lee");
+  EXPECT_FALSE(own.console.in_session({.headers = {{"cookie", teacher}}}));
+  EXPECT_EQ(header(page(teacher), "Location"), "/login");
+  set_account(users, "ms.lee", hash_password(kPassword));
+  EXPECT_EQ(header(page(teacher), "Location"), "/login") << "an ended session stays ended";
+  EXPECT_EQ(page(still).status, 200);
 }
 
 // ---- overview and monitoring ----
@@ -676,6 +830,22 @@ const Fields kA{{"box", "ann"}, {"file", "a.eml"}}, kAnn{{"box", "ann"}};
 const Fields kLost{{"file", "lost.eml"}};
 
 void settled_a(ConsoleTest& t) { t.put("MailBox/ann/Buffer/a.eml", "A"); }
+
+// pupil7 wrote p.eml to ann and q.eml to bob, bob wrote b.eml to ann: all held in Buffers.
+const corvane::EmailMsg kP = mail(u"pupil7", u"ann", u"Hi"), kQ = mail(u"pupil7", u"bob", u"Yo"),
+                        kB = mail(u"bob", u"ann", u"Hello");
+void pupils_mail(ConsoleTest& t) {
+  t.buffered("ann", "p.eml", kP), t.buffered("bob", "q.eml", kQ), t.buffered("ann", "b.eml", kB);
+}
+const std::string kNote = "Be kind.";
+const Fields kPNote{{"box", "ann"}, {"file", "p.eml"}, {"note", kNote}};
+std::string notice_for(const corvane::EmailMsg& m) {
+  return bytes_of(rejection_notice(m, u"Store console", u"Be kind.", kNow));
+}
+std::string buffered_file(const std::string& box, const std::string& name,
+                          const corvane::EmailMsg& m) {
+  return "MailBox/" + box + "/Buffer/" + name + "=" + bytes_of(m);
+}
 void flagged_bob(ConsoleTest& t) { t.put("MailBox/bob/Client.ini", kFlagged); }
 void lost(ConsoleTest& t) { t.put("Error/lost.eml", "L"); }
 void held_open(ConsoleTest& t, const std::string& path) {
@@ -769,6 +939,63 @@ const Answer kAnswers[] = {
      "good: Released 0 e-mail(s) into the Inbox of ann."},
     {"release_all_from_no_mailbox", settled_a, "", "/buffer/release-all", {{"box", kHostile}},
      kNoMailbox + " with a Buffer is in the store."},
+    {"released_all_of_one_sender", pupils_mail, "", "/buffer/release-all", {{"sender", "pupil7"}},
+     "good: Released 2 e-mail(s) from &quot;pupil7&quot; into their Inboxes.",
+     {"-" + buffered_file("ann", "p.eml", kP), "-" + buffered_file("bob", "q.eml", kQ),
+      "+MailBox/ann/Inbox/p.eml=" + bytes_of(kP), "+MailBox/bob/Inbox/q.eml=" + bytes_of(kQ),
+      "+MailBox/ann/Inbox/timeStamp.dat=" + kStamp, "+MailBox/bob/Inbox/timeStamp.dat=" + kStamp},
+     kInfo + "released 2 e-mail(s) from \"pupil7\" into the Inbox"},
+    {"released_all_of_one_sender_in_one_mailbox", pupils_mail, "", "/buffer/release-all",
+     {{"sender", "pupil7"}, {"box", "bob"}},
+     "good: Released 1 e-mail(s) from &quot;pupil7&quot; into the Inbox of bob.",
+     {"-" + buffered_file("bob", "q.eml", kQ), "+MailBox/bob/Inbox/q.eml=" + bytes_of(kQ),
+      "+MailBox/bob/Inbox/timeStamp.dat=" + kStamp},
+     kInfo + "released 1 e-mail(s) from \"pupil7\" from the Buffer of \"bob\" into the Inbox"},
+    {"rejected", pupils_mail, "", "/buffer/reject", kPNote,
+     "good: Rejected &quot;p.eml&quot; for ann: its sender gets your note with the next round.",
+     {"-" + buffered_file("ann", "p.eml", kP), "+MailBank/Not delivered - p.eml=" + notice_for(kP)},
+     kInfo + "rejected \"p.eml\" from \"pupil7\" in the Buffer of \"ann\"; the sender is told: "
+             "\"Be kind.\""},
+    {"rejected_without_a_note", pupils_mail, "", "/buffer/reject",
+     {{"box", "ann"}, {"file", "p.eml"}, {"note", " \r\n"}},
+     "bad: Nothing rejected: write the note that tells the sender why."},
+    {"rejected_unreadable",
+     [](ConsoleTest& t) { t.put("MailBox/ann/Buffer/a.eml", std::string(12, '\0') + "\2\0"); },
+     "", "/buffer/reject", {{"box", "ann"}, {"file", "a.eml"}, {"note", kNote}},
+     "bad: Not rejected: &quot;a.eml&quot; for ann: it cannot be read, so its sender is not known; "
+     "Discard it instead."},
+    {"rejected_without_a_sender", settled_a, "", "/buffer/reject",
+     {{"box", "ann"}, {"file", "a.eml"}, {"note", kNote}},
+     "bad: Not rejected: &quot;a.eml&quot; for ann: it names no sender; Discard it instead."},
+    {"rejected_notice_not_written", pupils_mail, "add_file", "/buffer/reject", kPNote,
+     "bad: Not rejected: &quot;p.eml&quot; for ann: the notice cannot be written: Disk full (61)."},
+    {"rejected_notice_name_taken",
+     [](ConsoleTest& t) { pupils_mail(t), t.put("MailBank/not delivered - P.EML", "x"); }, "",
+     "/buffer/reject", kPNote,
+     "bad: Not rejected: &quot;p.eml&quot; for ann: MailBank already holds &quot;Not delivered - "
+     "p.eml&quot;; nothing was replaced."},
+    {"rejected_of_no_file", pupils_mail, "", "/buffer/reject",
+     {{"box", "ann"}, {"file", kHostile}, {"note", kNote}},
+     "bad: The Buffer of ann holds no file named " + kHostileShown + "."},
+    {"rejected_all_of_one_sender", pupils_mail, "", "/buffer/reject-all",
+     {{"sender", "pupil7"}, {"note", kNote}},
+     "good: Rejected 2 e-mail(s) from &quot;pupil7&quot;.",
+     {"-" + buffered_file("ann", "p.eml", kP), "-" + buffered_file("bob", "q.eml", kQ),
+      "+MailBank/Not delivered - p.eml=" + notice_for(kP),
+      "+MailBank/Not delivered - q.eml=" + notice_for(kQ)},
+     kInfo + "rejected 2 e-mail(s) from \"pupil7\" (\"p.eml\" for ann, \"q.eml\" for bob); the "
+             "sender is told: \"Be kind.\""},
+    {"rejected_all_of_no_sender", pupils_mail, "", "/buffer/reject-all", {{"note", kNote}},
+     "bad: Nothing rejected: name the sender."},
+    {"discarded", pupils_mail, "", "/buffer/discard", {{"box", "ann"}, {"file", "p.eml"}},
+     "good: Discarded &quot;p.eml&quot; for ann.", {"-" + buffered_file("ann", "p.eml", kP)},
+     kWarning + "discarded \"p.eml\" from \"pupil7\" in the Buffer of \"ann\""},
+    {"discarded_unreadable", settled_a, "", "/buffer/discard", kA,
+     "good: Discarded &quot;a.eml&quot; for ann.", {"-MailBox/ann/Buffer/a.eml=A"},
+     kWarning + "discarded \"a.eml\" in the Buffer of \"ann\""},
+    {"discard_not_removed", pupils_mail, "remove", "/buffer/discard",
+     {{"box", "ann"}, {"file", "p.eml"}},
+     "bad: Not discarded: &quot;p.eml&quot;: Disk full (61)."},
     {"retried", lost, "", "/errors/retry", kLost,
      "good: Moved &quot;lost.eml&quot; back to MailBank: the next round sorts it.",
      {"-Error/lost.eml=L", "+MailBank/lost.eml=L"},
@@ -1032,6 +1259,83 @@ TEST_F(ConsoleTest, LessonsImportedAndShownWithTheImportersAnswerAndTheLessonDis
 
   r.files["lesson"].content = std::string("\5\0", 2);
   EXPECT_THAT(send(r).body, HasSubstr("is not a lesson file"));
+}
+
+// ---- moderation ----
+
+// A rejection's notice is an e-mail of its own in MailBank, which a round delivers: to the
+// sender, from the teacher (or the configured name, or the console after a token login),
+// "Not delivered: " and the subject, the note as its one text.
+TEST_F(ConsoleTest, ARejectionTellsTheSenderInAnEmailFromTheTeacher) {
+  ::testsupport::TempDir dir;
+  const std::string users = (dir / "users").string();
+  set_account(users, "ms.lee", hash_password(kPassword));
+  const struct {
+    const char* notice_from;
+    bool teacher;
+    std::u16string from;
+  } cases[] = {{"", true, u"ms.lee"}, {"", false, u"Store console"}, {"Office", true, u"Office"}};
+  for (const auto& c : cases) {
+    ConsoleOptions o = options();
+    o.users_file = users;
+    o.notice_from = c.notice_from;
+    ConsoleRig own(o);
+    write_all(own.store.root() / "MailBox/ann/Buffer/p.eml",
+              bytes_of(mail(u"pupil7", u"ann", u"Party <b>tonight</b>")));
+    fs::last_write_time(own.store.root() / "MailBox/ann/Buffer/p.eml",
+                        fs::file_time_type::clock::now() - std::chrono::minutes(1));
+    const Fields login = c.teacher ? Fields{{"name", "ms.lee"}, {"password", kPassword}}
+                                   : Fields{{"token", kToken}};
+    const Response in = own.console.handle({.method = "POST", .path = "/login", .params = login});
+    const std::string session = header(in, "Set-Cookie").substr(0, header(in, "Set-Cookie").find(';'));
+    const std::string csrf =
+        form_token(own.console.handle({.path = "/", .headers = {{"cookie", session}}}).body);
+    const Response rejected = own.console.handle(
+        {.method = "POST", .path = "/buffer/reject",
+         .params = {{"box", "ann"}, {"file", "p.eml"}, {"note", "Not on the school network, please."},
+                    {"csrf", csrf}},
+         .headers = {{"cookie", session}}});
+    EXPECT_EQ(rejected.status, 303);
+    const std::string bytes = read_all(own.store.root() / "MailBank" / "Not delivered - p.eml");
+    const DecodedEmail notice =
+        decode_email(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    ASSERT_FALSE(notice.failure);
+    EXPECT_EQ(notice.email.emTo, u"pupil7");
+    EXPECT_EQ(notice.email.emFrom, c.from);
+    EXPECT_EQ(notice.email.emSubject, u"Not delivered: Party <b>tonight</b>");
+    ASSERT_EQ(notice.email.emMsg.Texts.size(), 1u);
+    EXPECT_EQ(notice.email.emMsg.Texts.items()[0].Value, u"Not on the school network, please.");
+    EXPECT_EQ(notice.email.emDate, kNow);
+    EXPECT_FALSE(fs::exists(own.store.root() / "MailBox/ann/Buffer/p.eml"));
+  }
+}
+
+// The Buffer page shows one sender's e-mails, or one recipient's, or both filters at once;
+// with a sender chosen it offers Release all and Reject all for that sender.
+TEST_F(ConsoleTest, TheBufferPageFiltersBySenderAndRecipient) {
+  log_in();
+  pupils_mail(*this);
+  const struct {
+    Fields filter;
+    const char* shown;  // the subjects on the page
+    bool sender_forms;
+  } cases[] = {
+      {{}, "Hello Hi Yo", false},
+      {{{"sender", "pupil7"}}, "Hi Yo", true},
+      {{{"box", "ann"}}, "Hello Hi", false},
+      {{{"sender", "pupil7"}, {"box", "bob"}}, "Yo", true},
+      {{{"sender", "nobody"}}, "", true},
+  };
+  for (const auto& c : cases) {
+    const std::string page = get("/buffer", c.filter).body;
+    std::string shown;
+    static const std::regex subject("<th>Subject</th><td>([^<]*)</td>");
+    for (std::sregex_iterator it(page.begin(), page.end(), subject), end; it != end; ++it) {
+      shown += (shown.empty() ? "" : " ") + (*it)[1].str();
+    }
+    EXPECT_EQ(shown, c.shown) << page;
+    EXPECT_EQ(page.find("action=\"/buffer/reject-all\"") != std::string::npos, c.sender_forms);
+  }
 }
 
 }  // namespace

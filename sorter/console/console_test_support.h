@@ -16,7 +16,7 @@
 namespace sorter::console::testing {
 
 // The store with one kind of change failing as on a full disk: `failing` names it ("move",
-// "remove", "write_setting"), empty for none.
+// "remove", "add_file", "write_setting"), empty for none.
 class FaultyStore final : public StoreAccess {
  public:
   explicit FaultyStore(StoreAccess& real) : real_(real) {}
@@ -31,6 +31,9 @@ class FaultyStore final : public StoreAccess {
     return fail("move"), real_.move_settled(a, b, s, u);
   }
   void remove(const StorePath& f) override { fail("remove"), real_.remove(f); }
+  void add_file(const StorePath& f, const std::vector<std::uint8_t>& b) override {
+    fail("add_file"), real_.add_file(f, b);
+  }
   void write_time_stamp(const StorePath& f, double d) override { real_.write_time_stamp(f, d); }
   std::u16string read_setting(const StorePath& f, std::u16string_view s, std::u16string_view k,
                               std::u16string_view d) const override {

@@ -110,14 +110,17 @@ TEST(ConsoleClients, CountPerMachineAndBoundConnections) {
 // A stream over one end of a socket pair, the test writing into the other.
 class BoundedStream : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, fds), 0); }
+  void SetUp() override {
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, fds), 0);
+    plain = PlainTransport(fds[0]);
+  }
   void TearDown() override {
     for (int fd : fds) ::close(fd);
   }
   BoundedSocketStream stream(std::chrono::milliseconds header_time,
                              std::chrono::milliseconds idle_time = std::chrono::seconds(5)) {
     const StreamLimits limits{64, 10, header_time, std::chrono::seconds(5), idle_time};
-    return BoundedSocketStream(fds[0], {"10.0.0.1", 1}, {"10.0.0.2", 2}, limits,
+    return BoundedSocketStream(fds[0], plain, {"10.0.0.1", 1}, {"10.0.0.2", 2}, limits,
                                std::chrono::steady_clock::now());
   }
   void send(const std::string& bytes) {
@@ -131,6 +134,7 @@ class BoundedStream : public ::testing::Test {
     return out;
   }
   int fds[2] = {-1, -1};
+  PlainTransport plain{-1};
 };
 
 TEST_F(BoundedStream, HeaderAndBodyEachWithinTheirBytes) {

@@ -22,6 +22,7 @@ struct Request {
   std::map<std::string, UploadedFile> files;       // multipart uploads by field name
   std::map<std::string, std::string> headers;      // names in lower case
   std::string remote_address = "127.0.0.1";
+  bool secure = false;  // came over HTTPS
 
   // The first value of a field, if any.
   std::optional<std::string> param(std::string_view name) const;

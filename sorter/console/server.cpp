@@ -19,6 +19,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <thread>
@@ -26,6 +27,7 @@
 #include "platform/posix/safe_open.h"
 #include "sorter/console/front_door.h"
 #include "sorter/console/socket_stream.h"
+#include "sorter/console/tls.h"
 
 namespace sorter::console {
 namespace {
@@ -41,8 +43,9 @@ std::map<std::string, std::string> lower_case_headers(const httplib::Headers& in
   return out;
 }
 
-Request to_request(const httplib::Request& in) {
+Request to_request(const httplib::Request& in, bool secure) {
   Request out;
+  out.secure = secure;
   out.method = in.method;
   out.path = in.path;
   out.remote_address = in.remote_addr;
@@ -93,6 +96,13 @@ Endpoint parse_endpoint(std::string_view text) {
   }
   e.port = std::stoi(std::string(port));
   return e;
+}
+
+bool is_loopback(std::string_view address) {
+  if (address == "localhost" || address == "::1") return true;
+  in_addr v4{};
+  const std::string text(address);
+  return ::inet_pton(AF_INET, text.c_str(), &v4) == 1 && (ntohl(v4.s_addr) >> 24) == 127;
 }
 
 std::vector<std::string> parse_host_names(std::string_view text) {
@@ -178,12 +188,17 @@ int listen_on(const Endpoint& endpoint) {
   return fd;
 }
 
-// What a client over its share of connections gets before the connection is closed.
-void refuse_connection(int fd) {
+// What a client over its share of connections gets before the connection is closed; under
+// TLS nothing can be said before a handshake, which the refusal must not cost.
+void refuse_connection(int fd, bool tls) {
   static constexpr char kBusy[] =
       "HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain; charset=utf-8\r\n"
       "Retry-After: 5\r\nConnection: close\r\nContent-Length: 45\r\n\r\n"
       "Too many connections: try again in a moment.\n";
+  if (tls) {
+    ::close(fd);
+    return;
+  }
   [[maybe_unused]] const ssize_t n = ::send(fd, kBusy, sizeof kBusy - 1, MSG_DONTWAIT | MSG_NOSIGNAL);
   ::close(fd);
 }
@@ -192,9 +207,10 @@ void refuse_connection(int fd) {
 }  // namespace
 
 struct ConsoleServer::Impl {
-  Impl(Console& c, const Endpoint& e)
+  Impl(Console& c, const Endpoint& e, std::shared_ptr<const TlsContext> t)
       : console(c),
         endpoint(e),
+        tls(std::move(t)),
         gate(FrontDoorLimits::kMaxConnections, FrontDoorLimits::kMaxConnectionsPerClient) {}
 
   void accept_loop();
@@ -204,6 +220,7 @@ struct ConsoleServer::Impl {
 
   Console& console;
   Endpoint endpoint;
+  std::shared_ptr<const TlsContext> tls;
   Router router;
   ConnectionGate gate;
   std::mutex handling;  // the console serves one request at a time
@@ -237,7 +254,7 @@ void ConsoleServer::Impl::accept_loop() {
     Connection c{fd, {}, peer_of(address), local_peer(fd), std::chrono::steady_clock::now()};
     c.client = client_key(c.remote.ip);
     if (!gate.enter(c.client)) {
-      refuse_connection(fd);
+      refuse_connection(fd, tls != nullptr);
       continue;
     }
     std::lock_guard<std::mutex> hold(queue_mutex);
@@ -273,8 +290,19 @@ void ConsoleServer::Impl::serve(Connection& c) {
                             seconds(FrontDoorLimits::kHeaderSeconds),
                             seconds(FrontDoorLimits::kRequestSeconds),
                             seconds(FrontDoorLimits::kIdleSeconds)};
-  BoundedSocketStream stream(c.fd, c.remote, c.local, limits, c.connected);
+  PlainTransport plain(c.fd);
+  std::optional<TlsTransport> encrypted;
+  Transport* transport = &plain;
+  if (tls) {
+    try {
+      transport = &encrypted.emplace(*tls, c.fd);
+    } catch (const std::exception&) {
+      return;  // out of memory for the session: the connection just closes
+    }
+  }
+  BoundedSocketStream stream(c.fd, *transport, c.remote, c.local, limits, c.connected);
   router.serve(stream);
+  transport->close();
   ::shutdown(c.fd, SHUT_WR);
 }
 
@@ -300,7 +328,7 @@ void ConsoleServer::Impl::route() {
     Response r;
     {
       std::lock_guard<std::mutex> hold(handling);
-      r = console.handle(to_request(in));
+      r = console.handle(to_request(in, tls != nullptr));
     }
     out.status = r.status;
     for (const auto& [name, value] : r.headers) out.headers.emplace(name, value);
@@ -310,8 +338,9 @@ void ConsoleServer::Impl::route() {
   router.Post(".*", handler);
 }
 
-ConsoleServer::ConsoleServer(Console& console, const Endpoint& endpoint)
-    : impl_(std::make_unique<Impl>(console, endpoint)) {
+ConsoleServer::ConsoleServer(Console& console, const Endpoint& endpoint,
+                             std::shared_ptr<const TlsContext> tls)
+    : impl_(std::make_unique<Impl>(console, endpoint, std::move(tls))) {
   // A browser that goes away mid-answer must cost the write, not the process.
   ::signal(SIGPIPE, SIG_IGN);
   impl_->listener = listen_on(endpoint);
@@ -337,7 +366,7 @@ int ConsoleServer::connections() const { return impl_->gate.held(); }
 std::string ConsoleServer::url() const {
   const std::string& address = impl_->endpoint.address;
   const bool v6 = address.find(':') != std::string::npos;
-  return "http://" + (v6 ? "[" + address + "]" : address) + ":" + std::to_string(impl_->port) +
+  return (impl_->tls ? "https://" : "http://") + (v6 ? "[" + address + "]" : address) + ":" + std::to_string(impl_->port) +
          "/";
 }
 

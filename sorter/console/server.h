@@ -5,6 +5,7 @@
 // is read: connections in all and per client, header size, body size (smaller without a
 // session), time for the header and for the whole exchange, the names the console answers to
 // (so that a page from elsewhere cannot reach it through a name that was made to point here).
+// With a TLS context it speaks HTTPS only, under the same bounds.
 
 #include <memory>
 #include <string>
@@ -29,17 +30,23 @@ std::vector<std::string> parse_host_names(std::string_view text);
 // "PORT" (loopback), "ADDRESS:PORT" or "[IPv6]:PORT"; throws std::invalid_argument.
 Endpoint parse_endpoint(std::string_view text);
 
+class TlsContext;
+
+// Whether the address is one of the loopback addresses (127.0.0.0/8, ::1, "localhost").
+bool is_loopback(std::string_view address);
+
 class ConsoleServer {
  public:
   // Binds and starts serving in threads of its own; throws std::runtime_error when the
   // address cannot be bound. Port 0 takes any free port.
-  ConsoleServer(Console& console, const Endpoint& endpoint);
+  ConsoleServer(Console& console, const Endpoint& endpoint,
+                std::shared_ptr<const TlsContext> tls = nullptr);
   ~ConsoleServer();  // stops
   ConsoleServer(const ConsoleServer&) = delete;
   ConsoleServer& operator=(const ConsoleServer&) = delete;
 
   int port() const;
-  // "http://127.0.0.1:8080/"
+  // "http://127.0.0.1:8080/", or "https://..." with TLS
   std::string url() const;
   // Ends every connection and stops; idempotent.
   void stop();

@@ -7,8 +7,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <httplib.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -20,11 +22,13 @@
 
 #include "sorter/console/console_test_support.h"
 #include "sorter/console/front_door.h"
+#include "sorter/console/wire_test_support.h"
 
 namespace sorter::console {
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 TEST(ConsoleEndpoint, PortAloneMeansLoopback) {
   EXPECT_EQ(parse_endpoint("8080").address, "127.0.0.1");
@@ -94,10 +98,12 @@ TEST(ConsoleServer, CarriesFormsUploadsAndCookiesBothWays) {
   server.stop();
 }
 
-// A raw connection from a chosen loopback address, to send what no well-behaved client sends.
+// A raw connection from a chosen loopback address, to send what no well-behaved client sends;
+// with TLS it completes the handshake first (trusting any certificate: the bytes are what
+// counts here) and then talks through it.
 class RawClient {
  public:
-  RawClient(int port, const char* from = "127.0.0.1") {
+  explicit RawClient(int port, const char* from = "127.0.0.1", bool tls = false) {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -106,48 +112,105 @@ class RawClient {
     ::inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
     a.sin_port = htons(static_cast<uint16_t>(port));
     EXPECT_EQ(::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    if (!tls) return;
+    context_.reset(SSL_CTX_new(TLS_client_method()));
+    ssl_.reset(SSL_new(context_.get()));
+    SSL_set_fd(ssl_.get(), fd_);
+    EXPECT_EQ(SSL_connect(ssl_.get()), 1) << "TLS handshake";
+    // From here reads never block: records that carry no data (session tickets) come too.
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
   }
-  ~RawClient() { ::close(fd_); }
+  ~RawClient() {
+    ssl_.reset();
+    ::close(fd_);
+  }
   RawClient(const RawClient&) = delete;
   RawClient& operator=(const RawClient&) = delete;
 
+  // Whether the server has closed the connection.
+  bool ended() const {
+    char c;
+    pollfd p{fd_, POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1 && ::recv(fd_, &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+  }
+
   void send(const std::string& bytes) {
-    ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (ssl_) {
+      std::size_t done = 0;
+      while (done < bytes.size()) {
+        const int n = SSL_write(ssl_.get(), bytes.data() + done, static_cast<int>(bytes.size() - done));
+        if (n > 0) {
+          done += static_cast<std::size_t>(n);
+          continue;
+        }
+        const int error = SSL_get_error(ssl_.get(), n);
+        if (error != SSL_ERROR_WANT_WRITE && error != SSL_ERROR_WANT_READ) return;
+        pollfd p{fd_, static_cast<short>(error == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN), 0};
+        if (::poll(&p, 1, 20000) <= 0) return;
+      }
+    } else {
+      ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    }
   }
   // What the server sends until it closes, or until nothing came for the wait.
   std::string answer(std::chrono::milliseconds wait = std::chrono::seconds(20)) {
     std::string out;
     char buffer[4096];
     for (;;) {
-      pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, static_cast<int>(wait.count())) <= 0) return out;
-      const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-      if (n <= 0) return out;
+      if (!ssl_ || SSL_pending(ssl_.get()) == 0) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(wait.count())) <= 0) return out;
+      }
+      const int n = ssl_ ? SSL_read(ssl_.get(), buffer, sizeof buffer)
+                         : static_cast<int>(::recv(fd_, buffer, sizeof buffer, 0));
+      if (n <= 0) {
+        if (ssl_ && SSL_get_error(ssl_.get(), n) == SSL_ERROR_WANT_READ) continue;
+        return out;
+      }
       out.append(buffer, static_cast<std::size_t>(n));
     }
   }
 
  private:
+  struct FreeContext {
+    void operator()(SSL_CTX* c) const { SSL_CTX_free(c); }
+  };
+  struct FreeSsl {
+    void operator()(SSL* s) const { SSL_free(s); }
+  };
   int fd_ = -1;
+  std::unique_ptr<SSL_CTX, FreeContext> context_;
+  std::unique_ptr<SSL, FreeSsl> ssl_;
 };
 
 std::string status_line(const std::string& answer) { return answer.substr(0, answer.find('\r')); }
 
-class ConsoleFrontDoor : public ::testing::Test {
+// The front door's bounds, over plain HTTP and over HTTPS alike.
+class ConsoleFrontDoor : public ::testing::TestWithParam<testing::Wire> {
  protected:
   ConsoleFrontDoor() { options.access_token = "tok"; }
+  int port() const { return wire.port(); }
+  bool tls() const { return GetParam() == testing::Wire::kHttps; }
+  std::unique_ptr<RawClient> connect(const char* from = "127.0.0.1") {
+    return std::make_unique<RawClient>(port(), from, tls());
+  }
   std::string post_head(const std::string& extra) {
-    return "POST /login HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.port()) +
+    return "POST /login HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port()) +
            "\r\nContent-Type: application/x-www-form-urlencoded\r\n" + extra + "\r\n";
   }
   ConsoleOptions options;
   testing::ConsoleRig rig{options};
-  ConsoleServer server{rig.console, parse_endpoint("127.0.0.1:0")};
+  testing::WireConsole wire{rig.console, GetParam()};
+  ConsoleServer& server = *wire.server();
 };
+
+INSTANTIATE_TEST_SUITE_P(Wires, ConsoleFrontDoor,
+                         ::testing::Values(testing::Wire::kHttp, testing::Wire::kHttps),
+                         [](const auto& info) { return testing::name_of(info.param); });
 
 // Each of these is answered from its headers alone: the body is never sent, so an answer
 // proves that the console did not wait to read it.
-TEST_F(ConsoleFrontDoor, BodiesThatCouldGrowWithoutBoundAreRefusedUnread) {
+TEST_P(ConsoleFrontDoor, BodiesThatCouldGrowWithoutBoundAreRefusedUnread) {
   const struct {
     const char* headers;
     const char* status;
@@ -158,48 +221,67 @@ TEST_F(ConsoleFrontDoor, BodiesThatCouldGrowWithoutBoundAreRefusedUnread) {
       {"Content-Length: 1048576\r\n", "HTTP/1.1 413 Payload Too Large"},  // no session
   };
   for (const auto& c : cases) {
-    RawClient client(server.port());
-    client.send(post_head(c.headers));
-    EXPECT_EQ(status_line(client.answer()), c.status) << c.headers;
+    const auto client = connect();
+    client->send(post_head(c.headers));
+    EXPECT_EQ(status_line(client->answer()), c.status) << c.headers;
   }
 }
 
-TEST_F(ConsoleFrontDoor, HeadersPastTheirBoundEndTheRequest) {
-  RawClient client(server.port());
-  client.send("GET /login HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.port()) + "\r\n");
+TEST_P(ConsoleFrontDoor, HeadersPastTheirBoundEndTheRequest) {
+  const auto client = connect();
+  client->send("GET /login HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port()) + "\r\n");
   std::string lines;
   for (int i = 0; i < 4000; ++i) lines += "X-" + std::to_string(i) + ": y\r\n";  // ~40 KiB
-  client.send(lines);
-  EXPECT_EQ(status_line(client.answer()), "HTTP/1.1 400 Bad Request");
+  client->send(lines);
+  EXPECT_EQ(status_line(client->answer()), "HTTP/1.1 400 Bad Request");
 }
 
-TEST_F(ConsoleFrontDoor, AForeignHostIsRefusedAndTheConsolesOwnNamesServe) {
-  const std::string port = std::to_string(server.port());
+TEST_P(ConsoleFrontDoor, AForeignHostIsRefusedAndTheConsolesOwnNamesServe) {
+  const std::string port = std::to_string(this->port());
   for (const std::string host : {"evil.example:" + port, "127.0.0.1:1" + port, std::string()}) {
-    RawClient client(server.port());
-    client.send("GET /login HTTP/1.1\r\n" + (host.empty() ? "" : "Host: " + host + "\r\n") + "\r\n");
-    EXPECT_EQ(status_line(client.answer()), "HTTP/1.1 421 Misdirected Request") << host;
+    const auto client = connect();
+    client->send("GET /login HTTP/1.1\r\n" + (host.empty() ? "" : "Host: " + host + "\r\n") + "\r\n");
+    EXPECT_EQ(status_line(client->answer()), "HTTP/1.1 421 Misdirected Request") << host;
   }
   for (const std::string host : {"localhost:" + port, "127.0.0.1:" + port}) {
-    RawClient client(server.port());
-    client.send("GET /login HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
-    EXPECT_EQ(status_line(client.answer()), "HTTP/1.1 200 OK") << host;
+    const auto client = connect();
+    client->send("GET /login HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
+    EXPECT_EQ(status_line(client->answer()), "HTTP/1.1 200 OK") << host;
   }
 }
 
-// A pupil's machine opening connection after connection and sending nothing holds its own
-// share and no more; a teacher's machine is served meanwhile, and every place comes back.
-TEST_F(ConsoleFrontDoor, IdleConnectionsOfOneMachineDoNotKeepAnotherOut) {
+// A client that never falls silent for the idle time but never ends its header either (under
+// TLS, after its handshake) is cut off by the header time: the console ends the connection
+// long before the client would have finished.
+TEST_P(ConsoleFrontDoor, AHeaderDrippedByteByByteIsCutOff) {
+  const auto client = connect();
+  client->send("GET /login HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port()) +
+               "\r\nX-Slow: ");
+  int sent = 0;
+  for (; sent < 60 && !client->ended(); ++sent) {  // a byte every 0.5 s: 30 s in all
+    client->send("x");
+    client->answer(std::chrono::milliseconds(500));
+  }
+  EXPECT_TRUE(client->ended());
+  EXPECT_LT(sent, 60) << "the header time bounds the whole header";
+}
+
+// A pupil's machine opening connection after connection and sending nothing (under TLS, not
+// even its handshake) holds its own share and no more; a teacher's machine is served
+// meanwhile, and every place comes back. Under TLS a refused connection is closed unanswered:
+// a refusal must not cost a handshake.
+TEST_P(ConsoleFrontDoor, IdleConnectionsOfOneMachineDoNotKeepAnotherOut) {
   std::vector<std::unique_ptr<RawClient>> pupil;
-  for (int i = 0; i < 20; ++i) pupil.push_back(std::make_unique<RawClient>(server.port(), "127.0.0.2"));
+  for (int i = 0; i < 20; ++i) pupil.push_back(std::make_unique<RawClient>(port(), "127.0.0.2"));
   std::string refused = pupil.back()->answer(std::chrono::seconds(2));
-  EXPECT_EQ(status_line(refused), "HTTP/1.1 503 Service Unavailable");
+  EXPECT_EQ(status_line(refused), tls() ? "" : "HTTP/1.1 503 Service Unavailable");
+  EXPECT_TRUE(pupil.back()->ended());
 
   for (const char* teacher : {"127.0.0.3", "127.0.0.4"}) {
-    RawClient client(server.port(), teacher);
-    client.send("GET /login HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.port()) +
-                "\r\n\r\n");
-    EXPECT_EQ(status_line(client.answer()), "HTTP/1.1 200 OK") << teacher;
+    const auto client = connect(teacher);
+    client->send("GET /login HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port()) +
+                 "\r\n\r\n");
+    EXPECT_EQ(status_line(client->answer()), "HTTP/1.1 200 OK") << teacher;
   }
   // A served connection leaves its place just after its answer is out.
   const auto settle = [&](int expected) {
@@ -213,6 +295,20 @@ TEST_F(ConsoleFrontDoor, IdleConnectionsOfOneMachineDoNotKeepAnotherOut) {
             FrontDoorLimits::kMaxConnectionsPerClient);
   pupil.clear();
   EXPECT_EQ(settle(0), 0);
+}
+
+// Plain HTTP sent to the HTTPS console gets nothing of a page, and the console goes on.
+TEST(ConsoleHttps, SpeaksNothingButTls) {
+  ConsoleOptions options;
+  options.access_token = "tok";
+  testing::ConsoleRig rig(options);
+  const testing::WireConsole wire(rig.console, testing::Wire::kHttps);
+  RawClient plain(wire.port());
+  plain.send("GET /login HTTP/1.1\r\nHost: " + wire.host() + "\r\n\r\n");
+  EXPECT_THAT(plain.answer(), Not(HasSubstr("Store console")));
+  const auto page = wire.client()->Get("/login", {{"Host", wire.host()}});
+  ASSERT_TRUE(page);
+  EXPECT_EQ(page->status, 200);
 }
 
 TEST(ConsoleServerStop, EndsConnectionsThatAreStillTalking) {

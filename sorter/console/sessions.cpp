@@ -24,12 +24,12 @@ bool same_secret(std::string_view a, std::string_view b) {
   return diff == 0 && !a.empty();
 }
 
-Sessions::Sessions(std::string access_token, Random random)
-    : token_(std::move(access_token)), random_(std::move(random)) {}
+Sessions::Sessions(std::string access_token, Random random, SessionTimes times)
+    : token_(std::move(access_token)), random_(std::move(random)), times_(times) {}
 
 bool Sessions::token_matches(std::string_view token) const { return same_secret(token, token_); }
 
-std::string Sessions::open(double now) {
+std::string Sessions::open(double now, std::string teacher) {
   if (sessions_.size() >= kMaxSessions) {
     auto oldest = sessions_.begin();
     for (auto it = sessions_.begin(); it != sessions_.end(); ++it) {
@@ -38,18 +38,25 @@ std::string Sessions::open(double now) {
     sessions_.erase(oldest);
   }
   std::string id = random_();
-  sessions_[id] = Session{random_(), now, std::nullopt};
+  sessions_[id] = Session{random_(), std::move(teacher), now, now, std::nullopt};
   return id;
 }
 
 Session* Sessions::find(std::string_view id, double now) {
   const auto it = sessions_.find(id);
   if (it == sessions_.end() || !same_secret(id, it->first)) return nullptr;
-  if (now - it->second.opened > kLifetimeDays || now < it->second.opened - 1) {
+  Session& s = it->second;
+  if (now - s.opened > times_.lifetime_days || now - s.used > times_.idle_days ||
+      now < s.used - 1) {
     sessions_.erase(it);
     return nullptr;
   }
-  return &it->second;
+  if (now > s.used) s.used = now;
+  return &s;
+}
+
+void Sessions::close_teacher(std::string_view teacher) {
+  std::erase_if(sessions_, [&](const auto& entry) { return entry.second.teacher == teacher; });
 }
 
 void Sessions::close(std::string_view id) {

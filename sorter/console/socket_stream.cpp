@@ -8,9 +8,23 @@
 
 namespace sorter::console {
 
-BoundedSocketStream::BoundedSocketStream(int fd, SocketPeer remote, SocketPeer local,
-                                         const StreamLimits& limits, Clock::time_point connected)
+ssize_t PlainTransport::receive(char* to, std::size_t size, short& want) {
+  const ssize_t n = ::recv(fd_, to, size, 0);
+  if (n < 0) want = errno == EINTR || errno == EAGAIN ? POLLIN : 0;
+  return n;
+}
+
+ssize_t PlainTransport::send(const char* from, std::size_t size, short& want) {
+  const ssize_t n = ::send(fd_, from, size, MSG_NOSIGNAL);
+  if (n < 0) want = errno == EINTR || errno == EAGAIN ? POLLOUT : 0;
+  return n;
+}
+
+BoundedSocketStream::BoundedSocketStream(int fd, Transport& transport, SocketPeer remote,
+                                         SocketPeer local, const StreamLimits& limits,
+                                         Clock::time_point connected)
     : fd_(fd),
+      transport_(transport),
       remote_(std::move(remote)),
       local_(std::move(local)),
       limits_(limits),
@@ -34,16 +48,19 @@ bool BoundedSocketStream::wait_for(short events) const {
   }
 }
 
-bool BoundedSocketStream::is_readable() const { return begin_ < end_ || wait_for(POLLIN); }
+bool BoundedSocketStream::is_readable() const {
+  return begin_ < end_ || transport_.pending() > 0 || wait_for(POLLIN);
+}
 
 bool BoundedSocketStream::is_writable() const { return wait_for(POLLOUT); }
 
 bool BoundedSocketStream::fill() {
+  short want = POLLIN;
   ssize_t n;
   do {
-    if (!wait_for(POLLIN)) return false;
-    n = ::recv(fd_, buffer_, sizeof buffer_, 0);
-  } while (n < 0 && (errno == EINTR || errno == EAGAIN));
+    if (transport_.pending() == 0 && !wait_for(want)) return false;
+    n = transport_.receive(buffer_, sizeof buffer_, want);
+  } while (n < 0 && want != 0);
   if (n <= 0) return false;
   begin_ = 0;
   end_ = static_cast<std::size_t>(n);
@@ -75,11 +92,12 @@ ssize_t BoundedSocketStream::read(char* ptr, std::size_t size) {
 
 ssize_t BoundedSocketStream::write(const char* ptr, std::size_t size) {
   header_done_ = true;  // answering: only the total time counts from here
+  short want = POLLOUT;
   ssize_t n;
   do {
-    if (!wait_for(POLLOUT)) return -1;
-    n = ::send(fd_, ptr, size, MSG_NOSIGNAL);
-  } while (n < 0 && (errno == EINTR || errno == EAGAIN));
+    if (!wait_for(want)) return -1;
+    n = transport_.send(ptr, size, want);
+  } while (n < 0 && want != 0);
   return n;
 }
 

@@ -3,6 +3,8 @@
 // client cannot talk its way past: the header must end within a number of bytes and seconds,
 // the whole exchange within a total time, no silence within it may last longer than the idle time, and no body
 // may run past its limit. A read past a bound fails, so the library ends the request there.
+// The bytes travel through a transport: the socket itself, or a TLS session over it, whose
+// handshake and records count against the same bounds.
 
 #include <httplib.h>
 
@@ -25,12 +27,37 @@ struct SocketPeer {
   int port = 0;
 };
 
+// The bytes of one non-blocking connection.
+class Transport {
+ public:
+  virtual ~Transport() = default;
+  // As recv and send: the bytes moved, 0 at the connection's end, or -1 with want set to the
+  // poll events to wait for before trying again (0 when the connection failed).
+  virtual ssize_t receive(char* to, std::size_t size, short& want) = 0;
+  virtual ssize_t send(const char* from, std::size_t size, short& want) = 0;
+  // Bytes received and decoded but not yet handed out.
+  virtual std::size_t pending() const { return 0; }
+  // Ends the exchange politely, without waiting for the peer.
+  virtual void close() {}
+};
+
+// The socket's own bytes.
+class PlainTransport final : public Transport {
+ public:
+  explicit PlainTransport(int fd) : fd_(fd) {}
+  ssize_t receive(char* to, std::size_t size, short& want) override;
+  ssize_t send(const char* from, std::size_t size, short& want) override;
+
+ private:
+  int fd_;
+};
+
 class BoundedSocketStream final : public httplib::Stream {
  public:
   using Clock = std::chrono::steady_clock;
 
-  BoundedSocketStream(int fd, SocketPeer remote, SocketPeer local, const StreamLimits& limits,
-                      Clock::time_point connected);
+  BoundedSocketStream(int fd, Transport& transport, SocketPeer remote, SocketPeer local,
+                      const StreamLimits& limits, Clock::time_point connected);
 
   bool is_readable() const override;
   bool is_writable() const override;
@@ -50,6 +77,7 @@ class BoundedSocketStream final : public httplib::Stream {
   bool account(char byte);
 
   int fd_;
+  Transport& transport_;
   SocketPeer remote_;
   SocketPeer local_;
   StreamLimits limits_;

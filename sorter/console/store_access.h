@@ -49,6 +49,10 @@ class StoreAccess {
   virtual bool move_settled(const StorePath& from, const StorePath& to, double settle_seconds,
                             double unseen_writers_seconds) = 0;
   virtual void remove(const StorePath& file) = 0;
+  // Writes a new file whole: first under a temporary name outside the folders rounds read,
+  // then moved in under its name, so no reader ever sees it incomplete; an existing file is
+  // never replaced (58), and nothing is left when the write fails.
+  virtual void add_file(const StorePath& file, const std::vector<std::uint8_t>& bytes) = 0;
   // Writes the 8-byte delivery stamp at the start of the file, as a delivery does.
   virtual void write_time_stamp(const StorePath& file, double oa_date) = 0;
   // Settings files with the sorter's profile rules (ReadINI / WriteINI).

@@ -24,6 +24,7 @@
 #include "platform/instance_guard.h"
 #include "platform/utf.h"
 #include "sorter/console/console.h"
+#include "sorter/console/console_tls.h"
 #include "sorter/console/server.h"
 #include "sorter/engine/lifecycle.h"
 #include "sorter/headless/journal.h"
@@ -106,8 +107,21 @@ class ConsoleHost {
   ConsoleHost(const Options& options, const sorter::StorePaths& paths)
       : store_(sorter::console::open_local_store(paths.root())) {
     log_.StartLogging(paths.log_file(), sorter::LogMode::kFile);
+    auto endpoint = sorter::console::parse_endpoint(*options.console);
+    if (options.console_host_names) {
+      endpoint.host_names = sorter::console::parse_host_names(*options.console_host_names);
+    }
+    const std::string store = platform::to_utf8(paths.root());
+    const auto tls = sorter::console::console_tls(
+        endpoint, {options.console_cert, options.console_key, options.console_state}, store);
     sorter::console::ConsoleOptions console_options;
     console_options.access_token = sorter::console::random_hex(16);
+    console_options.users_file = options.console_users.value_or(
+        sorter::console::default_users_file(options.console_state));
+    sorter::console::check_outside_store(console_options.users_file, store,
+                                         "the teachers' accounts file");
+    console_options.token_with_accounts = sorter::console::is_loopback(endpoint.address);
+    console_options.notice_from = options.console_notice_from.value_or("");
     console_options.delivery = [this] {
       std::lock_guard guard(status_lock_);
       return status_;
@@ -115,17 +129,15 @@ class ConsoleHost {
     status_.interval_seconds = options.interval_seconds;
     console_ = std::make_unique<sorter::console::Console>(*store_, store_lock_, log_,
                                                           console_options);
-    auto endpoint = sorter::console::parse_endpoint(*options.console);
-    if (options.console_host_names) {
-      endpoint.host_names = sorter::console::parse_host_names(*options.console_host_names);
-    }
-    server_.emplace(*console_, endpoint);
+    server_.emplace(*console_, endpoint, tls);
     const std::string token_file = options.console_token_file.value_or(
         sorter::console::default_token_file(server_->port()));
     sorter::console::write_token_file(token_file, console_options.access_token);
-    std::fprintf(stderr, "sorter: store console at %s (access token %s, kept in %s)\n",
-                 server_->url().c_str(), console_options.access_token.c_str(),
-                 token_file.c_str());
+    const std::string certificate =
+        tls ? "certificate SHA-256 " + tls->fingerprint() + ", " : std::string();
+    std::fprintf(stderr, "sorter: store console at %s (%saccess token %s, kept in %s)\n",
+                 server_->url().c_str(), certificate.c_str(),
+                 console_options.access_token.c_str(), token_file.c_str());
   }
 
   void tick(sorter::SorterEngine& engine) {

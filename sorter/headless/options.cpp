@@ -11,7 +11,8 @@ std::string usage(std::string_view program) {
          " [--store DIR] [--interval SECONDS] [--no-instant] [--run-anyway]\n" + indent +
          " [--once]"
          " [--console [ADDRESS:]PORT] [--console-token-file FILE]\n" + indent +
-         " [--console-host NAME[,NAME...]]\n"
+         " [--console-host NAME[,NAME...]] [--console-cert FILE --console-key FILE]\n" +
+         indent + " [--console-state DIR] [--console-users FILE] [--console-notice-from NAME]\n"
          "  --store DIR         the mail store (default: the program's folder)\n"
          "  --interval SECONDS  time between sorting rounds (default: 10)\n"
          "  --no-instant        sort only every --interval, not also as soon as a file\n"
@@ -25,7 +26,19 @@ std::string usage(std::string_view program) {
          "                      folder, corvane-console-PORT.token)\n"
          "  --console-host NAME[,NAME...]\n"
          "                      names the console answers to besides its addresses, localhost\n"
-         "                      and this machine's name\n";
+         "                      and this machine's name\n"
+         "  --console-cert FILE, --console-key FILE\n"
+         "                      serve the console over HTTPS with this PEM certificate and key\n"
+         "                      (off a loopback address it is HTTPS anyway, with a self-signed\n"
+         "                      certificate made once in the state folder)\n"
+         "  --console-state DIR the console's state folder, outside the store (default:\n"
+         "                      $STATE_DIRECTORY, else ~/.local/state/corvane)\n"
+         "  --console-users FILE\n"
+         "                      the teachers' accounts (default: console-users in the state\n"
+         "                      folder; made by corvane console-user)\n"
+         "  --console-notice-from NAME\n"
+         "                      the sender of the notice a rejected e-mail's sender gets\n"
+         "                      (default: the teacher's name)\n";
 }
 
 namespace {
@@ -72,6 +85,15 @@ Options parse_options(const std::vector<std::string>& args) {
       }
     } else if (arg == "--console-host") {
       options.console_host_names = value();
+    } else if (arg == "--console-cert" || arg == "--console-key" || arg == "--console-state" ||
+               arg == "--console-users" || arg == "--console-notice-from") {
+      auto& target = arg == "--console-cert"    ? options.console_cert
+                     : arg == "--console-key"   ? options.console_key
+                     : arg == "--console-state" ? options.console_state
+                     : arg == "--console-users" ? options.console_users
+                                                : options.console_notice_from;
+      target = value();
+      if (target->empty()) throw std::invalid_argument(arg + " wants a value");
     } else if (arg == "--help" || arg == "-h") {
       options.help = true;
     } else {

@@ -2,6 +2,8 @@
 // The command line of the headless sorter:
 //   sorter [--store DIR] [--interval SECONDS] [--no-instant] [--run-anyway] [--once]
 //          [--console [ADDRESS:]PORT] [--console-token-file FILE] [--console-host NAMES]
+//          [--console-cert FILE --console-key FILE] [--console-state DIR]
+//          [--console-users FILE] [--console-notice-from NAME]
 //          [--help]
 
 #include <optional>
@@ -22,6 +24,11 @@ struct Options {
   std::optional<std::string> console;             // the store console's [ADDRESS:]PORT
   std::optional<std::string> console_token_file;  // where its access token is kept
   std::optional<std::string> console_host_names;  // NAME[,NAME...] it also answers to
+  std::optional<std::string> console_cert;        // the administrator's PEM certificate
+  std::optional<std::string> console_key;         // and its key
+  std::optional<std::string> console_state;       // where a self-signed certificate is kept
+  std::optional<std::string> console_users;       // the teachers' accounts
+  std::optional<std::string> console_notice_from; // who rejection notices come from
 };
 
 // Throws std::invalid_argument with a message for the user.

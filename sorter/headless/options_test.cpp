@@ -56,8 +56,15 @@ TEST(HeadlessOptions, EveryOption) {
   const Options all =
       parse_options({"--store", "/srv/mail", "--interval", "2.5", "--no-instant", "--run-anyway",
                      "--once", "--console", "8080", "--console-token-file", "/run/t",
-                     "--console-host", "a,b"});
+                     "--console-host", "a,b", "--console-cert", "c.pem", "--console-key", "k.pem",
+                     "--console-state", "/var/lib/s", "--console-users", "u",
+                     "--console-notice-from", "Office"});
   EXPECT_EQ(all.store, "/srv/mail");
+  EXPECT_EQ(all.console_cert, "c.pem");
+  EXPECT_EQ(all.console_key, "k.pem");
+  EXPECT_EQ(all.console_state, "/var/lib/s");
+  EXPECT_EQ(all.console_users, "u");
+  EXPECT_EQ(all.console_notice_from, "Office");
   EXPECT_EQ(all.console, "8080");
   EXPECT_EQ(all.console_token_file, "/run/t");
   EXPECT_EQ(all.console_host_names, "a,b");
@@ -70,7 +77,9 @@ TEST(HeadlessOptions, BadInputIsRefusedWithAMessage) {
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"--store"}, {"--store", ""}, {"--interval", "0"}, {"--interval", "ten"},
            {"--interval", "nan"}, {"--interval", "1e9"}, {"--bogus"}, {"store"},
-           {"--console"}, {"--console", ""}, {"--console-token-file", ""}, {"--console-host"}}) {
+           {"--console"}, {"--console", ""}, {"--console-token-file", ""}, {"--console-host"},
+           {"--console-cert", ""}, {"--console-key"}, {"--console-state", ""},
+           {"--console-users", ""}, {"--console-notice-from", ""}}) {
     EXPECT_THROW(parse_options(args), std::invalid_argument) << args[0];
   }
 }

@@ -47,8 +47,10 @@ class ChildProcess {
   static constexpr int kKilledBySignal = -1;
   static constexpr int kStillRunning = -2;
 
+  // Standard input is the caller's unless stdin_file names a file to read it from.
   ChildProcess(const std::string& program, std::vector<std::string> args,
-               std::filesystem::path stdout_file, std::filesystem::path stderr_file)
+               std::filesystem::path stdout_file, std::filesystem::path stderr_file,
+               const std::filesystem::path& stdin_file = {})
       : stdout_file_(std::move(stdout_file)), stderr_file_(std::move(stderr_file)) {
     args.insert(args.begin(), program);
     std::vector<char*> argv;
@@ -60,6 +62,9 @@ class ChildProcess {
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, stderr_file_.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (!stdin_file.empty()) {
+      posix_spawn_file_actions_addopen(&actions, 0, stdin_file.c_str(), O_RDONLY, 0);
+    }
     const int failed =
         posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);

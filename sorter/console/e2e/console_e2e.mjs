@@ -1,11 +1,16 @@
-// The store console in a real browser: headless Chromium driven through the DevTools protocol.
-// Logs in with the token, finds a buffered e-mail, releases it and checks the Inbox on disk,
-// runs the other pages, and keeps a screenshot of each page.
+// The store console in a real browser: headless Chromium driven through the DevTools protocol,
+// over HTTPS. Logs in with the token while no account exists, then, once `corvane console-user`
+// has added one, with the teacher's name and password only; finds a buffered e-mail, releases
+// it and checks the Inbox on disk, runs the other pages, and keeps a screenshot of each page.
 //
-// Environment: CONSOLE_URL (http://127.0.0.1:PORT/), CONSOLE_TOKEN, STORE (the store folder the
-// sorter serves, monitoring on), SCREENSHOTS (folder for the pictures).
+// Environment: CONSOLE_URL (https://127.0.0.1:PORT/), CONSOLE_TOKEN, STORE (the store folder the
+// sorter serves, monitoring on), SCREENSHOTS (folder for the pictures), CONSOLE_CERT (the
+// certificate the sorter made, the one the browser accepts, by its public key), CONSOLE_LINE (the sorter's start-up line), CONSOLE_USERS
+// (the users file), CORVANE (the tool).
 // Prints one PASS or FAIL line per check and a summary line; exits 1 when a check failed.
 
+import { execFileSync } from 'node:child_process';
+import crypto from 'node:crypto';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -16,6 +21,7 @@ const url = process.env.CONSOLE_URL.replace(/\/$/, '');
 const token = process.env.CONSOLE_TOKEN;
 const store = process.env.STORE;
 const shots = process.env.SCREENSHOTS;
+const teacher = 'ms.okafor', password = 'tides and rock pools';
 
 let passed = 0, failed = 0;
 function check(name, ok, detail = '') {
@@ -58,6 +64,9 @@ function dropMail() {
     texts: [{ x: 120, y: 120, value: '<img src=x onerror="window.pwned=2">', size: 10 }],
   }));
   drop('lost.eml', emailBytes({ from: 'bob', to: 'nobody', subject: 'Where is everyone?' }));
+  drop('tease1.eml', emailBytes({ from: 'pupil7', to: 'bob', subject: 'Ha ha' }));
+  drop('tease2.eml', emailBytes({ from: 'pupil7', to: 'cy', subject: 'Ho ho' }));
+  drop('chain.eml', emailBytes({ from: 'cy', to: 'bob', subject: 'Send this to ten friends' }));
   drop('damaged.eml', Buffer.from([0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0]));
 }
 
@@ -67,9 +76,18 @@ async function shot(page, name) {
 
 async function main() {
   dropMail();
+  const certificate = new crypto.X509Certificate(fs.readFileSync(process.env.CONSOLE_CERT));
+  const fingerprint = certificate.fingerprint256;
+  const spki = crypto.createHash('sha256')
+    .update(certificate.publicKey.export({ type: 'spki', format: 'der' })).digest('base64');
+  check('the start-up line gives the certificate\'s SHA-256 fingerprint',
+        process.env.CONSOLE_LINE.includes(`certificate SHA-256 ${fingerprint},`),
+        process.env.CONSOLE_LINE);
   check('the sorter holds the e-mails in the Buffer (monitoring on)',
         await until(() => fs.existsSync(path.join(box('ann', 'Buffer'), 'spring-trip.eml')) &&
                           fs.existsSync(path.join(box('ann', 'Buffer'), 'prank.eml')) &&
+                          fs.existsSync(path.join(box('cy', 'Buffer'), 'tease2.eml')) &&
+                          fs.existsSync(path.join(box('bob', 'Buffer'), 'chain.eml')) &&
                           fs.existsSync(path.join(store, 'Error', 'lost.eml')), 30));
 
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'console-e2e-profile-'));
@@ -78,7 +96,8 @@ async function main() {
     headless: true,
     userDataDir: profile,
     args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-           '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+           '--disable-background-networking', '--disable-component-update', '--disable-sync',
+           `--ignore-certificate-errors-spki-list=${spki}`],
   });
   try {
     const page = await browser.newPage();
@@ -92,16 +111,38 @@ async function main() {
     await Promise.all([page.waitForNavigation(), page.click('button')]);
     check('a wrong token is refused',
           (await page.content()).includes('not the console'));
-    await shot(page, 'login');
 
     await page.type('input[name=token]', token);
     await Promise.all([page.waitForNavigation(), page.click('button')]);
+    check('before the first account the token opens the overview',
+          (await page.content()).includes('Delivery running'), page.url());
+
+    execFileSync(process.env.CORVANE, ['console-user', 'add', teacher, '--users-file',
+                                       process.env.CONSOLE_USERS], { input: password + '\n' });
+    await Promise.all([page.waitForNavigation(), page.click('form.logout button')]);
+    check('with an account the login asks for name and password, not the token',
+          (await page.$('input[name=name]')) !== null && (await page.$('input[name=token]')) === null);
+    await page.type('input[name=name]', teacher);
+    await page.type('input[name=password]', 'not the password');
+    await Promise.all([page.waitForNavigation(), page.click('button')]);
+    check('a wrong password is refused', (await page.content()).includes('Wrong name or password'));
+    await shot(page, 'login');
+    await page.type('input[name=name]', teacher);
+    await page.type('input[name=password]', password);
+    const started = Date.now();
+    const [answer] = await Promise.all([page.waitForNavigation(), page.click('button')]);
+    console.log(`login took ${Date.now() - started} ms`);
     const overview = await page.content();
-    check('the token opens the overview', overview.includes('Delivery running'), page.url());
+    check('the teacher\'s name and password open the overview', overview.includes('Delivery running'),
+          page.url());
     const cookies = await browser.cookies();
-    check('the session cookie is HttpOnly and SameSite=Strict',
-          cookies.length === 1 && cookies[0].httpOnly && cookies[0].sameSite === 'Strict',
-          JSON.stringify(cookies));
+    check('the session cookie is HttpOnly, SameSite=Strict and Secure',
+          cookies.length === 1 && cookies[0].httpOnly && cookies[0].sameSite === 'Strict' &&
+          cookies[0].secure, JSON.stringify(cookies));
+    const headers = answer.headers();
+    check('pages are no-store and send no referrer',
+          headers['cache-control'] === 'no-store' && headers['referrer-policy'] === 'no-referrer',
+          JSON.stringify(headers));
     await shot(page, 'overview');
 
     await page.goto(url + '/mailboxes');
@@ -146,6 +187,49 @@ async function main() {
           (await page.content()).includes('nothing was replaced') &&
           fs.readFileSync(path.join(box('ann', 'Inbox'), 'prank.eml'), 'latin1') === 'already here');
 
+    // The notice of a rejection travels as mail: with monitoring off it reaches the Inbox.
+    await page.goto(url + '/');
+    await Promise.all([page.waitForNavigation(), page.click('form[action="/monitoring"] button')]);
+    check('monitoring is switched off', (await page.content()).includes('Monitoring is off'));
+    await page.goto(url + '/buffer');
+    const note = 'Please keep to school topics.';
+    await page.type('form[action="/buffer/reject"]:has(input[value="prank.eml"]) textarea', note);
+    await Promise.all([page.waitForNavigation(),
+                       page.click('form[action="/buffer/reject"]:has(input[value="prank.eml"]) button')]);
+    check('Reject reports the rejection',
+          (await page.content()).includes('Rejected "prank.eml" for ann'));
+    const notice = path.join(box('pupil7', 'Inbox'), 'Not delivered - prank.eml');
+    check('the round delivers the notice into the sender\'s Inbox',
+          await until(() => fs.existsSync(notice), 30) &&
+          !fs.existsSync(path.join(box('ann', 'Buffer'), 'prank.eml')));
+    const dump = fs.existsSync(notice)
+      ? execFileSync(process.env.CORVANE, ['dump-email', notice]).toString() : '';
+    check('the notice is an e-mail from the teacher to the sender with the note',
+          dump.includes(`emFrom: ${teacher}\r\n`) && dump.includes('emTo: pupil7\r\n') &&
+          dump.includes('emSubject: Not delivered: <script>window.pwned=1</script><b>bold?</b>') &&
+          dump.includes(`Value: ${note.slice(0, 10)}...`), dump);  // the dump cuts texts at 10
+
+    await page.goto(url + '/buffer');
+    await Promise.all([page.waitForNavigation(),
+                       page.click('form[action="/buffer/discard"]:has(input[value="chain.eml"]) button')]);
+    check('Discard removes the e-mail',
+          (await page.content()).includes('Discarded "chain.eml" for bob') &&
+          !fs.existsSync(path.join(box('bob', 'Buffer'), 'chain.eml')) &&
+          !fs.existsSync(path.join(box('bob', 'Inbox'), 'chain.eml')));
+
+    await page.goto(url + '/buffer?sender=pupil7');
+    const listed = await page.$$eval('table.headers td', (cells) => cells.map((c) => c.textContent));
+    check('the Buffer filtered by sender shows that sender\'s e-mails only',
+          listed.includes('Ha ha') && listed.includes('Ho ho') &&
+          !listed.includes('Spring trip to the coast'), JSON.stringify(listed));
+    await shot(page, 'buffer-sender');
+    await Promise.all([page.waitForNavigation(),
+                       page.click('form[action="/buffer/release-all"] button')]);
+    check('Release all for one sender releases each of them into its Inbox',
+          (await page.content()).includes('Released 2 e-mail(s) from "pupil7" into their Inboxes') &&
+          fs.existsSync(path.join(box('bob', 'Inbox'), 'tease1.eml')) &&
+          fs.existsSync(path.join(box('cy', 'Inbox'), 'tease2.eml')));
+
     await page.goto(url + '/errors');
     const errors = await page.content();
     check('the error folder shows each file with its log entry',
@@ -168,8 +252,12 @@ async function main() {
     await shot(page, 'lessons');
 
     await page.goto(url + '/log');
-    check('the log shows the console\'s own entry',
-          (await page.content()).includes('released "spring-trip.eml" from the Buffer of "ann"'));
+    const log = await page.content();
+    check('the log names the teacher in the console\'s own entries',
+          log.includes(`Store console (${teacher}, 127.0.0.1): released ` +
+                       '"spring-trip.eml" from the Buffer of "ann"') &&
+          log.includes(`Store console (${teacher}, 127.0.0.1): discarded "chain.eml" from ` +
+                       '"cy" in the Buffer of "bob"'));
     await shot(page, 'log');
 
     await page.goto(url + '/');
