@@ -326,7 +326,7 @@ const Case kCases[] = {
   {"ConsoleCertificateWithoutKey", {"console", "@store", "--listen", "0", "--cert", "@mail.eml",
    "--token-file", "@t"}, 2, "", "corvane console: the console's certificate and key are given together\n"},
   {"ConsoleCertificateNotPem", {"console", "@store", "--listen", "0", "--cert", "@mail.eml", "--key",
-   "@mail.eml", "--token-file", "@t"}, 2, "", "corvane console: no usable certificate in @mail.eml: "},
+   "@mail.eml", "--token-file", "@t"}, 2, "", "corvane console: no usable certificate in @mail.eml: error:..."},
 #endif
 };
 // clang-format on

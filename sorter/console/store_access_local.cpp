@@ -90,7 +90,8 @@ class LocalStore final : public StoreAccess {
     if (!complete || !file.hold_for_move()) return false;
     // Another file or a link put at the name since the check is not moved in its place.
     if (!files.holds(from.back(), file)) throw AutomationError(platform::errnum::kFileNotFound);
-    folder.move_file(from.back(), folder_of(to), to.back());
+    folder.move_file(from.back(), folder_of(to), to.back(), platform::MoveMethod::automatic,
+                     file.identity());
     return true;
   }
 
