@@ -10,6 +10,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "platform/automation_error.h"
 #include "platform/binary_file.h"
@@ -105,6 +108,69 @@ TEST(DropFile, LinksAreNotFollowedAndFifosDoNotBlock) {
   // Not a file to sort, as a folder is not on Windows; the FIFO's open does not wait.
   EXPECT_EQ(folder.open(u"fifo.eml").status, DropOpenStatus::gone);
   EXPECT_EQ(folder.open(u"sub").status, DropOpenStatus::gone);
+}
+
+// A pupil may put a link, a FIFO or another file at the name of her e-mail after the sorter
+// opened and read it. Given the identity of the file it holds, a move by any method moves that
+// file or nothing, and what took the name keeps it; without the identity the same move
+// carries what took the name into the target folder (the file system's own answer, which
+// shows that the swap is real).
+TEST(DropFile, AMoveGivenTheHeldFilesIdentityNeverCarriesWhatTookItsName) {
+  enum class Plant { link, fifo, other_file };
+  for (const MoveMethod method : {MoveMethod::automatic, MoveMethod::link, MoveMethod::copy,
+                                  MoveMethod::copy_checked_rename}) {
+    for (const Plant plant : {Plant::link, Plant::fifo, Plant::other_file}) {
+      for (const bool swap : {true, false}) {
+        SCOPED_TRACE(testing::Message() << "method " << static_cast<int>(method) << ", plant "
+                                        << static_cast<int>(plant) << ", swap " << swap);
+        TempDir dir;
+        fs::create_directories(dir / "drop");
+        fs::create_directories(dir / "inbox");
+        testsupport::write_bytes(dir / "drop" / "a.eml", {'r', 'e', 'a', 'd'});
+        testsupport::write_bytes(dir / "secret", {'s'});
+        DropOpenResult opened = DropFolder(u16(dir / "drop")).open(u"a.eml");
+        ASSERT_EQ(opened.status, DropOpenStatus::opened);
+        if (swap) {
+          const fs::path temp = dir / "drop" / "t";
+          if (plant == Plant::link) fs::create_symlink(dir / "secret", temp);
+          if (plant == Plant::fifo) ASSERT_EQ(::mkfifo(temp.c_str(), 0600), 0);
+          if (plant == Plant::other_file) testsupport::write_bytes(temp, {'n', 'e', 'w'});
+          fs::rename(temp, dir / "drop" / "a.eml");
+        }
+        const ConfinedFolder drop = ConfinedFolder::open(u16(dir / "drop"));
+        const ConfinedFolder inbox = ConfinedFolder::open(u16(dir / "inbox"));
+        std::optional<int32_t> failure;
+        try {
+          drop.move_file(u"a.eml", inbox, u"a.eml", method, opened.file->identity());
+        } catch (const AutomationError& e) {
+          failure = e.number();
+        }
+        const auto arrived = fs::symlink_status(dir / "inbox" / "a.eml");
+        if (!swap) {
+          EXPECT_EQ(failure, std::nullopt);
+          EXPECT_EQ(testsupport::read_bytes(dir / "inbox" / "a.eml"),
+                    (std::vector<uint8_t>{'r', 'e', 'a', 'd'}));
+          continue;
+        }
+        ASSERT_TRUE(failure.has_value());
+        EXPECT_FALSE(fs::exists(arrived)) << "what took the name was moved";
+        const auto left = fs::symlink_status(dir / "drop" / "a.eml");
+        EXPECT_EQ(left.type(), plant == Plant::link   ? fs::file_type::symlink
+                               : plant == Plant::fifo ? fs::file_type::fifo
+                                                      : fs::file_type::regular);
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir / "drop")) {
+          names.push_back(e.path().filename().string());
+        }
+        EXPECT_EQ(names, std::vector<std::string>{"a.eml"}) << "a claim or copy left behind";
+        if (method == MoveMethod::automatic) {
+          EXPECT_EQ(failure, errnum::kFileNotFound);
+          drop.move_file(u"a.eml", inbox, u"a.eml", method);  // the oracle: no identity given
+          EXPECT_EQ(fs::symlink_status(dir / "inbox" / "a.eml").type(), left.type());
+        }
+      }
+    }
+  }
 }
 #endif
 

@@ -297,6 +297,28 @@ bool is_file(int dir, const std::string& name, const struct stat& file) {
          st.st_ino == file.st_ino;
 }
 
+bool is_identity(const struct stat& st, const FileIdentity& expected) {
+  return static_cast<uint64_t>(st.st_dev) == expected.volume &&
+         static_cast<uint64_t>(st.st_ino) == expected.file;
+}
+
+// After a rename into to_dir: whether to holds the expected file. When it holds something else
+// (put at the name in from_dir after the caller opened its file), that goes back under its
+// name; when the name was taken again meanwhile and it is no regular file (a link or FIFO,
+// which carries no mail), it is removed from the target instead.
+bool arrived_as_expected(int from_dir, const std::string& from, int to_dir, const std::string& to,
+                         const FileIdentity& expected) {
+  if (!expected.known()) return true;
+  struct stat st {};
+  if (::fstatat(to_dir, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return true;  // moved on
+  if (is_identity(st, expected)) return true;
+  if (::renameat2(to_dir, to.c_str(), from_dir, from.c_str(), RENAME_NOREPLACE) != 0 &&
+      !S_ISREG(st.st_mode)) {
+    ::unlinkat(to_dir, to.c_str(), 0);
+  }
+  return false;
+}
+
 // A claim that vanished before its mover removed it was put back by another sorter's start-up
 // clean-up meanwhile. The source is then claimed again under the name it was put back to, and
 // removed, so that the copy is the one left; when that clean-up has already removed it, having
@@ -321,7 +343,7 @@ void remove_put_back_source(int dir, const std::string& claim, const struct stat
 // links false takes the path of file systems with neither hard links nor a rename that refuses
 // to replace.
 void move_by_copy(int from_dir, const std::string& name, int to_dir, const std::string& target,
-                  bool links) {
+                  bool links, const FileIdentity& expected) {
   Fd in(open_regular_file(from_dir, name.c_str(), O_RDONLY));
   if (in.fd < 0) {
     if (errno == ENOENT) throw AutomationError(errnum::kFileNotFound);
@@ -331,6 +353,9 @@ void move_by_copy(int from_dir, const std::string& name, int to_dir, const std::
   }
   struct stat st {};
   if (::fstat(in.fd, &st) != 0) throw_errno(errno);
+  if (expected.known() && !is_identity(st, expected)) {
+    throw AutomationError(errnum::kFileNotFound);  // another file took the name: not ours
+  }
   const std::string claim = claim_name(name);
   if (::renameat(from_dir, name.c_str(), from_dir, claim.c_str()) != 0) {
     if (errno == ENOENT) throw AutomationError(errnum::kFileNotFound);  // another mover's now
@@ -407,7 +432,8 @@ void move_by_copy(int from_dir, const std::string& name, int to_dir, const std::
 }  // namespace
 
 void ConfinedFolder::move_file(std::u16string_view name, const ConfinedFolder& target,
-                               std::u16string_view target_name, MoveMethod method) const {
+                               std::u16string_view target_name, MoveMethod method,
+                               FileIdentity expected) const {
   const std::string from = component(name);
   const std::string to = component(target_name);
   if (is_temporary_name(target_name)) throw AutomationError(errnum::kBadFileName);
@@ -419,16 +445,23 @@ void ConfinedFolder::move_file(std::u16string_view name, const ConfinedFolder& t
   const int from_dir = impl_->fd;
   const int to_dir = target.impl_->fd;
   if (method == MoveMethod::copy || method == MoveMethod::copy_checked_rename) {
-    move_by_copy(from_dir, from, to_dir, to, method == MoveMethod::copy);
+    move_by_copy(from_dir, from, to_dir, to, method == MoveMethod::copy, expected);
   } else if (method == MoveMethod::link ||
              ::renameat2(from_dir, from.c_str(), to_dir, to.c_str(), RENAME_NOREPLACE) != 0) {
     const int error = method == MoveMethod::link ? EINVAL : errno;
     if (error == EEXIST) throw AutomationError(errnum::kFileExists);
     if (error == ENOENT) throw AutomationError(errnum::kFileNotFound);
     if (error == EXDEV) {
-      move_by_copy(from_dir, from, to_dir, to, true);
+      move_by_copy(from_dir, from, to_dir, to, true, expected);
     } else if (error == EINVAL || error == ENOSYS) {  // no RENAME_NOREPLACE here
       if (::linkat(from_dir, from.c_str(), to_dir, to.c_str(), 0) == 0) {
+        struct stat linked {};
+        if (expected.known() &&
+            (::fstatat(to_dir, to.c_str(), &linked, AT_SYMLINK_NOFOLLOW) != 0 ||
+             !is_identity(linked, expected))) {
+          ::unlinkat(to_dir, to.c_str(), 0);  // a second name of what took the name: not ours
+          throw AutomationError(errnum::kFileNotFound);
+        }
         if (::unlinkat(from_dir, from.c_str(), 0) != 0) {
           const int unlink_error = errno;
           ::unlinkat(to_dir, to.c_str(), 0);
@@ -437,7 +470,7 @@ void ConfinedFolder::move_file(std::u16string_view name, const ConfinedFolder& t
       } else if (errno == EEXIST) {
         throw AutomationError(errnum::kFileExists);
       } else if (errno == EPERM || errno == EOPNOTSUPP || errno == EMLINK || errno == EXDEV) {
-        move_by_copy(from_dir, from, to_dir, to, true);
+        move_by_copy(from_dir, from, to_dir, to, true, expected);
       } else if (errno == ENOENT) {
         throw AutomationError(errnum::kFileNotFound);
       } else {
@@ -446,6 +479,8 @@ void ConfinedFolder::move_file(std::u16string_view name, const ConfinedFolder& t
     } else {
       throw_errno(error);
     }
+  } else if (!arrived_as_expected(from_dir, from, to_dir, to, expected)) {
+    throw AutomationError(errnum::kFileNotFound);  // what took the name is not moved
   }
 }
 

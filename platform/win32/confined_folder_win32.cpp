@@ -406,7 +406,10 @@ void move_by_copy(const std::wstring& source, const ConfinedFolder& target,
 }  // namespace
 
 void ConfinedFolder::move_file(std::u16string_view name, const ConfinedFolder& target,
-                               std::u16string_view target_name, MoveMethod method) const {
+                               std::u16string_view target_name, MoveMethod method,
+                               FileIdentity /*expected*/) const {
+  // Windows keeps no identity of drop files: a drop file's handle shares no deletion until
+  // right before its move, and the move renames through a handle of its own.
   check_component(name);
   check_component(target_name);
   if (is_temporary_name(target_name)) throw AutomationError(errnum::kBadFileName);

@@ -296,7 +296,7 @@ bool SortingRound::ensure_reader() {
 void SortingRound::to_error(const std::u16string& name, const std::u16string& text,
                             EventType event_type, platform::DropFile* file) {
   if (!held(name, file)) return;
-  if (!move(name, folders_.error(), paths_.error_folder())) return;
+  if (!move(name, folders_.error(), paths_.error_folder(), file)) return;
   ++report_.to_error;
   log_.LogEvent(text, event_type);
 }
@@ -332,7 +332,7 @@ void SortingRound::deliver(const std::u16string& name, const std::u16string& to,
   }
   if (box.folder) stamp(*box.folder);  // else the failed move names the reason
   if (!held(name, &file)) return;
-  if (move(name, box, paths_.delivery_folder(to, monitoring_))) ++report_.delivered;
+  if (move(name, box, paths_.delivery_folder(to, monitoring_), &file)) ++report_.delivered;
 }
 
 bool SortingRound::still_there(const std::u16string& name) const {
@@ -345,14 +345,20 @@ bool SortingRound::still_there(const std::u16string& name) const {
 
 // Moves without replacing; a failure leaves the file where it is and is reported.
 // The target is the folder as looked up, and its path as built for messages when it is missing.
+// Only the file that was read is moved: what took its name meanwhile stays for a later round.
 bool SortingRound::move(const std::u16string& name, StoreFolders::Lookup folder,
-                        const std::u16string& folder_path) {
+                        const std::u16string& folder_path, const platform::DropFile* file) {
   try {
     if (!drop_) throw platform::AutomationError(platform::errnum::kPathNotFound);
     if (!folder.folder) throw *folder.failure;
-    drop_->move_file(name, *folder.folder, name);
+    drop_->move_file(name, *folder.folder, name, platform::MoveMethod::automatic,
+                     file ? file->identity() : platform::FileIdentity{});
   } catch (const platform::AutomationError& e) {
     if (!still_there(name)) return false;  // taken away meanwhile
+    if (file != nullptr && e.number() == platform::errnum::kFileNotFound) {
+      ++report_.waiting;  // another file took the name after the read: a later round reads it
+      return false;
+    }
     if (is_resource_failure(e)) {
       short_of(e);  // the target folder, or a copy across file systems, wanted handles
       ++report_.waiting;

@@ -121,7 +121,7 @@ class SortingRound {
   void remove(const std::u16string& name, const std::u16string& text, platform::DropFile& file);
   void deliver(const std::u16string& name, const std::u16string& to, platform::DropFile& file);
   bool move(const std::u16string& name, StoreFolders::Lookup folder,
-            const std::u16string& folder_path);
+            const std::u16string& folder_path, const platform::DropFile* file);
   bool still_there(const std::u16string& name) const;
   bool bounce(const std::u16string& from);
   void refused_if_link(const std::u16string& path, const platform::AutomationError& e);

@@ -72,6 +72,14 @@ struct FolderIdentity {
   auto operator<=>(const FolderIdentity&) const = default;
 };
 
+// Which file a caller holds open (device and inode on POSIX; none kept on Windows, where a
+// held file's name cannot be taken over): move_file() then moves that file or nothing.
+struct FileIdentity {
+  uint64_t volume = 0;
+  uint64_t file = 0;
+  bool known() const { return volume != 0 || file != 0; }
+};
+
 class ConfinedFolder {
  public:
   struct Entry {
@@ -125,9 +133,14 @@ class ConfinedFolder {
   // the file is gone (another mover took it). Across file systems the file is first claimed
   // (renamed here to a temporary claim name, which only one of several movers can do), then
   // copied into a temporary name in target, flushed to disk, linked to target_name, and only
-  // then removed here; remove_leftovers() cleans up after a crash.
+  // then removed here; remove_leftovers() cleans up after a crash. With a known expected
+  // identity, what the name holds at the moment of the move must be that file: a link, FIFO
+  // or other file put at the name after the caller opened it is not moved (it gets its name
+  // back here, or is removed from the target when it is no regular file and the name was
+  // taken again meanwhile) and the move fails with 53.
   void move_file(std::u16string_view name, const ConfinedFolder& target,
-                 std::u16string_view target_name, MoveMethod method = MoveMethod::automatic) const;
+                 std::u16string_view target_name, MoveMethod method = MoveMethod::automatic,
+                 FileIdentity expected = {}) const;
 
   // Deletes the file name, also one marked read-only; a link is removed, not what it names.
   void delete_file(std::u16string_view name) const;

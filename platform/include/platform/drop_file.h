@@ -42,6 +42,8 @@ class DropFile {
   ~DropFile();
 
   const DropFileFacts& facts() const { return facts_; }
+  // The file this handle holds, for ConfinedFolder::move_file (unknown on Windows).
+  FileIdentity identity() const { return {volume_, index_}; }
 
   // Asks whether anyone writes the file. When the answer is none, writers that open the file
   // from now on wait until close() (Linux; on Windows the open itself already refused them).
