@@ -34,8 +34,4 @@ DWORD inherit_from_parent(const std::wstring& path) {
   return error;
 }
 
-bool acls_unsupported(DWORD error) {
-  return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
-}
-
 }  // namespace platform

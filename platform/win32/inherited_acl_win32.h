@@ -17,7 +17,4 @@ namespace platform {
 // system keeps no ACLs.
 DWORD inherit_from_parent(const std::wstring& path);
 
-// Whether error says the file system has no ACLs at all (nothing to inherit, nothing to report).
-bool acls_unsupported(DWORD error);
-
 }  // namespace platform
