@@ -13,6 +13,7 @@ import sys
 GENERIC = {"FA": 0x1F01FF, "FR": 0x120089, "FW": 0x120116, "FX": 0x1200A0,
            "GA": 0x1F01FF, "GR": 0x120089, "GW": 0x120116, "GX": 0x1200A0}
 READ_DATA, ADD_FILE, ADD_FOLDER, DELETE_CHILD = 0x1, 0x2, 0x4, 0x40
+WRITE_DAC, WRITE_OWNER = 0x40000, 0x80000
 # Anything that changes an object or what is in it: write, append, extended attributes, delete
 # a child, attributes, delete, permissions, owner.
 CHANGE = 0x2 | 0x4 | 0x10 | 0x40 | 0x100 | 0x10000 | 0x40000 | 0x80000
@@ -105,6 +106,15 @@ def faults(msi):
             yield f"{obj}: the sorters cannot list it and add to it"
     if rights(dacl["MailBankDir"], "AU", "self") & ADD_FILE == 0:
         yield "MailBankDir: Authenticated Users cannot drop mail"
+    # A delivery renames a dropped file into its mailbox, and the sorter then resets the file's
+    # DACL to the mailbox's inheritance: the sorters need WRITE_DAC on MailBank's files, on
+    # nothing else they do not own (no folder, no file in MailBox or Error).
+    if rights(dacl["MailBankDir"], SORTERS, "files") & WRITE_DAC == 0:
+        yield "MailBankDir: the sorters cannot give a delivered file its mailbox's permissions"
+    for obj in ("MailBankDir", "MailBoxDir", "ErrorDir"):
+        for on in ("self", "folders") + (("files",) if obj != "MailBankDir" else ()):
+            if rights(dacl[obj], SORTERS, on) & (WRITE_DAC | WRITE_OWNER):
+                yield f"{obj}: the sorters may change permissions or owner ({on})"
     for who in PUPILS:
         for obj in ("MailBoxDir", "ErrorDir"):
             if rights(dacl[obj], who, "self") & (ADD_FILE | ADD_FOLDER | DELETE_CHILD):

@@ -37,6 +37,9 @@ msibuild "$msi" -q "UPDATE \`Property\` SET \`Value\` = \
 #            store folder's files, inherit-only (OIIO), write data and attributes (0x120116), so
 #            that Sorter.ini can be rewritten in place, but no file can be added beside
 #            Sorter.exe; Sorter.exe itself has its own DACL and stays read and run for them.
+#            On MailBank's files, inherit-only, also WRITE_DAC (0x40000): a delivery renames
+#            the file into its mailbox, then the sorter resets its DACL to the mailbox's
+#            inheritance.
 store='D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;AU)(A;OIIO;0x120116;;;[SORTERSID])'
 program='D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;AU)'
 sorters='(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;[SORTERSID])'
@@ -47,7 +50,7 @@ sorters='(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;[SORTERSID])'
   printf '%s\t%s\t%s\t%s\t\n' \
     LockStore STOREDIR CreateFolder "$store" \
     LockSorterExe SorterExe File "$program" \
-    LockMailBank MailBankDir CreateFolder "D:P$sorters(A;;0x1000a2;;;AU)(A;OIIO;0x1301bf;;;CO)" \
+    LockMailBank MailBankDir CreateFolder "D:P$sorters(A;OIIO;0x40000;;;[SORTERSID])(A;;0x1000a2;;;AU)(A;OIIO;0x1301bf;;;CO)" \
     LockMailBox MailBoxDir CreateFolder "D:P$sorters(A;;0x1000a0;;;AU)" \
     LockError ErrorDir CreateFolder "D:P$sorters"
 } >"$dir/MsiLockPermissionsEx.idt"

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/confined_folder.h"
+#include "win32/inherited_acl_win32.h"
 #include "win32/removal_handle_win32.h"
 #include "win32/win32_error.h"
 
@@ -429,7 +430,14 @@ void ConfinedFolder::move_file(std::u16string_view name, const ConfinedFolder& t
   // path of its own here.
   RemovalHandle moving = RemovalHandle::open(from, true);
   const DWORD error = moving.rename_to(to);
-  if (error == ERROR_SUCCESS) return;
+  if (error == ERROR_SUCCESS) {
+    // A rename keeps the security descriptor the file got in its old folder: it takes its new
+    // folder's inheritance now, while the held handle keeps anyone from renaming or replacing
+    // it. The move is done either way; a file the mover may not change the DACL of, or one on
+    // a file system without ACLs, stays delivered with the entries it had.
+    if (source->kind == EntryKind::file) inherit_from_parent(to);
+    return;
+  }
   moving.close();  // a move by copy opens the file again
   if (error == ERROR_NOT_SAME_DEVICE && source->kind == EntryKind::file) {
     move_by_copy(from, target, to);
