@@ -935,6 +935,23 @@ const Answer kAnswers[] = {
      kWarning + "released 1 e-mail(s) from the Buffer of \"ann\" into the Inbox; not released: "
                 "\"2.eml\": the Inbox already holds a file named \"2.eml\"; nothing was replaced; "
                 "\"3.eml\": " + kStillWritten},
+    {"released_all_among_names_in_other_letter_cases",
+     [](ConsoleTest& t) {
+       for (const char* n : {"B.eml", "a.eml", "b.eml", "c.eml"}) {
+         t.put(std::string("MailBox/ann/Buffer/") + n, n);
+       }
+       t.put("MailBox/ann/Inbox/A.EML", "old");
+     },
+     "", "/buffer/release-all", kAnn,
+     "bad: Released 2 e-mail(s) into the Inbox of ann. Not released:<br>&quot;a.eml&quot;: the "
+     "Inbox already holds a file named &quot;a.eml&quot;; nothing was replaced<br>&quot;b.eml&quot;"
+     ": the Inbox already holds a file named &quot;b.eml&quot;; nothing was replaced",
+     {"-MailBox/ann/Buffer/B.eml=B.eml", "-MailBox/ann/Buffer/c.eml=c.eml",
+      "+MailBox/ann/Inbox/B.eml=B.eml", "+MailBox/ann/Inbox/c.eml=c.eml",
+      "+MailBox/ann/Inbox/timeStamp.dat=" + kStamp},
+     kWarning + "released 2 e-mail(s) from the Buffer of \"ann\" into the Inbox; not released: "
+                "\"a.eml\": the Inbox already holds a file named \"a.eml\"; nothing was replaced; "
+                "\"b.eml\": the Inbox already holds a file named \"b.eml\"; nothing was replaced"},
     {"released_none", nullptr, "", "/buffer/release-all", kAnn,
      "good: Released 0 e-mail(s) into the Inbox of ann."},
     {"release_all_from_no_mailbox", settled_a, "", "/buffer/release-all", {{"box", kHostile}},
