@@ -21,6 +21,8 @@ using platform::EntryKind;
 constexpr std::size_t kMaxShownEmailBytes = 16 * 1024 * 1024;
 constexpr std::size_t kLogTailBytes = 1024 * 1024;
 constexpr std::size_t kMaxDumpBytes = 16 * 1024;
+// E-mails on one page of the Buffer page.
+constexpr std::size_t kBufferPageSize = 50;
 
 std::u16string quoted(std::u16string_view s) { return u"\"" + std::u16string(s) + u"\""; }
 
@@ -157,6 +159,35 @@ static std::string buffer_filter(const std::optional<std::string>& box,
          "<button>Filter</button> <a href=\"/buffer\">All</a></form>";
 }
 
+// The page of the Buffer's e-mails a request asks for: 1 unless it names a later one.
+static std::size_t page_of(const Request& request) {
+  const std::string n = request.param("page").value_or("1");
+  if (n.empty() || n.size() > 6 || n.find_first_not_of("0123456789") != std::string::npos) return 1;
+  return std::max<std::size_t>(1, std::stoul(n));
+}
+
+// Links to the previous and next page of the Buffer, keeping the filters.
+static std::string page_links(const std::optional<std::string>& box,
+                              const std::optional<std::u16string>& sender, std::size_t page,
+                              std::size_t total) {
+  const std::size_t pages = (total + kBufferPageSize - 1) / kBufferPageSize;
+  if (pages <= 1) return {};
+  std::string query = "/buffer?";
+  if (box && !box->empty()) query += "box=" + url_encode(platform::from_utf8(*box)) + "&";
+  if (sender) query += "sender=" + url_encode(*sender) + "&";
+  std::string out = "<p class=\"pages\">";
+  if (page > 1) {
+    out += "<a rel=\"prev\" href=\"" + query + "page=" + std::to_string(page - 1) +
+           "\">Previous</a> ";
+  }
+  out += "Page " + std::to_string(page) + " of " + std::to_string(pages);
+  if (page < pages) {
+    out += " <a rel=\"next\" href=\"" + query + "page=" + std::to_string(page + 1) +
+           "\">Next</a>";
+  }
+  return out + "</p>";
+}
+
 static std::string note_field() {
   return "<textarea name=\"note\" rows=\"2\" cols=\"40\" maxlength=\"4000\" required "
          "placeholder=\"Why it is not delivered (sent to the sender)\"></textarea>";
@@ -175,16 +206,30 @@ Response Console::Impl::buffer_page(Call& call) {
                  "danger") +
             "</section>";
   }
+  // The e-mails are numbered across the mailboxes in their order; one page of them is shown,
+  // and only those are read unless a sender filter needs every one read to count it.
+  const std::size_t page_number = page_of(call.request);
+  const std::size_t first = (page_number - 1) * kBufferPageSize;
   std::size_t total = 0;
+  std::string counts, sections;
   for (const Mailbox& box : view.mailboxes()) {
     if (!box.buffer || (only && !only->empty() && platform::from_utf8(*only) != box.name)) continue;
     std::string shown;
     std::size_t count = 0;
     for (const StoreEntry& e : view.mails(*box.buffer)) {
+      const bool on_page = total + count >= first && total + count < first + kBufferPageSize;
+      if (!sender && !on_page) {
+        ++count;
+        continue;
+      }
       std::string article;
       try {
         const auto decoded = read_email(store, child(*box.buffer, e.name), e.size);
         if (sender && (!decoded || decoded->failure || decoded->email.emFrom != *sender)) continue;
+        if (!on_page) {
+          ++count;
+          continue;
+        }
         if (!decoded) {
           article += "<p class=\"cut\">Too large to show here.</p>";
         } else {
@@ -203,6 +248,10 @@ Response Console::Impl::buffer_page(Call& call) {
         }
       } catch (const AutomationError& error) {
         if (sender) continue;
+        if (!on_page) {
+          ++count;
+          continue;
+        }
         article += "<p class=\"notice bad\">Cannot be read: " + escape(reason(error)) + "</p>";
       }
       const std::string which = hidden_name("box", box.name) + hidden_name("file", e.name);
@@ -215,14 +264,25 @@ Response Console::Impl::buffer_page(Call& call) {
     }
     if (count == 0) continue;
     total += count;
-    body += "<section class=\"box\"><h2>" + escape(box.name) + " &middot; " +
-            std::to_string(count) + (count == 1 ? " e-mail" : " e-mails") +
-            (sender ? std::string()
-                    : " " + form(call, "/buffer/release-all", hidden_name("box", box.name),
-                                 "Release all")) +
-            "</h2>" + shown + "</section>";
+    const std::string e_mails = std::to_string(count) + (count == 1 ? " e-mail" : " e-mails");
+    counts += "<tr><td><a href=\"/buffer?box=" + url_encode(box.name) +
+              (sender ? "&sender=" + url_encode(*sender) : std::string()) + "\">" +
+              escape(box.name) + "</a></td><td>" + std::to_string(count) + "</td></tr>";
+    if (shown.empty()) continue;
+    sections += "<section class=\"box\"><h2>" + escape(box.name) + " &middot; " + e_mails +
+                (sender ? std::string()
+                        : " " + form(call, "/buffer/release-all", hidden_name("box", box.name),
+                                     "Release all")) +
+                "</h2>" + shown + "</section>";
   }
-  if (total == 0) body += "<p>No e-mails are waiting in the Buffer folders.</p>";
+  if (total == 0) {
+    body += "<p>No e-mails are waiting in the Buffer folders.</p>";
+    return page(call, "Buffer", "/buffer", body);
+  }
+  body += "<table class=\"counts\"><tr><th>Mailbox</th><th>E-mails</th></tr>" + counts +
+          "<tr><td>All</td><td>" + std::to_string(total) + "</td></tr></table>";
+  const std::string pager = page_links(only, sender, page_number, total);
+  body += pager + sections + pager;
   return page(call, "Buffer", "/buffer", body);
 }
 

@@ -1355,5 +1355,52 @@ TEST_F(ConsoleTest, TheBufferPageFiltersBySenderAndRecipient) {
   }
 }
 
+// A Buffer of more than one page: the counts of every mailbox on each page, one page of e-mails
+// in the order of the mailboxes, the filters counted and kept across the pages.
+TEST_F(ConsoleTest, TheBufferPageShowsAllCountsAndOnePageOfEmails) {
+  log_in();
+  pupils_mail(*this);  // ann: b.eml "Hello", p.eml "Hi" (pupil7); bob: q.eml "Yo" (pupil7)
+  for (int i = 0; i < 110; ++i) {  // ann: n000..n109 "S000".., even ones from pupil7
+    char n[8];
+    std::snprintf(n, sizeof n, "%03d", i);
+    buffered("ann", std::string("n") + n + ".eml",
+             mail(i % 2 ? u"pupil8" : u"pupil7", u"ann", u"S" + testsupport::u16(n)));
+  }
+  const struct {
+    Fields filter;
+    std::size_t shown;
+    const char *first, *last, *counts, *previous, *next;  // "" for no link
+  } cases[] = {
+      {{}, 50, "Hello", "S048", "ann</a></td><td>112</td></tr><tr><td><a href=\"/buffer?box=bob\">"
+       "bob</a></td><td>1</td></tr><tr><td>All</td><td>113<", "", "/buffer?page=2"},
+      {{{"page", "3"}}, 13, "S099", "Yo", "<td>All</td><td>113<", "/buffer?page=2", ""},
+      {{{"page", "9"}}, 0, "", "", "<td>All</td><td>113<", "/buffer?page=8", ""},
+      {{{"sender", "pupil7"}, {"page", "2"}}, 7, "S100", "Yo",
+       "<td>56</td></tr><tr><td><a href=\"/buffer?box=bob&sender=pupil7\">bob</a></td><td>1</td>"
+       "</tr><tr><td>All</td><td>57<", "/buffer?sender=pupil7&page=1", ""},
+      {{{"sender", "pupil7"}, {"box", "ann"}, {"page", "2"}}, 6, "S100", "Hi",
+       "<td>All</td><td>56<", "/buffer?box=ann&sender=pupil7&page=1", ""},
+      {{{"page", "x"}}, 50, "Hello", "S048", "<td>All</td><td>113<", "", "/buffer?page=2"},
+  };
+  for (const auto& c : cases) {
+    const std::string page = get("/buffer", c.filter).body;
+    std::vector<std::string> shown;
+    static const std::regex subject("<th>Subject</th><td>([^<]*)</td>");
+    for (std::sregex_iterator it(page.begin(), page.end(), subject), end; it != end; ++it) {
+      shown.push_back((*it)[1].str());
+    }
+    SCOPED_TRACE(c.first + std::string(" .. ") + c.last);
+    ASSERT_EQ(shown.size(), c.shown);
+    if (!shown.empty()) EXPECT_EQ(shown.front() + " " + shown.back(), c.first + std::string(" ") + c.last);
+    EXPECT_THAT(page, HasSubstr(c.counts));
+    for (const auto& [rel, href] : {std::pair{"prev", c.previous}, {"next", c.next}}) {
+      const std::string link = std::string("rel=\"") + rel + "\" href=\"";
+      const auto at = page.find(link);
+      EXPECT_EQ(at == std::string::npos ? "" : page.substr(at + link.size(), std::strlen(href)),
+                href);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace sorter::console
