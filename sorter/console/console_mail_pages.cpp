@@ -2,6 +2,7 @@
 // released into the Inbox, retried or deleted.
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "corvane/object_model/mail_object_model.h"
 #include "platform/utf.h"
@@ -20,6 +21,8 @@ using platform::EntryKind;
 constexpr std::size_t kMaxShownEmailBytes = 16 * 1024 * 1024;
 constexpr std::size_t kLogTailBytes = 1024 * 1024;
 constexpr std::size_t kMaxDumpBytes = 16 * 1024;
+// E-mails on one page of the Buffer page.
+constexpr std::size_t kBufferPageSize = 50;
 
 std::u16string quoted(std::u16string_view s) { return u"\"" + std::u16string(s) + u"\""; }
 
@@ -69,15 +72,17 @@ std::optional<DecodedEmail> read_email(const StoreAccess& store, const StorePath
 
 }  // namespace
 
-// Writes the delivery time into a folder's stamp after an e-mail came in, never through a stamp
-// that is a link. The e-mail is delivered whether or not its stamp can be written, as in a round.
-static void stamp_delivery(Console::Impl& c, const StorePath& inbox) {
+// Writes the delivery time into a folder's stamp after e-mails came in, never through a stamp
+// that is a link; entries is the folder as listed before. The e-mails are delivered whether or
+// not the stamp can be written, as in a round.
+static void stamp_delivery(Console::Impl& c, const StorePath& inbox,
+                           const std::vector<StoreEntry>& entries) {
+  const std::u16string folded_stamp = platform::fold_case(kTimeStampName);
+  const auto stamp = std::find_if(entries.begin(), entries.end(), [&](const StoreEntry& e) {
+    return platform::fold_case(e.name) == folded_stamp;
+  });
+  if (stamp != entries.end() && stamp->kind != EntryKind::file) return;
   try {
-    const auto entries = c.view.entries(inbox);
-    const auto stamp = std::find_if(entries.begin(), entries.end(), [](const StoreEntry& e) {
-      return platform::fold_case(e.name) == platform::fold_case(kTimeStampName);
-    });
-    if (stamp != entries.end() && stamp->kind != EntryKind::file) return;
     c.store.write_time_stamp(
         child(inbox, stamp == entries.end() ? std::u16string(kTimeStampName) : stamp->name),
         c.now());
@@ -85,31 +90,64 @@ static void stamp_delivery(Console::Impl& c, const StorePath& inbox) {
   }
 }
 
-// Moves one buffered e-mail into the Inbox, then stamps the Inbox, so that a release that does
-// not happen leaves the Inbox as it was; the reason when not.
-static std::optional<std::u16string> release_one(Console::Impl& c, const Mailbox& box,
-                                                 const std::u16string& name) {
-  if (!box.inbox) return u"the mailbox has no Inbox folder";
-  if (name_taken(c.view, *box.inbox, name)) {
+// Moves buffered e-mails of one mailbox into its Inbox, then stamps the Inbox once if any came
+// in, so that a release that does not happen leaves the Inbox as it was. The Inbox is listed
+// once for the whole batch: a name it holds in any letter case is refused, and so is a second
+// name of the batch that differs from one moved before only in letter case. One answer a name:
+// none when released, else the reason.
+static std::vector<std::optional<std::u16string>> release_from(
+    Console::Impl& c, const Mailbox& box, const std::vector<std::u16string>& names) {
+  std::vector<std::optional<std::u16string>> answers(names.size());
+  if (!box.inbox) {
+    std::fill(answers.begin(), answers.end(), u"the mailbox has no Inbox folder");
+    return answers;
+  }
+  const auto taken_answer = [](const std::u16string& name) {
     return u"the Inbox already holds a file named " + quoted(name) + u"; nothing was replaced";
+  };
+  const std::vector<StoreEntry> entries = c.view.entries(*box.inbox);
+  std::unordered_set<std::u16string> taken;
+  taken.reserve(entries.size() + names.size());
+  for (const StoreEntry& e : entries) taken.insert(platform::fold_case(e.name));
+  std::vector<std::u16string> moving;
+  std::vector<std::size_t> which;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (!taken.insert(platform::fold_case(names[i])).second) {
+      answers[i] = taken_answer(names[i]);
+    } else {
+      moving.push_back(names[i]);
+      which.push_back(i);
+    }
   }
+  if (moving.empty()) return answers;
   // The Inbox may have become a link since the page was listed: that, like any failure
-  // here, is this e-mail's answer, and the rest of a Release all goes on.
+  // here, is each e-mail's answer, and the rest of a Release all goes on.
+  std::vector<StoreAccess::SettledMove> outcomes;
   try {
-    // A pupil may still be writing into their Buffer: the file is taken as a round takes one.
+    // A pupil may still be writing into their Buffer: each file is taken as a round takes one.
     const RoundOptions round;
-    if (!c.store.move_settled(child(*box.buffer, name), child(*box.inbox, name),
-                              round.settle_seconds, round.unseen_writers_seconds)) {
-      return u"it is still being written; try again in a moment";
-    }
+    outcomes = c.store.move_settled_each(*box.buffer, *box.inbox, moving, round.settle_seconds,
+                                         round.unseen_writers_seconds);
   } catch (const AutomationError& e) {
-    if (e.number() == platform::errnum::kFileExists) {
-      return u"the Inbox already holds a file named " + quoted(name) + u"; nothing was replaced";
-    }
-    return reason(e);
+    for (std::size_t i : which) answers[i] = reason(e);
+    return answers;
   }
-  stamp_delivery(c, *box.inbox);
-  return std::nullopt;
+  bool any_moved = false;
+  for (std::size_t k = 0; k < which.size(); ++k) {
+    const std::size_t i = which[k];
+    const auto& outcome = k < outcomes.size() ? outcomes[k] : StoreAccess::SettledMove{};
+    if (outcome.moved) {
+      any_moved = true;
+    } else if (!outcome.failure) {
+      answers[i] = u"it is still being written; try again in a moment";
+    } else if (outcome.failure->number() == platform::errnum::kFileExists) {
+      answers[i] = taken_answer(names[i]);
+    } else {
+      answers[i] = reason(*outcome.failure);
+    }
+  }
+  if (any_moved) stamp_delivery(c, *box.inbox, entries);
+  return answers;
 }
 
 // The Buffer page's filter: by recipient (mailbox) and by sender.
@@ -119,6 +157,35 @@ static std::string buffer_filter(const std::optional<std::string>& box,
          "name=\"box\" value=\"" + escape(box.value_or("")) + "\"></label> <label>Sender <input "
          "name=\"sender\" value=\"" + escape(sender.value_or(u"")) + "\"></label> "
          "<button>Filter</button> <a href=\"/buffer\">All</a></form>";
+}
+
+// The page of the Buffer's e-mails a request asks for: 1 unless it names a later one.
+static std::size_t page_of(const Request& request) {
+  const std::string n = request.param("page").value_or("1");
+  if (n.empty() || n.size() > 6 || n.find_first_not_of("0123456789") != std::string::npos) return 1;
+  return std::max<std::size_t>(1, std::stoul(n));
+}
+
+// Links to the previous and next page of the Buffer, keeping the filters.
+static std::string page_links(const std::optional<std::string>& box,
+                              const std::optional<std::u16string>& sender, std::size_t page,
+                              std::size_t total) {
+  const std::size_t pages = (total + kBufferPageSize - 1) / kBufferPageSize;
+  if (pages <= 1) return {};
+  std::string query = "/buffer?";
+  if (box && !box->empty()) query += "box=" + url_encode(platform::from_utf8(*box)) + "&";
+  if (sender) query += "sender=" + url_encode(*sender) + "&";
+  std::string out = "<p class=\"pages\">";
+  if (page > 1) {
+    out += "<a rel=\"prev\" href=\"" + query + "page=" + std::to_string(page - 1) +
+           "\">Previous</a> ";
+  }
+  out += "Page " + std::to_string(page) + " of " + std::to_string(pages);
+  if (page < pages) {
+    out += " <a rel=\"next\" href=\"" + query + "page=" + std::to_string(page + 1) +
+           "\">Next</a>";
+  }
+  return out + "</p>";
 }
 
 static std::string note_field() {
@@ -139,16 +206,30 @@ Response Console::Impl::buffer_page(Call& call) {
                  "danger") +
             "</section>";
   }
+  // The e-mails are numbered across the mailboxes in their order; one page of them is shown,
+  // and only those are read unless a sender filter needs every one read to count it.
+  const std::size_t page_number = page_of(call.request);
+  const std::size_t first = (page_number - 1) * kBufferPageSize;
   std::size_t total = 0;
+  std::string counts, sections;
   for (const Mailbox& box : view.mailboxes()) {
     if (!box.buffer || (only && !only->empty() && platform::from_utf8(*only) != box.name)) continue;
     std::string shown;
     std::size_t count = 0;
     for (const StoreEntry& e : view.mails(*box.buffer)) {
+      const bool on_page = total + count >= first && total + count < first + kBufferPageSize;
+      if (!sender && !on_page) {
+        ++count;
+        continue;
+      }
       std::string article;
       try {
         const auto decoded = read_email(store, child(*box.buffer, e.name), e.size);
         if (sender && (!decoded || decoded->failure || decoded->email.emFrom != *sender)) continue;
+        if (!on_page) {
+          ++count;
+          continue;
+        }
         if (!decoded) {
           article += "<p class=\"cut\">Too large to show here.</p>";
         } else {
@@ -167,6 +248,10 @@ Response Console::Impl::buffer_page(Call& call) {
         }
       } catch (const AutomationError& error) {
         if (sender) continue;
+        if (!on_page) {
+          ++count;
+          continue;
+        }
         article += "<p class=\"notice bad\">Cannot be read: " + escape(reason(error)) + "</p>";
       }
       const std::string which = hidden_name("box", box.name) + hidden_name("file", e.name);
@@ -179,14 +264,25 @@ Response Console::Impl::buffer_page(Call& call) {
     }
     if (count == 0) continue;
     total += count;
-    body += "<section class=\"box\"><h2>" + escape(box.name) + " &middot; " +
-            std::to_string(count) + (count == 1 ? " e-mail" : " e-mails") +
-            (sender ? std::string()
-                    : " " + form(call, "/buffer/release-all", hidden_name("box", box.name),
-                                 "Release all")) +
-            "</h2>" + shown + "</section>";
+    const std::string e_mails = std::to_string(count) + (count == 1 ? " e-mail" : " e-mails");
+    counts += "<tr><td><a href=\"/buffer?box=" + url_encode(box.name) +
+              (sender ? "&sender=" + url_encode(*sender) : std::string()) + "\">" +
+              escape(box.name) + "</a></td><td>" + std::to_string(count) + "</td></tr>";
+    if (shown.empty()) continue;
+    sections += "<section class=\"box\"><h2>" + escape(box.name) + " &middot; " + e_mails +
+                (sender ? std::string()
+                        : " " + form(call, "/buffer/release-all", hidden_name("box", box.name),
+                                     "Release all")) +
+                "</h2>" + shown + "</section>";
   }
-  if (total == 0) body += "<p>No e-mails are waiting in the Buffer folders.</p>";
+  if (total == 0) {
+    body += "<p>No e-mails are waiting in the Buffer folders.</p>";
+    return page(call, "Buffer", "/buffer", body);
+  }
+  body += "<table class=\"counts\"><tr><th>Mailbox</th><th>E-mails</th></tr>" + counts +
+          "<tr><td>All</td><td>" + std::to_string(total) + "</td></tr></table>";
+  const std::string pager = page_links(only, sender, page_number, total);
+  body += pager + sections + pager;
   return page(call, "Buffer", "/buffer", body);
 }
 
@@ -233,7 +329,7 @@ Response Console::Impl::release(Call& call) {
                 "The Buffer of " + escape(box->name) + " holds no file named " +
                     escape(quoted(file)) + ".");
   }
-  if (const auto failure = release_one(*this, *box, entry->name)) {
+  if (const auto failure = release_from(*this, *box, {entry->name}).front()) {
     return done(call, back, false,
                 "Not released: " + escape(quoted(entry->name)) + " for " + escape(box->name) +
                     ": " + escape(*failure) + ".");
@@ -265,14 +361,27 @@ Response Console::Impl::release_all(Call& call) {
   std::u16string failures;
   std::string failures_html;
   const auto from = sender.empty() ? std::nullopt : std::optional(sender);
-  for (const Buffered& mail : buffered(box ? std::optional(box->name) : std::nullopt, from)) {
-    if (const auto failure = release_one(*this, mail.box, mail.entry.name)) {
-      const std::u16string which = quoted(mail.entry.name) + (box ? u"" : u" for " + mail.box.name);
-      failures += (failures.empty() ? u"" : u"; ") + which + u": " + *failure;
-      failures_html += "<br>" + escape(which) + ": " + escape(*failure);
-    } else {
-      ++released;
+  const auto mails = buffered(box ? std::optional(box->name) : std::nullopt, from);
+  // The e-mails come mailbox by mailbox: each mailbox's run is released as one batch.
+  for (std::size_t first = 0; first < mails.size();) {
+    std::size_t end = first;
+    std::vector<std::u16string> names;
+    while (end < mails.size() && mails[end].box.name == mails[first].box.name) {
+      names.push_back(mails[end++].entry.name);
     }
+    const auto answers = release_from(*this, mails[first].box, names);
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+      const Buffered& mail = mails[first + i];
+      if (const auto& failure = answers[i]) {
+        const std::u16string which =
+            quoted(mail.entry.name) + (box ? u"" : u" for " + mail.box.name);
+        failures += (failures.empty() ? u"" : u"; ") + which + u": " + *failure;
+        failures_html += "<br>" + escape(which) + ": " + escape(*failure);
+      } else {
+        ++released;
+      }
+    }
+    first = end;
   }
   const std::u16string count = platform::from_utf8(std::to_string(released));
   const std::u16string what = from ? u" from " + quoted(sender) : u"";

@@ -935,6 +935,23 @@ const Answer kAnswers[] = {
      kWarning + "released 1 e-mail(s) from the Buffer of \"ann\" into the Inbox; not released: "
                 "\"2.eml\": the Inbox already holds a file named \"2.eml\"; nothing was replaced; "
                 "\"3.eml\": " + kStillWritten},
+    {"released_all_among_names_in_other_letter_cases",
+     [](ConsoleTest& t) {
+       for (const char* n : {"B.eml", "a.eml", "b.eml", "c.eml"}) {
+         t.put(std::string("MailBox/ann/Buffer/") + n, n);
+       }
+       t.put("MailBox/ann/Inbox/A.EML", "old");
+     },
+     "", "/buffer/release-all", kAnn,
+     "bad: Released 2 e-mail(s) into the Inbox of ann. Not released:<br>&quot;a.eml&quot;: the "
+     "Inbox already holds a file named &quot;a.eml&quot;; nothing was replaced<br>&quot;b.eml&quot;"
+     ": the Inbox already holds a file named &quot;b.eml&quot;; nothing was replaced",
+     {"-MailBox/ann/Buffer/B.eml=B.eml", "-MailBox/ann/Buffer/c.eml=c.eml",
+      "+MailBox/ann/Inbox/B.eml=B.eml", "+MailBox/ann/Inbox/c.eml=c.eml",
+      "+MailBox/ann/Inbox/timeStamp.dat=" + kStamp},
+     kWarning + "released 2 e-mail(s) from the Buffer of \"ann\" into the Inbox; not released: "
+                "\"a.eml\": the Inbox already holds a file named \"a.eml\"; nothing was replaced; "
+                "\"b.eml\": the Inbox already holds a file named \"b.eml\"; nothing was replaced"},
     {"released_none", nullptr, "", "/buffer/release-all", kAnn,
      "good: Released 0 e-mail(s) into the Inbox of ann."},
     {"release_all_from_no_mailbox", settled_a, "", "/buffer/release-all", {{"box", kHostile}},
@@ -1335,6 +1352,53 @@ TEST_F(ConsoleTest, TheBufferPageFiltersBySenderAndRecipient) {
     }
     EXPECT_EQ(shown, c.shown) << page;
     EXPECT_EQ(page.find("action=\"/buffer/reject-all\"") != std::string::npos, c.sender_forms);
+  }
+}
+
+// A Buffer of more than one page: the counts of every mailbox on each page, one page of e-mails
+// in the order of the mailboxes, the filters counted and kept across the pages.
+TEST_F(ConsoleTest, TheBufferPageShowsAllCountsAndOnePageOfEmails) {
+  log_in();
+  pupils_mail(*this);  // ann: b.eml "Hello", p.eml "Hi" (pupil7); bob: q.eml "Yo" (pupil7)
+  for (int i = 0; i < 110; ++i) {  // ann: n000..n109 "S000".., even ones from pupil7
+    char n[8];
+    std::snprintf(n, sizeof n, "%03d", i);
+    buffered("ann", std::string("n") + n + ".eml",
+             mail(i % 2 ? u"pupil8" : u"pupil7", u"ann", u"S" + testsupport::u16(n)));
+  }
+  const struct {
+    Fields filter;
+    std::size_t shown;
+    const char *first, *last, *counts, *previous, *next;  // "" for no link
+  } cases[] = {
+      {{}, 50, "Hello", "S048", "ann</a></td><td>112</td></tr><tr><td><a href=\"/buffer?box=bob\">"
+       "bob</a></td><td>1</td></tr><tr><td>All</td><td>113<", "", "/buffer?page=2"},
+      {{{"page", "3"}}, 13, "S099", "Yo", "<td>All</td><td>113<", "/buffer?page=2", ""},
+      {{{"page", "9"}}, 0, "", "", "<td>All</td><td>113<", "/buffer?page=8", ""},
+      {{{"sender", "pupil7"}, {"page", "2"}}, 7, "S100", "Yo",
+       "<td>56</td></tr><tr><td><a href=\"/buffer?box=bob&sender=pupil7\">bob</a></td><td>1</td>"
+       "</tr><tr><td>All</td><td>57<", "/buffer?sender=pupil7&page=1", ""},
+      {{{"sender", "pupil7"}, {"box", "ann"}, {"page", "2"}}, 6, "S100", "Hi",
+       "<td>All</td><td>56<", "/buffer?box=ann&sender=pupil7&page=1", ""},
+      {{{"page", "x"}}, 50, "Hello", "S048", "<td>All</td><td>113<", "", "/buffer?page=2"},
+  };
+  for (const auto& c : cases) {
+    const std::string page = get("/buffer", c.filter).body;
+    std::vector<std::string> shown;
+    static const std::regex subject("<th>Subject</th><td>([^<]*)</td>");
+    for (std::sregex_iterator it(page.begin(), page.end(), subject), end; it != end; ++it) {
+      shown.push_back((*it)[1].str());
+    }
+    SCOPED_TRACE(c.first + std::string(" .. ") + c.last);
+    ASSERT_EQ(shown.size(), c.shown);
+    if (!shown.empty()) EXPECT_EQ(shown.front() + " " + shown.back(), c.first + std::string(" ") + c.last);
+    EXPECT_THAT(page, HasSubstr(c.counts));
+    for (const auto& [rel, href] : {std::pair{"prev", c.previous}, {"next", c.next}}) {
+      const std::string link = std::string("rel=\"") + rel + "\" href=\"";
+      const auto at = page.find(link);
+      EXPECT_EQ(at == std::string::npos ? "" : page.substr(at + link.size(), std::strlen(href)),
+                href);
+    }
   }
 }
 

@@ -30,6 +30,11 @@ class FaultyStore final : public StoreAccess {
   bool move_settled(const StorePath& a, const StorePath& b, double s, double u) override {
     return fail("move"), real_.move_settled(a, b, s, u);
   }
+  std::vector<SettledMove> move_settled_each(const StorePath& a, const StorePath& b,
+                                             const std::vector<std::u16string>& names, double s,
+                                             double u) override {
+    return fail("move"), real_.move_settled_each(a, b, names, s, u);
+  }
   void remove(const StorePath& f) override { fail("remove"), real_.remove(f); }
   void add_file(const StorePath& f, const std::vector<std::uint8_t>& b) override {
     fail("add_file"), real_.add_file(f, b);

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/automation_error.h"
 #include "platform/file_system.h"
 
 namespace sorter::console {
@@ -48,6 +49,19 @@ class StoreAccess {
   // the file checked, not something put at its name since (53).
   virtual bool move_settled(const StorePath& from, const StorePath& to, double settle_seconds,
                             double unseen_writers_seconds) = 0;
+  // What became of one file of move_settled_each: moved, left (not settled), or its failure.
+  struct SettledMove {
+    bool moved = false;
+    std::optional<platform::AutomationError> failure;
+  };
+  // move_settled for each named file of folder `from` into folder `to` under the same name,
+  // one answer a name in their order. The two folders are opened once for the whole batch, so
+  // the target's names are read once and not once a file; a failure of one file is its answer
+  // and the others go on. Throws when a folder cannot be opened.
+  virtual std::vector<SettledMove> move_settled_each(const StorePath& from, const StorePath& to,
+                                                     const std::vector<std::u16string>& names,
+                                                     double settle_seconds,
+                                                     double unseen_writers_seconds) = 0;
   virtual void remove(const StorePath& file) = 0;
   // Writes a new file whole: first under a temporary name outside the folders rounds read,
   // then moved in under its name, so no reader ever sees it incomplete; an existing file is

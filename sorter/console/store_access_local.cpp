@@ -69,30 +69,30 @@ class LocalStore final : public StoreAccess {
 
   bool move_settled(const StorePath& from, const StorePath& to, double settle_seconds,
                     double unseen_writers_seconds) override {
-    const ConfinedFolder folder = folder_of(from);
-    const platform::DropFolder files(folder);
-    platform::DropOpenResult opened = files.open(from.back());
-    if (opened.status == platform::DropOpenStatus::in_use) return false;
-    if (opened.status != platform::DropOpenStatus::opened) throw_for(opened.status);
-    platform::DropFile& file = *opened.file;
-    if (file.facts().kind != EntryKind::file) throw AutomationError(platform::errnum::kFileNotFound);
-    // As a round settles a drop file: where the file system tells that nobody writes it, that
-    // answer decides (only an empty file, perhaps created a moment before its writer's open
-    // counts, waits out settle_seconds); where it cannot tell, the file must be older than both
-    // settling times.
-    const platform::Writers writers = file.writers();
-    const double age = file.facts().age_seconds;
-    const bool young = age < settle_seconds;
-    const bool complete = writers == platform::Writers::none
-                              ? file.facts().size != 0 || !young
-                              : writers == platform::Writers::unknown && !young &&
-                                    age >= unseen_writers_seconds;
-    if (!complete || !file.hold_for_move()) return false;
-    // Another file or a link put at the name since the check is not moved in its place.
-    if (!files.holds(from.back(), file)) throw AutomationError(platform::errnum::kFileNotFound);
-    folder.move_file(from.back(), folder_of(to), to.back(), platform::MoveMethod::automatic,
-                     file.identity());
-    return true;
+    return settled_move(folder_of(from), from.back(), folder_of(to), to.back(), settle_seconds,
+                        unseen_writers_seconds);
+  }
+
+  std::vector<SettledMove> move_settled_each(const StorePath& from, const StorePath& to,
+                                             const std::vector<std::u16string>& names,
+                                             double settle_seconds,
+                                             double unseen_writers_seconds) override {
+    const ConfinedFolder source = open_folder(from);
+    const ConfinedFolder target = open_folder(to);
+    std::vector<SettledMove> outcomes;
+    outcomes.reserve(names.size());
+    for (const std::u16string& name : names) {
+      SettledMove outcome;
+      try {
+        check_name(name);
+        outcome.moved =
+            settled_move(source, name, target, name, settle_seconds, unseen_writers_seconds);
+      } catch (const AutomationError& e) {
+        outcome.failure = e;
+      }
+      outcomes.push_back(std::move(outcome));
+    }
+    return outcomes;
   }
 
   void remove(const StorePath& file) override {
@@ -142,6 +142,35 @@ class LocalStore final : public StoreAccess {
   }
 
  private:
+  // Moves name of folder to target_name of target as a round takes a drop file: see
+  // move_settled. The target's handle keeps its index of names across calls.
+  static bool settled_move(const ConfinedFolder& folder, const std::u16string& name,
+                           const ConfinedFolder& target, const std::u16string& target_name,
+                           double settle_seconds, double unseen_writers_seconds) {
+    const platform::DropFolder files(folder);
+    platform::DropOpenResult opened = files.open(name);
+    if (opened.status == platform::DropOpenStatus::in_use) return false;
+    if (opened.status != platform::DropOpenStatus::opened) throw_for(opened.status);
+    platform::DropFile& file = *opened.file;
+    if (file.facts().kind != EntryKind::file) throw AutomationError(platform::errnum::kFileNotFound);
+    // As a round settles a drop file: where the file system tells that nobody writes it, that
+    // answer decides (only an empty file, perhaps created a moment before its writer's open
+    // counts, waits out settle_seconds); where it cannot tell, the file must be older than both
+    // settling times.
+    const platform::Writers writers = file.writers();
+    const double age = file.facts().age_seconds;
+    const bool young = age < settle_seconds;
+    const bool complete = writers == platform::Writers::none
+                              ? file.facts().size != 0 || !young
+                              : writers == platform::Writers::unknown && !young &&
+                                    age >= unseen_writers_seconds;
+    if (!complete || !file.hold_for_move()) return false;
+    // Another file or a link put at the name since the check is not moved in its place.
+    if (!files.holds(name, file)) throw AutomationError(platform::errnum::kFileNotFound);
+    folder.move_file(name, target, target_name, platform::MoveMethod::automatic, file.identity());
+    return true;
+  }
+
   // The failure of a file that was not opened as one.
   [[noreturn]] static void throw_for(platform::DropOpenStatus status) {
     switch (status) {
