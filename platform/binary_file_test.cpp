@@ -8,6 +8,7 @@
 #endif
 
 #include "platform/automation_error.h"
+#include "tests/support/error_of.h"
 #include "tests/support/temp_dir.h"
 
 namespace platform {
@@ -19,12 +20,7 @@ using testsupport::u16;
 using testsupport::write_bytes;
 
 int error_number_of(const std::u16string& path) {
-  try {
-    BinaryFile::open_read_write(path);
-  } catch (const AutomationError& e) {
-    return e.number();
-  }
-  return 0;
+  return testsupport::error_of([&] { BinaryFile::open_read_write(path); });
 }
 
 TEST(BinaryFile, CreatesAMissingFileEmpty) {
@@ -82,12 +78,7 @@ TEST(BinaryFile, OpensAReadOnlyFileForReadingAlone) {
   EXPECT_EQ(file.read_from_start(), (std::vector<uint8_t>{7, 7}));
   const uint8_t update[] = {1};
   if (::geteuid() != 0) {
-    try {
-      file.write_at_start(update);
-      FAIL() << "write to a read-only file succeeded";
-    } catch (const AutomationError& e) {
-      EXPECT_EQ(e.number(), errnum::kPathFileAccess);
-    }
+    EXPECT_EQ(testsupport::error_of([&] { file.write_at_start(update); }), errnum::kPathFileAccess);
   }
 }
 #else

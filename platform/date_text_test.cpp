@@ -11,56 +11,45 @@
 #include "platform/locale_text.h"
 #include "platform/oa_date.h"
 #include "platform/utf.h"
+#include "tests/support/error_of.h"
 
 namespace platform {
 namespace {
 
 std::string text_of(double oa_date) { return to_utf8(date_text(oa_date)); }
 
-void expect_invalid(double oa_date) {
-  try {
-    (void)date_text(oa_date);
-    ADD_FAILURE() << "no error for " << oa_date;
-  } catch (const AutomationError& e) {
-    EXPECT_EQ(e.number(), errnum::kInvalidCall) << oa_date;
-  }
-}
-
 TEST(BooleanText, EnglishWords) {
   EXPECT_EQ(boolean_text(true), u"True");
   EXPECT_EQ(boolean_text(false), u"False");
 }
 
-TEST(DateText, DateAndTime) {
-  EXPECT_EQ(text_of(2.5), "1/1/1900 12:00:00 PM");
-  EXPECT_EQ(text_of(36526.0 + (13 * 3600 + 5 * 60 + 9) / 86400.0), "1/1/2000 1:05:09 PM");
-  EXPECT_EQ(text_of(45657.0 + (23 * 3600 + 59 * 60 + 59) / 86400.0), "12/31/2024 11:59:59 PM");
-}
-
-TEST(DateText, MidnightShowsTheDateOnlyAndDayZeroTheTimeOnly) {
-  EXPECT_EQ(text_of(1.0), "12/31/1899");
-  EXPECT_EQ(text_of(36526.0), "1/1/2000");
-  EXPECT_EQ(text_of(0.0), "12:00:00 AM");
-  EXPECT_EQ(text_of(0.25), "6:00:00 AM");
-  EXPECT_EQ(text_of(0.5 + 1.0 / 86400), "12:00:01 PM");
-}
-
-TEST(DateText, NegativeDatesCountTheTimeForwards) {
-  EXPECT_EQ(text_of(-1.0), "12/29/1899");
-  EXPECT_EQ(text_of(-1.25), "12/29/1899 6:00:00 AM");
-  EXPECT_EQ(text_of(-0.75), "6:00:00 PM");  // still 30 December 1899
-  EXPECT_EQ(text_of(-36522.5), "1/1/1800 12:00:00 PM");
-}
-
-TEST(DateText, RangeLimitsAndInvalidValues) {
-  EXPECT_EQ(text_of(-657434.0), "1/1/100");
-  EXPECT_EQ(text_of(2958465.0 + 86399.0 / 86400), "12/31/9999 11:59:59 PM");
-  expect_invalid(std::numeric_limits<double>::quiet_NaN());
-  expect_invalid(std::numeric_limits<double>::infinity());
-  expect_invalid(-std::numeric_limits<double>::infinity());
-  expect_invalid(-657435.0);
-  expect_invalid(2958466.0);
-  expect_invalid(1e300);
+// Midnight shows the date only, day zero the time only; before 1899-12-30 the day counts
+// backwards and the time forwards.
+TEST(DateText, DatesAndTimesAcrossTheRangeAndInvalidValues) {
+  const std::pair<double, const char*> texts[] = {
+      {2.5, "1/1/1900 12:00:00 PM"},
+      {36526.0 + (13 * 3600 + 5 * 60 + 9) / 86400.0, "1/1/2000 1:05:09 PM"},
+      {45657.0 + (23 * 3600 + 59 * 60 + 59) / 86400.0, "12/31/2024 11:59:59 PM"},
+      {1.0, "12/31/1899"},
+      {36526.0, "1/1/2000"},
+      {0.0, "12:00:00 AM"},
+      {0.25, "6:00:00 AM"},
+      {0.5 + 1.0 / 86400, "12:00:01 PM"},
+      {-1.0, "12/29/1899"},
+      {-1.25, "12/29/1899 6:00:00 AM"},
+      {-0.75, "6:00:00 PM"},  // still 30 December 1899
+      {-36522.5, "1/1/1800 12:00:00 PM"},
+      {-657434.0, "1/1/100"},
+      {2958465.0 + 86399.0 / 86400, "12/31/9999 11:59:59 PM"},
+  };
+  for (const auto& [value, text] : texts) EXPECT_EQ(text_of(value), text) << value;
+  for (const double invalid : {std::numeric_limits<double>::quiet_NaN(),
+                               std::numeric_limits<double>::infinity(),
+                               -std::numeric_limits<double>::infinity(), -657435.0, 2958466.0,
+                               1e300}) {
+    EXPECT_EQ(testsupport::error_of([&] { (void)date_text(invalid); }), errnum::kInvalidCall)
+        << invalid;
+  }
 }
 
 TEST(OaDate, PartsRoundTheTimeToTheNearestSecond) {

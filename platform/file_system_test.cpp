@@ -14,12 +14,14 @@
 #include "platform/environment.h"
 #include "platform/utf.h"
 #include "platform/instance_guard.h"
+#include "tests/support/error_of.h"
 #include "tests/support/temp_dir.h"
 
 namespace platform {
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::error_of;
 using testsupport::read_bytes;
 using testsupport::u16;
 using testsupport::write_bytes;
@@ -31,15 +33,6 @@ std::set<std::string> names_in(const fs::path& folder) {
   std::set<std::string> found;
   for (const auto& e : fs::directory_iterator(folder)) found.insert(e.path().filename().string());
   return found;
-}
-
-int error_of(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const AutomationError& e) {
-    return e.number();
-  }
-  return 0;
 }
 
 TEST(MoveNoReplace, MovesAndNeverReplaces) {

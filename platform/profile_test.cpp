@@ -4,8 +4,6 @@
 
 #include <cstddef>
 #include <filesystem>
-#include <iterator>
-#include <fstream>
 #include <string>
 #include <thread>
 
@@ -25,14 +23,8 @@ using testsupport::u16;
 
 class ProfileTest : public ::testing::Test {
  protected:
-  void put(const std::string& content) {
-    std::ofstream out(dir / "t.ini", std::ios::binary);
-    out << content;
-  }
-  std::string content() const {
-    std::ifstream in(dir / "t.ini", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  void put(const std::string& content) { testsupport::write_text(dir / "t.ini", content); }
+  std::string content() const { return testsupport::read_text(dir / "t.ini"); }
   std::string read(const std::string& section, const std::string& key,
                    const std::string& def = "<none>", std::size_t size = 500) {
     return read_profile_string(file, section, key, def, size);
@@ -226,8 +218,7 @@ TEST_F(ProfileTest, NeitherALinkNorASecondNameIsWrittenThrough) {
 
   ASSERT_TRUE(write_profile_string(folder, u"t.ini", "Errors", "Status", "1"));
   EXPECT_EQ(content(), "[Errors]\r\nStatus=1\r\n");
-  std::ifstream other(dir / "other.ini", std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(other), {}), "[Errors]\r\nStatus=0\r\n");
+  EXPECT_EQ(testsupport::read_text(dir / "other.ini"), "[Errors]\r\nStatus=0\r\n");
   struct stat st {};
   ASSERT_EQ(::stat((dir / "t.ini").c_str(), &st), 0);
   EXPECT_EQ(st.st_nlink, 1u);

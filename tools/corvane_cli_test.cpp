@@ -26,10 +26,10 @@
 #include "tests/support/child_process.h"
 #endif
 #ifdef CORVANE_WITH_CONSOLE
-#include <openssl/ssl.h>
-#include <openssl/x509.h>
-
 #include "sorter/console/accounts.h"
+#endif
+#if defined(CORVANE_PROGRAM) && defined(CORVANE_WITH_CONSOLE)
+#include "sorter/console/raw_client_test_support.h"
 #endif
 
 namespace corvane::cli {
@@ -39,6 +39,7 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 using testsupport::read_bytes;
 using testsupport::TempDir;
+using testsupport::write_text;
 
 struct Result {
   int code;
@@ -62,10 +63,6 @@ Result run(const std::vector<std::string>& args) {
 std::string utf8(const fs::path& p) {
   const std::u8string text = p.u8string();
   return std::string(text.begin(), text.end());
-}
-
-void write_text(const fs::path& path, const std::string& text) {
-  testsupport::write_bytes(path, Bytes(text.begin(), text.end()));
 }
 
 Bytes patched(Bytes bytes, std::size_t offset, const Bytes& with) {
@@ -390,18 +387,9 @@ TEST(CorvaneToolSend, LeavesNoCutAttachmentBehind) {
 #if defined(CORVANE_PROGRAM) && defined(CORVANE_WITH_CONSOLE)
 // The status line answered to a GET on the loopback port.
 std::string status_line(int port, const std::string& target) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
-  const std::string request =
-      "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n";
-  char answer[64] = {};
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ::write(fd, request.data(), request.size()) > 0) {
-    (void)!::read(fd, answer, sizeof answer - 1);
-  }
-  ::close(fd);
-  const std::string text(answer);
-  return text.substr(0, text.find("\r\n"));
+  sorter::console::testing::RawClient client(port);
+  client.send("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n");
+  return sorter::console::testing::status_line(client.answer());
 }
 
 // The console as a program: it tells its address and token once it serves, keeps the token in
@@ -482,37 +470,6 @@ TEST(CorvaneToolConsoleUser, AddsReplacesListsAndRemovesAccounts) {
   EXPECT_TRUE(sorter::console::password_matches(accounts.at("ms.lee"), "a new password!"));
 }
 
-// "AB:CD:..." of the certificate a TLS client gets from the port.
-std::string fingerprint_served(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::string out;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-    SSL_CTX* context = SSL_CTX_new(TLS_client_method());
-    SSL* ssl = SSL_new(context);
-    SSL_set_fd(ssl, fd);
-    if (SSL_connect(ssl) == 1) {
-      X509* cert = SSL_get1_peer_certificate(ssl);
-      unsigned char digest[EVP_MAX_MD_SIZE];
-      unsigned size = 0;
-      X509_digest(cert, EVP_sha256(), digest, &size);
-      X509_free(cert);
-      for (unsigned i = 0; i < size; ++i) {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, "%s%02X", i ? ":" : "", digest[i]);
-        out += hex;
-      }
-    }
-    SSL_free(ssl);
-    SSL_CTX_free(context);
-  }
-  ::close(fd);
-  return out;
-}
-
 // Off a loopback address the console speaks HTTPS with a certificate made in its state folder
 // (the key readable by its owner only), and prints the fingerprint of the certificate that
 // clients get; a second start keeps the certificate.
@@ -532,7 +489,8 @@ TEST(CorvaneToolConsole, OffLoopbackServesHttpsWithTheFingerprintItPrints) {
     ASSERT_TRUE(std::regex_search(out, told, std::regex(
         " at https://0\\.0\\.0\\.0:([0-9]+)/\ncertificate SHA-256 ((?:[0-9A-F]{2}:){31}[0-9A-F]{2})\n")))
         << out;
-    EXPECT_EQ(fingerprint_served(std::stoi(told[1])), told[2].str());
+    EXPECT_EQ(sorter::console::testing::RawClient(std::stoi(told[1]), "127.0.0.1", true).fingerprint(),
+              told[2].str());
     if (start == 1) EXPECT_EQ(told[2].str(), printed) << "the certificate is kept";
     printed = told[2];
     console.signal(SIGTERM);

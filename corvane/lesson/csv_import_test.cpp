@@ -16,10 +16,7 @@ using lessontest::error_of;
 using lessontest::lesson_of;
 using testsupport::TempDir;
 using testsupport::u16;
-
-void write_text(const std::filesystem::path& path, const std::string& text) {
-  testsupport::write_bytes(path, std::vector<uint8_t>(text.begin(), text.end()));
-}
+using testsupport::write_text;
 
 class CsvImport : public ::testing::Test {
  protected:

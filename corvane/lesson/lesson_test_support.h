@@ -12,6 +12,7 @@
 #include "corvane/model/library_identity.h"
 #include "corvane/object_model/mail_object_model.h"
 #include "platform/automation_error.h"
+#include "tests/support/error_of.h"
 
 namespace corvane::lessontest {
 
@@ -54,14 +55,6 @@ inline EmailLesson lesson_of(std::vector<std::pair<Integer, std::vector<LessonCh
   return lesson;
 }
 
-// The error number a call raises, 0 when it returns.
-inline int32_t error_of(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const platform::AutomationError& e) {
-    return e.number();
-  }
-  return 0;
-}
+using testsupport::error_of;
 
 }  // namespace corvane::lessontest

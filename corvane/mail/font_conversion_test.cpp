@@ -8,21 +8,14 @@
 #include "corvane/mail/integer_coercion.h"
 #include "corvane/mail/portable_font.h"
 #include "corvane/object_model/mail_object_model.h"
+#include "tests/support/error_of.h"
 
 namespace corvane {
 namespace {
 
 using platform::AutomationError;
 
-template <class F>
-int32_t error_number_of(F&& f) {
-  try {
-    f();
-  } catch (const AutomationError& e) {
-    return e.number();
-  }
-  return 0;
-}
+using testsupport::error_of;
 
 // Each conversion's result, or 6 (overflow) / 13 (type mismatch) as the error it raises.
 TEST(IntegerCoercion, RoundsHalvesToEvenAndFailsOutsideTheIntegerRange) {
@@ -31,7 +24,7 @@ TEST(IntegerCoercion, RoundsHalvesToEvenAndFailsOutsideTheIntegerRange) {
       {-35000, -4}, {-12500, -1}, {0, 0}, {327674999, 32767}, {-327685000, -32768}};
   for (const auto& [cy, value] : currencies) EXPECT_EQ(integer_from_currency(cy), value) << cy;
   for (const int64_t cy : {int64_t{327675000}, int64_t{-327685001}, INT64_MIN, INT64_MAX}) {
-    EXPECT_EQ(error_number_of([&] { integer_from_currency(cy); }), 6) << cy;
+    EXPECT_EQ(error_of([&] { integer_from_currency(cy); }), 6) << cy;
   }
   const std::pair<std::u16string, int32_t> texts[] = {
       {u"0", 0}, {u" 161 ", 161}, {u"-32768", -32768}, {u"2.5", 2}, {u"3.5", 4}, {u"1E2", 100}};
@@ -39,7 +32,7 @@ TEST(IntegerCoercion, RoundsHalvesToEvenAndFailsOutsideTheIntegerRange) {
   const std::pair<std::u16string, int32_t> refused[] = {
       {u"", 13}, {u"   ", 13}, {u"abc", 13}, {u"12x", 13}, {u"32768", 6}, {u"1e300", 6}};
   for (const auto& [text, error] : refused) {
-    EXPECT_EQ(error_number_of([&] { integer_from_text(text); }), error);
+    EXPECT_EQ(error_of([&] { integer_from_text(text); }), error);
   }
 }
 
@@ -145,7 +138,7 @@ TEST(ConvertFont, FailsForAMissingFontOrAnOversizedOne) {
   }
   PortableFont font;
   font.set_size_cy(327675000);
-  EXPECT_EQ(error_number_of([&] { (void)model.ConvertFont(&font); }), 6);
+  EXPECT_EQ(error_of([&] { (void)model.ConvertFont(&font); }), 6);
   EXPECT_EQ(model.ErrorString(), u"");
 }
 
@@ -173,9 +166,9 @@ TEST(RetrieveFont, FailsOnACharsetThatIsNoInteger) {
   SaveableFont saved = sample_font();
   for (const auto& [charset, error] : {std::pair{u"", 13}, {u"ANSI", 13}, {u"40000", 6}}) {
     saved.Charset = charset;
-    EXPECT_EQ(error_number_of([&] { (void)model.RetrieveFont(saved); }), error);
+    EXPECT_EQ(error_of([&] { (void)model.RetrieveFont(saved); }), error);
   }
-  EXPECT_EQ(error_number_of([&] { (void)model.RetrieveFont(SaveableFont{}); }), 13);
+  EXPECT_EQ(error_of([&] { (void)model.RetrieveFont(SaveableFont{}); }), 13);
 }
 
 TEST(FontConversion, ConvertThenRetrieveKeepsWhatTheRecordCanHold) {

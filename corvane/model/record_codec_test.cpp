@@ -2,13 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "platform/automation_error.h"
 #include "tests/support/bytes.h"
+#include "tests/support/error_of.h"
 
 namespace corvane {
 namespace {
 
-using platform::AutomationError;
 using testsupport::Bytes;
 
 EmailMsg worked_example() {
@@ -53,110 +55,74 @@ R decoded(const std::vector<uint8_t>& bytes) {
 // The error number decoding raises, 0 when none; the record keeps what was decoded before.
 template <class R>
 int error_of(const std::vector<uint8_t>& bytes, R& record) {
-  try {
-    decode_record(bytes, record);
-  } catch (const AutomationError& e) {
-    return e.number();
-  }
-  return 0;
+  return testsupport::error_of([&] { decode_record(bytes, record); });
 }
 
-TEST(RecordEncoding, WorkedExampleIsByteExactAndDecodesEqualWithPicturesStillUnsized) {
-  EXPECT_EQ(encode_record(worked_example()), kWorkedExampleBytes);
-  const auto m = decoded<EmailMsg>(kWorkedExampleBytes);
-  EXPECT_EQ(m, worked_example());
-  EXPECT_FALSE(m.emMsg.Pictures.is_sized());
-  EXPECT_EQ(m.emMsg.Texts.at(0).Font.Weight, 400);
+// A record and the bytes other programs read and write for it: encoded byte for byte, and
+// decoded back equal (list equality counts sized or not, the lower bound and the elements).
+struct Exact {
+  const char* what;
+  std::function<std::vector<uint8_t>()> encode;
+  std::function<bool(const std::vector<uint8_t>&)> decodes_back;
+  std::vector<uint8_t> bytes;
+};
+
+template <class R>
+Exact exact(const char* what, R record, std::vector<uint8_t> bytes) {
+  return {what, [record] { return encode_record(record); },
+          [record](const std::vector<uint8_t>& b) { return decoded<R>(b) == record; },
+          std::move(bytes)};
 }
 
-TEST(RecordEncoding, EmptyEmailIsTwentySixBytes) {
-  // 4 signature/read bytes, four empty texts, two unsized list headers, the empty attachment
-  // path and the date.
-  const auto bytes = encode_record(EmailMsg{});
-  EXPECT_EQ(bytes, std::vector<uint8_t>(26, 0));
-}
-
-// Other programs read these files: the four style flags must stay in their order. One box is
-// bold and italic, the other bold and underlined, so that any two flags exchanged show.
-TEST(RecordEncoding, FontStyleFlagsKeepTheirOrder) {
-  MsgText bold_italic;
+TEST(RecordEncoding, RecordsAreStoredByteExactAndDecodeBackEqual) {
+  // Other programs read these files: the four style flags must stay in their order. One box is
+  // bold and italic, the other bold and underlined, so that any two flags exchanged show.
+  MsgText bold_italic, bold_underlined;
   bold_italic.Font = SaveableFont{u"Arial", u"0", kTrue, kFalse, kTrue, kFalse, 12, 700};
-  MsgText bold_underlined;
   bold_underlined.X = 5;
   bold_underlined.Font = SaveableFont{u"Tahoma", u"238", kTrue, kTrue, kFalse, kFalse, 9, 700};
   bold_underlined.Value = u"x";
-  MsgContents c;
-  c.Texts = List<MsgText>::sized(0, {bold_italic, bold_underlined});
-  const std::vector<uint8_t> expected =
-      Bytes()
-          .list(2, 0)
-          .i32(0).i32(0).i16(0).i32(0)
-          .text("Arial").text("0").i16(-1).i16(0).i16(-1).i16(0).i16(12).i16(700)
-          .text("").i32(0).i32(0)
-          .i32(5).i32(0).i16(0).i32(0)
-          .text("Tahoma").text("238").i16(-1).i16(-1).i16(0).i16(0).i16(9).i16(700)
-          .text("x").i32(0).i32(0)
-          .unsized();
-  EXPECT_EQ(encode_record(c), expected);
-  EXPECT_EQ(decoded<MsgContents>(expected), c);
-}
-
-TEST(RecordEncoding, SizedEmptyListKeepsItsHeaderAndLowerBound) {
-  MsgContents c;
-  c.Texts = List<MsgText>::sized(3);
-  const std::vector<uint8_t> expected = Bytes().list(0, 3).unsized();
-  EXPECT_EQ(encode_record(c), expected);
-  const auto back = decoded<MsgContents>(expected);
-  EXPECT_TRUE(back.Texts.is_sized());
-  EXPECT_EQ(back.Texts.size(), 0u);
-  EXPECT_EQ(back.Texts.lower_bound(), 3);
-  EXPECT_FALSE(back.Pictures.is_sized());
-}
-
-TEST(RecordEncoding, LowerBoundOneWithThreeElementsRoundTrips) {
-  EmailLesson lesson;
-  lesson.steps = List<LessonStep>::sized(1, {LessonStep{{}, 4}, LessonStep{{}, -3}, LessonStep{}});
-  const auto back = decoded<EmailLesson>(encode_record(lesson));
-  EXPECT_EQ(back, lesson);
-  EXPECT_EQ(back.steps.lower_bound(), 1);
-  EXPECT_EQ(back.steps.upper_bound(), 3);
-}
-
-TEST(RecordEncoding, LessonLayoutMatchesTheFileFormat) {
-  EmailLesson lesson;
-  LessonStep step;
-  step.Index = 1;
-  step.Choices = List<LessonChoice>::sized(0, {LessonChoice{}});
-  lesson.steps = List<LessonStep>::sized(0, {step});
-  const std::vector<uint8_t> expected =
-      Bytes().list(1, 0).list(1, 0).text("").text("").text("").i16(1);
-  EXPECT_EQ(encode_record(lesson), expected);
-  EXPECT_EQ(expected.size(), 28u);
-  EXPECT_EQ(encode_record(EmailLesson{}), (std::vector<uint8_t>{0, 0}));
-}
-
-TEST(RecordEncoding, PictureBytesAndOddBooleansRoundTrip) {
   MsgPicture p;
   p.FileName = u"cat.gif";
   p.X = -5;
   p.Editable = 1;  // neither True nor False: kept as stored
   p.Borders = 200;
   p.Value = List<Byte>::sized(-2, {0, 1, 2, 255});
-  MsgContents c;
-  c.Pictures = List<MsgPicture>::sized(0, {p});
-  const auto bytes = encode_record(c);
-  const std::vector<uint8_t> expected = Bytes()
-                                            .unsized()
-                                            .list(1, 0)
-                                            .text("cat.gif")
-                                            .i32(-5)
-                                            .i32(0)
-                                            .i16(1)
-                                            .u8(200)
-                                            .list(4, -2)
-                                            .u8(0).u8(1).u8(2).u8(255);
-  EXPECT_EQ(bytes, expected);
-  EXPECT_EQ(decoded<MsgContents>(bytes), c);
+  LessonStep step;
+  step.Index = 1;
+  step.Choices = List<LessonChoice>::sized(0, {LessonChoice{}});
+
+  const Exact cases[] = {
+      exact("worked example, pictures still unsized", worked_example(), kWorkedExampleBytes),
+      // 4 signature/read bytes, four empty texts, two unsized list headers, the empty
+      // attachment path and the date.
+      exact("empty e-mail", EmailMsg{}, std::vector<uint8_t>(26, 0)),
+      exact("font style flags", MsgContents{List<MsgText>::sized(0, {bold_italic, bold_underlined}), {}},
+            Bytes()
+                .list(2, 0)
+                .i32(0).i32(0).i16(0).i32(0)
+                .text("Arial").text("0").i16(-1).i16(0).i16(-1).i16(0).i16(12).i16(700)
+                .text("").i32(0).i32(0)
+                .i32(5).i32(0).i16(0).i32(0)
+                .text("Tahoma").text("238").i16(-1).i16(-1).i16(0).i16(0).i16(9).i16(700)
+                .text("x").i32(0).i32(0)
+                .unsized()),
+      exact("sized empty list keeps its header and lower bound",
+            MsgContents{List<MsgText>::sized(3), {}}, Bytes().list(0, 3).unsized()),
+      exact("picture bytes and an odd boolean", MsgContents{{}, List<MsgPicture>::sized(0, {p})},
+            Bytes().unsized().list(1, 0).text("cat.gif").i32(-5).i32(0).i16(1).u8(200)
+                .list(4, -2).u8(0).u8(1).u8(2).u8(255)),
+      exact("lesson of one step", EmailLesson{List<LessonStep>::sized(0, {step})},
+            Bytes().list(1, 0).list(1, 0).text("").text("").text("").i16(1)),
+      exact("empty lesson", EmailLesson{}, {0, 0}),
+      exact("lower bound one, three steps",
+            EmailLesson{List<LessonStep>::sized(1, {LessonStep{{}, 4}, LessonStep{{}, -3}, LessonStep{}})},
+            Bytes().list(3, 1).unsized().i16(4).unsized().i16(-3).unsized().i16(0)),
+  };
+  for (const Exact& c : cases) {
+    EXPECT_EQ(c.encode(), c.bytes) << c.what;
+    EXPECT_TRUE(c.decodes_back(c.bytes)) << c.what;
+  }
 }
 
 TEST(RecordEncoding, TextLengthCountsConvertedBytes) {
@@ -180,12 +146,7 @@ TEST(RecordEncoding, TextsLongerThanACountedTextCanHoldFailInsteadOfTruncating) 
   m.emMsg.Texts.at(0).Value = std::u16string(65535, u'a');
   EXPECT_NO_THROW(encode_record(m));
   m.emMsg.Texts.at(0).Value += u'a';
-  try {
-    encode_record(m);
-    FAIL() << "65,536-byte text was encoded";
-  } catch (const AutomationError& e) {
-    EXPECT_EQ(e.number(), platform::errnum::kBadRecordLength);
-  }
+  EXPECT_EQ(testsupport::error_of([&] { encode_record(m); }), platform::errnum::kBadRecordLength);
 }
 
 // --- Early end of data -------------------------------------------------------------------

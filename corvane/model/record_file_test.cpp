@@ -3,32 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 
 #include "corvane/model/record_codec.h"
 #include "platform/automation_error.h"
+#include "tests/support/error_of.h"
 #include "tests/support/sample_email.h"
 #include "tests/support/temp_dir.h"
 
 namespace corvane {
 namespace {
 
-using platform::AutomationError;
+using testsupport::error_of;
 using testsupport::read_bytes;
 using testsupport::sample_email;
 using testsupport::TempDir;
 using testsupport::u16;
 using testsupport::write_bytes;
-
-// The error number a call raises, 0 when none.
-int error_of(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const AutomationError& e) {
-    return e.number();
-  }
-  return 0;
-}
 
 // A record reads back equal; a shorter one written over a longer file leaves its tail, and
 // reads back short.

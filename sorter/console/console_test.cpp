@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <fstream>
 #include <regex>
 #include <set>
 #include <thread>
@@ -38,18 +37,11 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 namespace fs = std::filesystem;
 using Fields = std::multimap<std::string, std::string>;
+using testsupport::read_text;
+using testsupport::write_text;
 
 constexpr const char* kToken = "the-access-token";
 constexpr double kSecond = 1.0 / 86400;
-
-std::string read_all(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void write_all(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 corvane::EmailMsg mail(std::u16string from, std::u16string to, std::u16string subject) {
   corvane::EmailMsg m;
@@ -70,7 +62,7 @@ std::set<std::string> files_of(const fs::path& root) {
   std::set<std::string> out;
   for (const auto& e : fs::recursive_directory_iterator(root)) {
     if (e.is_symlink() || !e.is_regular_file() || e.path().filename() == "SortErr.log") continue;
-    out.insert(fs::relative(e.path(), root).string() + "=" + read_all(e.path()));
+    out.insert(fs::relative(e.path(), root).string() + "=" + read_text(e.path()));
   }
   return out;
 }
@@ -143,7 +135,7 @@ class ConsoleTest : public ::testing::Test {
 
   // A file below the store folder, last written a minute ago unless fresh.
   void put(const std::string& path, const std::string& bytes, bool fresh = false) {
-    write_all(store.root() / path, bytes);
+    write_text(store.root() / path, bytes);
     if (fresh) return;
     fs::last_write_time(store.root() / path,
                         fs::file_time_type::clock::now() - std::chrono::minutes(1));
@@ -159,7 +151,7 @@ class ConsoleTest : public ::testing::Test {
     return get(header(action, "Location")).body;
   }
 
-  std::string log_text() { return read_all(store.root() / "Error" / "SortErr.log"); }
+  std::string log_text() { return read_text(store.root() / "Error" / "SortErr.log"); }
 
   int secrets = 0;
   int writer = -1;  // a descriptor that holds a file open for writing
@@ -545,7 +537,7 @@ TEST_F(ConsoleTest, ATeachersSessionNamesHerAndEndsWithHerAccount) {
   EXPECT_EQ(header(logout, "Set-Cookie"),
             "corvane_console=; Path=/; HttpOnly; SameSite=Strict; Max-Age=0");
   const std::string still = session_of({{"token", kToken}}, false);
-  EXPECT_THAT(read_all(own.store.root() / "Error" / "SortErr.log"),
+  EXPECT_THAT(read_text(own.store.root() / "Error" / "SortErr.log"),
               HasSubstr("Store console (ms.lee, 10.0.0.5): monitoring switched on"));
 
   remove_account(users, "ms.lee");
@@ -560,7 +552,7 @@ TEST_F(ConsoleTest, ATeachersSessionNamesHerAndEndsWithHerAccount) {
 
 TEST_F(ConsoleTest, OverviewShowsDeliveryWaitingMailCountsLatestLogEntriesAndTheStoreLock) {
   log_in();
-  write_all(store.drop() / "<b>waiting.eml", "x");
+  write_text(store.drop() / "<b>waiting.eml", "x");
   buffered("ann", "a.eml", mail(u"bob", u"ann", u"Hi"));
   log.LogEvent(u"Email sent with no sender information! <img src=x>", EventType::kWarning);
   delivery = DeliveryStatus{kNow, RoundReport{3, 1, 0, 2, 0}, 10};
@@ -662,7 +654,7 @@ TEST_F(ConsoleTest, HugeTextsAreCutOnThePage) {
 
 TEST_F(ConsoleTest, NamesFromRequestsAreOnlyMatchedAgainstListedNames) {
   log_in();
-  write_all(store.root() / "MailBox" / "ann" / "Sorter.ini", "x");
+  write_text(store.root() / "MailBox" / "ann" / "Sorter.ini", "x");
   const fs::path a = buffered("ann", "a.eml", mail(u"bob", u"ann", u"Hi"));
   updateTime(testsupport::u16(store.root() / "MailBox" / "ann" / "Buffer" / "timeStamp.dat"), kNow);
   const std::multimap<std::string, std::string> attempts[] = {
@@ -702,7 +694,7 @@ TEST_F(ConsoleTest, MailBoxMayBeALinkTheAdministratorMade) {
 TEST_F(ConsoleTest, LinksInMailboxesAreNeitherShownNorFollowed) {
   log_in();
   testsupport::TempDir outside;
-  write_all(outside / "secret.eml", bytes_of(mail(u"x", u"ann", u"OUTSIDE SECRET")));
+  write_text(outside / "secret.eml", bytes_of(mail(u"x", u"ann", u"OUTSIDE SECRET")));
   fs::create_directory_symlink(outside.path(), store.root() / "MailBox" / "eve");
   fs::create_symlink(outside / "secret.eml", store.root() / "MailBox" / "ann" / "Buffer" / "l.eml");
   fs::remove_all(store.root() / "MailBox" / "bob" / "Inbox");
@@ -722,9 +714,9 @@ TEST_F(ConsoleTest, LinksInMailboxesAreNeitherShownNorFollowed) {
 // after it was listed, a folder that is a link, or a FIFO give an error and no bytes.
 TEST_F(ConsoleTest, StoreReadsNeverFollowALinkNorBlock) {
   testsupport::TempDir outside;
-  write_all(outside / "secret.eml", "OUTSIDE SECRET");
+  write_text(outside / "secret.eml", "OUTSIDE SECRET");
   const fs::path buffer = store.root() / "MailBox" / "ann" / "Buffer";
-  write_all(buffer / "a.eml", "0123456789");
+  write_text(buffer / "a.eml", "0123456789");
   const StorePath a{u"MailBox", u"ann", u"Buffer", u"a.eml"};
   const auto text = [](const std::vector<std::uint8_t>& b) { return std::string(b.begin(), b.end()); };
   EXPECT_EQ(text(access->read(a, 4)), "0123");
@@ -747,7 +739,7 @@ TEST_F(ConsoleTest, StoreReadsNeverFollowALinkNorBlock) {
     while (!stop) {
       fs::create_symlink(outside / "secret.eml", buffer / "l.tmp", ec);
       fs::rename(buffer / "l.tmp", buffer / "a.eml", ec);
-      write_all(buffer / "p.tmp", "0123456789");
+      write_text(buffer / "p.tmp", "0123456789");
       fs::rename(buffer / "p.tmp", buffer / "a.eml", ec);
     }
   });
@@ -777,11 +769,11 @@ TEST_F(ConsoleTest, StoreReadsNeverFollowALinkNorBlock) {
 TEST_F(ConsoleTest, ErrorFolderShowsEachFilesLogEntryAndDump) {
   log_in();
   const fs::path error = store.root() / "Error";
-  write_all(error / "lost.eml", bytes_of(mail(u"bob", u"nobody", u"Where <are> you")));
+  write_text(error / "lost.eml", bytes_of(mail(u"bob", u"nobody", u"Where <are> you")));
   log.LogEvent(u"Email sent to non-existant recipient!  From: bob; To: nobody", EventType::kWarning);
   // Damaged: the first body list claims two dimensions.
   const std::string damaged("\0\0\0\0\0\0\0\0\0\0\0\0\2\0", 14);
-  write_all(error / "bad.eml", damaged);
+  write_text(error / "bad.eml", damaged);
   const auto failure = decode_email(std::vector<uint8_t>(damaged.begin(), damaged.end())).failure;
   ASSERT_TRUE(failure);
   log.LogEvent(failure->description(), EventType::kError);
@@ -1297,7 +1289,7 @@ TEST_F(ConsoleTest, ARejectionTellsTheSenderInAnEmailFromTheTeacher) {
     o.users_file = users;
     o.notice_from = c.notice_from;
     ConsoleRig own(o);
-    write_all(own.store.root() / "MailBox/ann/Buffer/p.eml",
+    write_text(own.store.root() / "MailBox/ann/Buffer/p.eml",
               bytes_of(mail(u"pupil7", u"ann", u"Party <b>tonight</b>")));
     fs::last_write_time(own.store.root() / "MailBox/ann/Buffer/p.eml",
                         fs::file_time_type::clock::now() - std::chrono::minutes(1));
@@ -1313,7 +1305,7 @@ TEST_F(ConsoleTest, ARejectionTellsTheSenderInAnEmailFromTheTeacher) {
                     {"csrf", csrf}},
          .headers = {{"cookie", session}}});
     EXPECT_EQ(rejected.status, 303);
-    const std::string bytes = read_all(own.store.root() / "MailBank" / "Not delivered - p.eml");
+    const std::string bytes = read_text(own.store.root() / "MailBank" / "Not delivered - p.eml");
     const DecodedEmail notice =
         decode_email(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
     ASSERT_FALSE(notice.failure);
