@@ -16,10 +16,8 @@
 #include "corvane/object_model/mail_object_model.h"
 #include "tests/support/temp_dir.h"
 #ifndef _WIN32
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "corvane/lesson/csv_line_reader.h"
+#include "corvane/model/record_codec.h"
 #include "corvane/lesson/lesson_test_support.h"
 #include "tests/support/temp_dir.h"
 
@@ -33,40 +34,41 @@ class CsvImport : public ::testing::Test {
   lessontest::Fixture f;
 };
 
-TEST_F(CsvImport, GroupsLinesByStepNumberInOrderOfFirstAppearance) {
-  ASSERT_TRUE(import("2,Ann,S1,M1\r\n1,Bob,S2,M2\r\n2,Cid,S3,M3\r\n5,Dee,S4,M4\r\n"));
-  EXPECT_EQ(imported(),
-            lesson_of({{2, {choice(u"Ann", u"S1", u"M1"), choice(u"Cid", u"S3", u"M3")}},
-                       {1, {choice(u"Bob", u"S2", u"M2")}},
-                       {5, {choice(u"Dee", u"S4", u"M4")}}}));
-}
-
-TEST_F(CsvImport, StepNumbersRoundHalfToEven) {
-  ASSERT_TRUE(import("2,a,,\r\n2.0,b,,\r\n 2,c,,\r\n2.5,d,,\r\n3.5,e,,\r\n-0.5,f,,"));
-  const EmailLesson lesson = imported();
-  ASSERT_EQ(lesson.steps.size(), 3u);
-  EXPECT_EQ(lesson.steps.at(0).Index, 2);
-  EXPECT_EQ(lesson.steps.at(0).Choices.size(), 4u);  // 2, 2.0, " 2" and 2.5
-  EXPECT_EQ(lesson.steps.at(1).Index, 4);
-  EXPECT_EQ(lesson.steps.at(2).Index, 0);
-}
-
-TEST_F(CsvImport, LineEnds) {
-  // CR LF and lone CR end lines; a lone LF stays in the text; no empty last line after CR LF.
-  ASSERT_TRUE(import("1,a,b,one\r2,a,b,two\nmore\r\n3,a,b,three\r"));
-  const EmailLesson lesson = imported();
-  ASSERT_EQ(lesson.steps.size(), 3u);
-  EXPECT_EQ(lesson.steps.at(1).Choices.at(0).choMessage, u"two\nmore");
-}
-
-TEST_F(CsvImport, CrLfSplitAcrossReadBuffers) {
-  // The reader fills 64 KiB at a time; put the CR as the buffer's last byte.
-  std::string first = "1,a,b,";
-  first += std::string(64 * 1024 - first.size() - 1, 'x');
-  ASSERT_TRUE(import(first + "\r\n2,a,b,c\r\n"));
-  const EmailLesson lesson = imported();
-  ASSERT_EQ(lesson.steps.size(), 2u);
-  EXPECT_EQ(lesson.steps.at(1).Choices.at(0).choMessage, u"c");
+// Each CSV file and the lesson file written for it, byte for byte.
+TEST_F(CsvImport, WritesTheLessonTheLinesDescribe) {
+  // The reader fills 64 KiB at a time: a line whose CR is the buffer's last byte.
+  const std::string first = "1,a,b,";
+  const std::string filled(64 * 1024 - first.size() - 1, 'x');
+  const struct {
+    const char* what;
+    std::string csv;
+    EmailLesson lesson;
+  } cases[] = {
+      {"lines grouped by step number in order of first appearance",
+       "2,Ann,S1,M1\r\n1,Bob,S2,M2\r\n2,Cid,S3,M3\r\n5,Dee,S4,M4\r\n",
+       lesson_of({{2, {choice(u"Ann", u"S1", u"M1"), choice(u"Cid", u"S3", u"M3")}},
+                  {1, {choice(u"Bob", u"S2", u"M2")}},
+                  {5, {choice(u"Dee", u"S4", u"M4")}}})},
+      {"step numbers round half to even", "2,a,,\r\n2.0,b,,\r\n 2,c,,\r\n2.5,d,,\r\n3.5,e,,\r\n-0.5,f,,",
+       lesson_of({{2, {choice(u"a"), choice(u"b"), choice(u"c"), choice(u"d")}},
+                  {4, {choice(u"e")}},
+                  {0, {choice(u"f")}}})},
+      // CR LF and lone CR end lines; a lone LF stays in the text; no empty last line after CR LF.
+      {"line ends", "1,a,b,one\r2,a,b,two\nmore\r\n3,a,b,three\r",
+       lesson_of({{1, {choice(u"a", u"b", u"one")}},
+                  {2, {choice(u"a", u"b", u"two\nmore")}},
+                  {3, {choice(u"a", u"b", u"three")}}})},
+      {"CR LF split across read buffers", first + filled + "\r\n2,a,b,c\r\n",
+       lesson_of({{1, {LessonChoice{Text(filled.begin(), filled.end()), u"b", u"a"}}},
+                  {2, {choice(u"a", u"b", u"c")}}})},
+      {"texts in the ANSI code page", "1,Ren\xE9,Caf\xE9,\x80 5\r\n",
+       lesson_of({{1, {choice(u"Ren\u00e9", u"Caf\u00e9", u"\u20ac 5")}}})},
+      {"empty file: a lesson without steps", "", EmailLesson{}},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(import(c.csv)) << c.what;
+    EXPECT_EQ(testsupport::read_bytes(les), encode_record(c.lesson)) << c.what;
+  }
 }
 
 TEST_F(CsvImport, RejectedLineWritesNothingAndKeepsErrorString) {
@@ -76,17 +78,6 @@ TEST_F(CsvImport, RejectedLineWritesNothingAndKeepsErrorString) {
   EXPECT_FALSE(import("1,a,b,c\r\n2,a\r\n3,a,b,c\r\n"));
   EXPECT_FALSE(std::filesystem::exists(les));
   EXPECT_EQ(f.model.ErrorString(), u"before");
-}
-
-TEST_F(CsvImport, EmptyFileGivesALessonWithoutSteps) {
-  ASSERT_TRUE(import(""));
-  EXPECT_EQ(testsupport::read_bytes(les), (std::vector<uint8_t>{0, 0}));
-}
-
-TEST_F(CsvImport, TextsAreReadInTheAnsiCodePage) {
-  ASSERT_TRUE(import("1,Ren\xE9,Caf\xE9,\x80 5\r\n"));
-  EXPECT_EQ(imported().steps.at(0).Choices.at(0).choFrom, u"Ren\u00e9");
-  EXPECT_EQ(imported().steps.at(0).Choices.at(0).choMessage, u"\u20ac 5");
 }
 
 TEST_F(CsvImport, FailuresRaiseAndWriteNothing) {

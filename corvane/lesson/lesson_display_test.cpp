@@ -38,41 +38,29 @@ TEST(LessonDisplayText, EmptyLessonsAndUnsizedChoices) {
             u"[p]\r\nSteps:\r\n\tIndex: 4\tChoices: \r\n_____");
 }
 
+// The lesson box shows the file's display text under the title Lesson; a missing file is
+// created and shown empty; a file that cannot be opened raises and shows nothing; a message
+// box that fails is skipped.
 TEST(DisplayLesson, ShowsTheFileInALessonBox) {
   TempDir dir;
+  const Text saved = u16(dir / "l.les"), missing = u16(dir / "new.les");
   lessontest::Fixture f;
-  const Text path = u16(dir / "l.les");
-  ASSERT_TRUE(f.model.SaveLesson(path, lesson_of({{2, {choice(u"Ann")}}})));
-  f.model.DisplayLesson(path);
-  ASSERT_EQ(f.presenter->shown.size(), 1u);
-  EXPECT_EQ(f.presenter->shown[0].title, u"Lesson");
-  EXPECT_EQ(f.presenter->shown[0].icon, MessageIcon::kInformation);
+  ASSERT_TRUE(f.model.SaveLesson(saved, lesson_of({{2, {choice(u"Ann")}}})));
+  f.model.DisplayLesson(saved);
+  f.model.DisplayLesson(missing);
+  EXPECT_EQ(error_of([&] { f.model.DisplayLesson(u16(dir / "x" / "l.les")); }), 51620);
+  ASSERT_EQ(f.presenter->shown.size(), 2u);
+  for (const auto& shown : f.presenter->shown) {
+    EXPECT_EQ(shown.title, u"Lesson");
+    EXPECT_EQ(shown.icon, MessageIcon::kInformation);
+  }
+  EXPECT_EQ(f.presenter->shown[0].text, lesson_display_text(saved, f.model.OpenLesson(saved)));
   EXPECT_NE(f.presenter->shown[0].text.find(u"\tIndex: 2\tChoices: \r\n\t\tFrom: Ann\r\n"),
             Text::npos);
-}
-
-TEST(DisplayLesson, MissingFileIsCreatedAndShownEmpty) {
-  TempDir dir;
-  lessontest::Fixture f;
-  const Text path = u16(dir / "new.les");
-  f.model.DisplayLesson(path);
-  ASSERT_EQ(f.presenter->shown.size(), 1u);
-  EXPECT_EQ(f.presenter->shown[0].text, u"[" + path + u"]\r\nSteps:\r\n_____");
+  EXPECT_EQ(f.presenter->shown[1].text, u"[" + missing + u"]\r\nSteps:\r\n_____");
   EXPECT_TRUE(std::filesystem::exists(dir / "new.les"));
-}
-
-TEST(DisplayLesson, OpenFailureRaisesAndShowsNothing) {
-  TempDir dir;
-  lessontest::Fixture f;
-  EXPECT_EQ(error_of([&] { f.model.DisplayLesson(u16(dir / "x" / "l.les")); }), 51620);
-  EXPECT_TRUE(f.presenter->shown.empty());
-}
-
-TEST(DisplayLesson, AFailingMessageBoxIsSkipped) {
-  TempDir dir;
-  lessontest::Fixture f;
   f.presenter->fail = true;
-  EXPECT_NO_THROW(f.model.DisplayLesson(u16(dir / "l.les")));
+  EXPECT_NO_THROW(f.model.DisplayLesson(saved));
 }
 
 TEST(ShowTime, ShowsTheDateInAnUntitledBox) {

@@ -514,38 +514,26 @@ TEST_F(ConsoleTest, ATeachersSessionNamesHerAndEndsWithHerAccount) {
   ConsoleOptions o = options();
   o.users_file = users;
   ConsoleRig own(o);
-  const auto session_of = [&](Fields fields, bool secure) {
-    const Response r = own.console.handle(
-        {.method = "POST", .path = "/login", .params = std::move(fields), .secure = secure});
-    const std::string set_cookie = header(r, "Set-Cookie");
-    EXPECT_EQ(set_cookie.ends_with("; Secure"), secure) << set_cookie;
-    return set_cookie.substr(0, set_cookie.find(';'));
-  };
-  const std::string teacher = session_of({{"name", "ms.lee"}, {"password", kPassword}}, true);
-  const std::string token = session_of({{"token", kToken}}, false);
+  const testing::Browser teacher(own.console, {{"name", "ms.lee"}, {"password", kPassword}}, true),
+      token(own.console, {{"token", kToken}});
+  EXPECT_TRUE(header(teacher.login, "Set-Cookie").ends_with("; Secure"));
+  EXPECT_FALSE(header(token.login, "Set-Cookie").ends_with("; Secure"));
+  EXPECT_EQ(teacher.post("/monitoring", {{"value", "on"}}, "10.0.0.5").status, 303);
+  EXPECT_EQ(header(token.post("/logout"), "Set-Cookie"),
+            "corvane_console=; Path=/; HttpOnly; SameSite=Strict; Max-Age=0");
+  const testing::Browser still(own.console, {{"token", kToken}});
+  EXPECT_THAT(read_text(own.store.root() / "Error" / "SortErr.log"),
+              HasSubstr("Store console (ms.lee, 10.0.0.5): monitoring switched on"));
   const auto page = [&](const std::string& cookie) {
     return own.console.handle({.path = "/", .headers = {{"cookie", cookie}}});
   };
-  const Response change = own.console.handle(
-      {.method = "POST", .path = "/monitoring",
-       .params = {{"value", "on"}, {"csrf", form_token(page(teacher).body)}},
-       .headers = {{"cookie", teacher}}, .remote_address = "10.0.0.5", .secure = true});
-  EXPECT_EQ(change.status, 303);
-  const Response logout = own.console.handle(
-      {.method = "POST", .path = "/logout", .params = {{"csrf", form_token(page(token).body)}},
-       .headers = {{"cookie", token}}});
-  EXPECT_EQ(header(logout, "Set-Cookie"),
-            "corvane_console=; Path=/; HttpOnly; SameSite=Strict; Max-Age=0");
-  const std::string still = session_of({{"token", kToken}}, false);
-  EXPECT_THAT(read_text(own.store.root() / "Error" / "SortErr.log"),
-              HasSubstr("Store console (ms.lee, 10.0.0.5): monitoring switched on"));
 
   remove_account(users, "ms.lee");
-  EXPECT_FALSE(own.console.in_session({.headers = {{"cookie", teacher}}}));
-  EXPECT_EQ(header(page(teacher), "Location"), "/login");
+  EXPECT_FALSE(own.console.in_session({.headers = {{"cookie", teacher.cookie}}}));
+  EXPECT_EQ(header(page(teacher.cookie), "Location"), "/login");
   set_account(users, "ms.lee", hash_password(kPassword));
-  EXPECT_EQ(header(page(teacher), "Location"), "/login") << "an ended session stays ended";
-  EXPECT_EQ(page(still).status, 200);
+  EXPECT_EQ(header(page(teacher.cookie), "Location"), "/login") << "an ended session stays ended";
+  EXPECT_EQ(page(still.cookie).status, 200);
 }
 
 // ---- overview and monitoring ----
@@ -1290,20 +1278,15 @@ TEST_F(ConsoleTest, ARejectionTellsTheSenderInAnEmailFromTheTeacher) {
     o.notice_from = c.notice_from;
     ConsoleRig own(o);
     write_text(own.store.root() / "MailBox/ann/Buffer/p.eml",
-              bytes_of(mail(u"pupil7", u"ann", u"Party <b>tonight</b>")));
+               bytes_of(mail(u"pupil7", u"ann", u"Party <b>tonight</b>")));
     fs::last_write_time(own.store.root() / "MailBox/ann/Buffer/p.eml",
                         fs::file_time_type::clock::now() - std::chrono::minutes(1));
-    const Fields login = c.teacher ? Fields{{"name", "ms.lee"}, {"password", kPassword}}
-                                   : Fields{{"token", kToken}};
-    const Response in = own.console.handle({.method = "POST", .path = "/login", .params = login});
-    const std::string session = header(in, "Set-Cookie").substr(0, header(in, "Set-Cookie").find(';'));
-    const std::string csrf =
-        form_token(own.console.handle({.path = "/", .headers = {{"cookie", session}}}).body);
-    const Response rejected = own.console.handle(
-        {.method = "POST", .path = "/buffer/reject",
-         .params = {{"box", "ann"}, {"file", "p.eml"}, {"note", "Not on the school network, please."},
-                    {"csrf", csrf}},
-         .headers = {{"cookie", session}}});
+    const testing::Browser browser(
+        own.console, c.teacher ? Fields{{"name", "ms.lee"}, {"password", kPassword}}
+                               : Fields{{"token", kToken}});
+    const Response rejected = browser.post(
+        "/buffer/reject",
+        {{"box", "ann"}, {"file", "p.eml"}, {"note", "Not on the school network, please."}});
     EXPECT_EQ(rejected.status, 303);
     const std::string bytes = read_text(own.store.root() / "MailBank" / "Not delivered - p.eml");
     const DecodedEmail notice =
@@ -1317,6 +1300,16 @@ TEST_F(ConsoleTest, ARejectionTellsTheSenderInAnEmailFromTheTeacher) {
     EXPECT_EQ(notice.email.emDate, kNow);
     EXPECT_FALSE(fs::exists(own.store.root() / "MailBox/ann/Buffer/p.eml"));
   }
+}
+
+// The subjects of the e-mails a Buffer page shows, in its order.
+std::vector<std::string> subjects_on(const std::string& page) {
+  std::vector<std::string> shown;
+  static const std::regex subject("<th>Subject</th><td>([^<]*)</td>");
+  for (std::sregex_iterator it(page.begin(), page.end(), subject), end; it != end; ++it) {
+    shown.push_back((*it)[1].str());
+  }
+  return shown;
 }
 
 // The Buffer page shows one sender's e-mails, or one recipient's, or both filters at once;
@@ -1337,12 +1330,10 @@ TEST_F(ConsoleTest, TheBufferPageFiltersBySenderAndRecipient) {
   };
   for (const auto& c : cases) {
     const std::string page = get("/buffer", c.filter).body;
-    std::string shown;
-    static const std::regex subject("<th>Subject</th><td>([^<]*)</td>");
-    for (std::sregex_iterator it(page.begin(), page.end(), subject), end; it != end; ++it) {
-      shown += (shown.empty() ? "" : " ") + (*it)[1].str();
-    }
-    EXPECT_EQ(shown, c.shown) << page;
+    const std::vector<std::string> shown = subjects_on(page);
+    std::string joined;
+    for (const std::string& s : shown) joined += (joined.empty() ? "" : " ") + s;
+    EXPECT_EQ(joined, c.shown) << page;
     EXPECT_EQ(page.find("action=\"/buffer/reject-all\"") != std::string::npos, c.sender_forms);
   }
 }
@@ -1376,11 +1367,7 @@ TEST_F(ConsoleTest, TheBufferPageShowsAllCountsAndOnePageOfEmails) {
   };
   for (const auto& c : cases) {
     const std::string page = get("/buffer", c.filter).body;
-    std::vector<std::string> shown;
-    static const std::regex subject("<th>Subject</th><td>([^<]*)</td>");
-    for (std::sregex_iterator it(page.begin(), page.end(), subject), end; it != end; ++it) {
-      shown.push_back((*it)[1].str());
-    }
+    const std::vector<std::string> shown = subjects_on(page);
     SCOPED_TRACE(c.first + std::string(" .. ") + c.last);
     ASSERT_EQ(shown.size(), c.shown);
     if (!shown.empty()) EXPECT_EQ(shown.front() + " " + shown.back(), c.first + std::string(" ") + c.last);

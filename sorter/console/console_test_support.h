@@ -1,7 +1,7 @@
 #pragma once
 // Test support for the console: a store in a temporary folder with the mailboxes ann and bob,
 // its log switched on, and a console over it that may be made to fail a change as a full disk
-// would; and the form token read off a page.
+// would; the form token read off a page, and a browser's session.
 
 #include <memory>
 #include <mutex>
@@ -77,5 +77,39 @@ inline std::string form_token(const std::string& page) {
   if (!std::regex_search(page, m, std::regex("name=\"csrf\" value=\"([^\"]+)\""))) return {};
   return m[1];
 }
+
+// A browser's session with a console: it logs in with the fields (the token, or a name and a
+// password) and sends each request with the session's cookie, each form with its form token.
+class Browser {
+ public:
+  Browser(Console& console, std::multimap<std::string, std::string> fields, bool secure = false)
+      : console_(console), secure_(secure) {
+    login = console.handle({.method = "POST", .path = "/login", .params = std::move(fields),
+                            .secure = secure});
+    const auto set_cookie = login.headers.find("Set-Cookie");
+    if (set_cookie == login.headers.end()) return;
+    cookie = set_cookie->second.substr(0, set_cookie->second.find(';'));
+    csrf = form_token(send({}).body);
+  }
+
+  Response send(Request r) const {
+    if (!cookie.empty()) r.headers["cookie"] = cookie;
+    r.secure = secure_;
+    return console_.handle(r);
+  }
+  Response post(std::string path, std::multimap<std::string, std::string> params = {},
+                std::string from = "127.0.0.1") const {
+    params.emplace("csrf", csrf);
+    return send({.method = "POST", .path = std::move(path), .params = std::move(params),
+                 .remote_address = std::move(from)});
+  }
+
+  Response login;
+  std::string cookie, csrf;
+
+ private:
+  Console& console_;
+  bool secure_;
+};
 
 }  // namespace sorter::console::testing

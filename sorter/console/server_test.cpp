@@ -56,17 +56,12 @@ TEST(ConsoleTokenFile, IsReadableByItsOwnerOnlyAndNeverWrittenThroughALink) {
   struct stat st {};
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
-  std::ifstream in(path);
-  std::string token;
-  std::getline(in, token);
-  EXPECT_EQ(token, "abc");
+  EXPECT_EQ(testsupport::read_text(path), "abc\n");
 
-  std::ofstream(dir / "victim") << "keep";
+  testsupport::write_text(dir / "victim", "keep");
   std::filesystem::create_symlink(dir / "victim", dir / "link.token");
   EXPECT_THROW(write_token_file((dir / "link.token").string(), "abc"), std::runtime_error);
-  std::ifstream victim(dir / "victim");
-  std::getline(victim, token);
-  EXPECT_EQ(token, "keep");
+  EXPECT_EQ(testsupport::read_text(dir / "victim"), "keep");
 }
 
 TEST(ConsoleServer, CarriesFormsUploadsAndCookiesBothWays) {

@@ -286,13 +286,8 @@ class Teacher {
   explicit Teacher(console::Console& console) : console_(console) {}
 
   void work(const std::atomic<bool>& stop) {
-    const console::Response login = console_.handle(
-        {.method = "POST", .path = "/login", .params = {{"token", "pupil-soak"}}});
-    const auto set_cookie = login.headers.find("Set-Cookie");
-    if (set_cookie != login.headers.end()) {
-      cookie_ = set_cookie->second.substr(0, set_cookie->second.find(';'));
-    }
-    csrf_ = console::testing::form_token(send({.path = "/"}).body);
+    const console::testing::Browser browser(console_, {{"token", "pupil-soak"}});
+    cookie_ = browser.cookie, csrf_ = browser.csrf;
     static const char* const kPages[] = {"/", "/mailboxes", "/buffer", "/errors", "/log"};
     for (int i = 0; !stop; ++i) {
       send({.path = kPages[i % 5]});
