@@ -11,24 +11,17 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
+
 extern char** environ;
 
 namespace testsupport {
-
-inline std::string read_text(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // Polls condition every 20 ms for up to limit; true as soon as it holds.
 inline bool eventually(const std::function<bool()>& condition,
