@@ -13,23 +13,8 @@ using lessontest::choice;
 using lessontest::error_of;
 using lessontest::lesson_of;
 using testsupport::Bytes;
-using testsupport::read_bytes;
 using testsupport::TempDir;
 using testsupport::u16;
-
-TEST(SaveLesson, WritesTheDocumentedBytes) {
-  TempDir dir;
-  lessontest::Fixture f;
-  ASSERT_TRUE(f.model.SaveLesson(u16(dir / "empty.les"), EmailLesson{}));
-  EXPECT_EQ(read_bytes(dir / "empty.les"), (std::vector<uint8_t>{0, 0}));
-
-  ASSERT_TRUE(f.model.SaveLesson(u16(dir / "one.les"), lesson_of({{1, {choice(u"")}}})));
-  const std::vector<uint8_t> one =
-      Bytes().list(1, 0).list(1, 0).text("").text("").text("").i16(1);
-  EXPECT_EQ(read_bytes(dir / "one.les"), one);
-  EXPECT_EQ(one.size(), 28u);
-}
-
 
 TEST(SaveLesson, FailureLeavesThreeLinesAndSuccessKeepsThem) {
   TempDir dir;
