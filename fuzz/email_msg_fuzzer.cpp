@@ -20,8 +20,9 @@ class SpanSource final : public corvane::RecordSource {
   uint64_t size() const override { return data_.size(); }
   std::size_t read_at(uint64_t offset, std::span<uint8_t> out) override {
     if (offset >= data_.size()) return 0;
-    const std::size_t n = std::min<std::size_t>(out.size(), data_.size() - offset);
-    std::memcpy(out.data(), data_.data() + offset, n);
+    const auto at = static_cast<std::size_t>(offset);  // below data_.size(), so it fits
+    const std::size_t n = std::min(out.size(), data_.size() - at);
+    std::memcpy(out.data(), data_.data() + at, n);
     return n;
   }
 
