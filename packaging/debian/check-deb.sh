@@ -115,8 +115,9 @@ service_settings() { sed -n '/^\[Service\]/,/^\[/{/^[A-Z]/p}' "$1" | sort; }
 console_unit_text() {
   local extra
   extra=$(comm -13 <(service_settings "$unit") <(service_settings "$console_unit"))
-  comm -23 <(service_settings "$unit") <(service_settings "$console_unit") | diff - <(printf '%s\n' \
-    'ExecStart=/usr/bin/corvane-sorter --store %f' IPAddressDeny=any RestrictAddressFamilies=AF_UNIX) &&
+  comm -23 <(service_settings "$unit") <(service_settings "$console_unit") |
+    diff - <(printf '%s\n' 'ExecStart=/usr/bin/corvane-sorter --store %f' IPAddressDeny=any \
+                           RestrictAddressFamilies=AF_UNIX) &&
   diff <(echo "$extra") <(printf '%s\n' \
     'EnvironmentFile=/etc/corvane/console-%i.conf' \
     'ExecStart=/usr/bin/corvane-sorter --store %f --console ${CONSOLE_LISTEN} $CONSOLE_OPTIONS' \
