@@ -1,7 +1,9 @@
 #!/bin/bash
 # Checks the Debian package on this machine (as root): lintian, its contents, dpkg -i, the unit
-# template under systemd-analyze verify, the unit's ExecStart run as the service user against a
-# demo store (an e-mail sorted, journal priority prefixes, a clean end on SIGTERM), then dpkg -r.
+# templates under systemd-analyze verify and security (the console's keeps the sorter's sandbox
+# but for its sockets), the sorter unit's ExecStart run as the service user against a demo store
+# (an e-mail sorted, journal priority prefixes, a clean end on SIGTERM), the console unit's with
+# the example configuration's options, then dpkg -r.
 # Then an upgrade from OLDER.deb (the same build with a lower version) and a purge, with a
 # recording stand-in for the service manager first on PATH: the running instances stop on the
 # old program before its files are replaced and start again on the new one; the purge leaves no
@@ -18,6 +20,8 @@ work=$(readlink -m "$2")
 older=$(readlink -f "$3")
 unit_dir=/lib/systemd/system
 unit=$unit_dir/corvane-sorter@.service
+console_unit=$unit_dir/corvane-console@.service
+example=/usr/share/doc/corvane/examples/console.conf
 passed=0 failed=0
 sorter_pid=
 
@@ -43,6 +47,7 @@ instances=()
 for s in /srv/store-a /srv/store-b /srv/store-c; do
   instances+=("corvane-sorter@$(systemd-escape --path "$s").service")
 done
+instances+=("corvane-console@$(systemd-escape --path /srv/store-d).service")
 made_run_marker='' upgrading=''
 leave_as_found() {
   stop_sorter
@@ -74,6 +79,8 @@ contains() { grep -qxF "$1" "$work/contents.txt"; }
 check contents-programs-and-unit bash -c '
   for f in "-rwxr-xr-x /usr/bin/corvane-sorter" "-rwxr-xr-x /usr/bin/corvane" \
            "-rw-r--r-- /lib/systemd/system/corvane-sorter@.service" \
+           "-rw-r--r-- /lib/systemd/system/corvane-console@.service" \
+           "-rw-r--r-- /usr/share/doc/corvane/examples/console.conf" \
            "-rw-r--r-- /usr/share/man/man8/corvane-sorter.8.gz" \
            "-rw-r--r-- /usr/share/man/man1/corvane.1.gz" \
            "-rw-r--r-- /usr/share/doc/corvane/copyright"; do
@@ -89,8 +96,36 @@ check service-user-is-a-system-user bash -c '
 check manual-pages-render bash -c '
   man -l /usr/share/man/man8/corvane-sorter.8.gz 2>&1 | grep -q -- "--store DIR" &&
   man -l /usr/share/man/man1/corvane.1.gz 2>&1 | grep -q "dump-email"'
+mailstore=$(systemd-escape --path /srv/mailstore)
 check systemd-analyze-verify \
-  systemd-analyze verify "$unit_dir/corvane-sorter@$(systemd-escape --path /srv/mailstore).service"
+  systemd-analyze verify "$unit_dir/corvane-sorter@$mailstore.service" \
+  "$unit_dir/corvane-console@$mailstore.service"
+# Exposure figures in tenths: the sorter's unit stays at 1.2 ("OK"), the console's, which may
+# open Internet sockets, at 1.6.
+exposure() {  # UNIT TENTHS
+  systemd-analyze security --offline=true --threshold="$2" "$1" | tail -1
+  ((PIPESTATUS[0] == 0))
+}
+check sorter-unit-exposure exposure "$unit_dir/corvane-sorter@$mailstore.service" 12
+check console-unit-exposure exposure "$unit_dir/corvane-console@$mailstore.service" 16
+# The console's unit is the sorter's with its configuration file and the console's options on the
+# command line, its state and runtime folders (0700), the network once online and Internet
+# sockets; every other setting of the sorter's service section is there as it is.
+service_settings() { sed -n '/^\[Service\]/,/^\[/{/^[A-Z]/p}' "$1" | sort; }
+console_unit_text() {
+  local extra
+  extra=$(comm -13 <(service_settings "$unit") <(service_settings "$console_unit"))
+  comm -23 <(service_settings "$unit") <(service_settings "$console_unit") |
+    diff - <(printf '%s\n' 'ExecStart=/usr/bin/corvane-sorter --store %f' IPAddressDeny=any \
+                           RestrictAddressFamilies=AF_UNIX) &&
+  diff <(echo "$extra") <(printf '%s\n' \
+    'EnvironmentFile=/etc/corvane/console-%i.conf' \
+    'ExecStart=/usr/bin/corvane-sorter --store %f --console ${CONSOLE_LISTEN} $CONSOLE_OPTIONS' \
+    'RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6' 'RuntimeDirectory=corvane/%i' \
+    'RuntimeDirectoryMode=0700' 'StateDirectory=corvane/%i' 'StateDirectoryMode=0700') &&
+  grep -qx 'Conflicts=corvane-sorter@%i.service' "$console_unit"
+}
+check console-unit-is-the-sorter-unit-with-a-console console_unit_text
 # The largest supported store, 2,000 mailboxes, keeps three folders open per mailbox within half
 # of the soft limit, beside 16 for the rest of the round; the README gives the same figure.
 nofile=$(sed -n 's/^LimitNOFILE=//p' "$unit")
@@ -146,6 +181,25 @@ check journal-priority-prefixes bash -c '
   grep -q "^<6>sorter: sorting " "$0" && grep -q "^<4>Email sent to non-existant recipient!" "$0" &&
   grep -q "^<6>sorter: stopped" "$0" && ! grep -qv "^<[346]>" "$0"' "$errors"
 
+# The console unit's command for one round, its options the example configuration's, split as
+# the service manager splits $CONSOLE_OPTIONS (at spaces, quotes removed), on a loopback port,
+# the state and runtime folders as the service manager gives them.
+console_round() {
+  local options folder
+  eval "options=($(sed -n 's/^CONSOLE_OPTIONS=//p' "$example"))"
+  for folder in state runtime; do
+    install -d -m 0700 -o "$user" -g "$user" "$work/console-$folder" || return 1
+  done
+  STATE_DIRECTORY="$work/console-state" RUNTIME_DIRECTORY="$work/console-runtime" \
+    setpriv --reuid="$user" --regid="$user" --init-groups -- \
+    "${command[@]}" --console 127.0.0.1:0 "${options[@]}" --once 2>"$work/console.txt" || return 1
+  cat "$work/console.txt"
+  grep -q "^sorter: store console at http://127.0.0.1:[1-9].* kept in $work/console-runtime/" \
+    "$work/console.txt" &&
+  [[ $(stat -c '%U %a' "$work"/console-runtime/corvane-console-*.token) == "$user 600" ]]
+}
+check console-unit-command-with-the-example-options console_round
+
 # ---- removed ----
 check dpkg-remove dpkg -r corvane
 check removal-leaves-no-programs-or-unit bash -c '
@@ -173,9 +227,12 @@ upgrading=1
 
 check dpkg-install-older managed dpkg -i "$older"
 old_inode=$(stat -c %i /usr/bin/corvane-sorter)
-# a and b enabled and running, c enabled but stopped.
-for i in "${instances[@]}"; do ln -sf "$unit" "$wants/$i"; done
-printf '%s\n' "${instances[0]}" "${instances[1]}" >"$standin/active"
+# Sorters a and b and the console of d enabled and running, sorter c enabled but stopped; d's
+# console has made its state folder.
+for i in "${instances[@]}"; do ln -sf "$unit_dir/${i%%@*}@.service" "$wants/$i"; done
+running=("${instances[0]}" "${instances[1]}" "${instances[3]}")
+printf '%s\n' "${running[@]}" >"$standin/active"
+install -d -m 0700 -o corvane-sorter /var/lib/corvane/srv-store-d
 : >"$standin/calls.log"
 check dpkg-upgrade managed dpkg -i "$deb"
 new_inode=$(stat -c %i /usr/bin/corvane-sorter)
@@ -189,7 +246,7 @@ stopped_then_started() {
     $1 == "running" { started = 1; if ($3 != new) bad = 1 }
     END { exit bad }' || return 1
   [[ $(states | awk '$1 == "stopped" { print $2 }' | sort) == \
-     "$(printf '%s\n' "${instances[0]}" "${instances[1]}" | sort)" ]]
+     "$(printf '%s\n' "${running[@]}" | sort)" ]]
 }
 check upgrade-stops-running-instances-before-replacing stopped_then_started
 check upgrade-runs-the-enabled-instances-on-the-new-program bash -c '
@@ -199,9 +256,10 @@ check upgrade-runs-the-enabled-instances-on-the-new-program bash -c '
 check dpkg-purge managed dpkg --purge corvane
 cat "$standin/calls.log"
 check purge-stops-the-instances bash -c '[[ ! -s $0 ]]' "$standin/active"
-check purge-leaves-no-unit-links bash -c '
-  [[ -z $(find /etc/systemd/system -name "corvane-sorter@*") &&
-     -z $(find /var/lib/systemd/deb-systemd-helper-enabled -name "corvane-sorter@*" 2>/dev/null) ]]'
+check purge-leaves-no-unit-links-nor-console-state bash -c '
+  [[ -z $(find /etc/systemd/system -name "corvane-sorter@*" -o -name "corvane-console@*") &&
+     -z $(find /var/lib/systemd/deb-systemd-helper-enabled -name "corvane-*@*" 2>/dev/null) &&
+     ! -e /var/lib/corvane ]]'
 leave_as_found
 check machine-left-as-found bash -c '
   ! dpkg-query -W corvane >/dev/null 2>&1 && [[ ! -e $0 ]] &&

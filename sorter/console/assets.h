@@ -15,6 +15,7 @@ header nav a.here,header nav a:hover{background:#3b6098;color:#fff}
 header form.logout button{background:transparent;color:#dfe8f5;border:1px solid #6f8cb5}
 main{padding:1em 1.5em;max-width:1200px}
 main.login{max-width:420px;margin:12vh auto;background:#fff;padding:2em;border-radius:8px;box-shadow:0 1px 4px #0002}
+main.login label{display:block;margin:0 0 .8em}main.login input{display:block;width:100%;box-sizing:border-box;margin-top:.2em;padding:.3em}
 h1{font-size:1.4em;margin:.2em 0 .8em}
 h2{font-size:1.1em;margin:1.4em 0 .5em}
 table{border-collapse:collapse;background:#fff;margin:.3em 0 1em}

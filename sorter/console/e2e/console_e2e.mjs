@@ -68,10 +68,27 @@ function dropMail() {
   drop('tease2.eml', emailBytes({ from: 'pupil7', to: 'cy', subject: 'Ho ho' }));
   drop('chain.eml', emailBytes({ from: 'cy', to: 'bob', subject: 'Send this to ten friends' }));
   drop('damaged.eml', Buffer.from([0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0]));
+  // Enough for a second page of the Buffer.
+  for (let i = 1; i <= 50; i++) {
+    drop(`club${i}.eml`, emailBytes({ from: 'club', to: 'dan', subject: `Chess club, week ${i}` }));
+  }
 }
 
-async function shot(page, name) {
-  await page.screenshot({ path: path.join(shots, `console-${name}.png`), fullPage: true });
+// A screenshot of the page and the size of its HTML as served. The whole page, drawn at its full
+// height so that the e-mails below the first screen (content-visibility: auto) are drawn too;
+// or, with a height, the first that many pixels.
+async function shot(page, name, height) {
+  const file = path.join(shots, `console-${name}.png`);
+  if (height) {
+    await page.setViewport({ width: 1200, height });
+    await page.screenshot({ path: file });
+    await page.setViewport({ width: 1200, height: 800 });
+  } else {
+    await page.screenshot({ path: file, fullPage: true, captureBeyondViewport: false });
+  }
+  const bytes = await page.evaluate(
+    () => performance.getEntriesByType('navigation')[0].decodedBodySize);
+  console.log(`console-${name}.png: ${page.url().replace(url, '')} ${bytes} bytes of HTML`);
 }
 
 async function main() {
@@ -88,7 +105,9 @@ async function main() {
                           fs.existsSync(path.join(box('ann', 'Buffer'), 'prank.eml')) &&
                           fs.existsSync(path.join(box('cy', 'Buffer'), 'tease2.eml')) &&
                           fs.existsSync(path.join(box('bob', 'Buffer'), 'chain.eml')) &&
-                          fs.existsSync(path.join(store, 'Error', 'lost.eml')), 30));
+                          fs.existsSync(path.join(store, 'Error', 'lost.eml')) &&
+                          fs.readdirSync(box('dan', 'Buffer')).filter((f) => f.endsWith('.eml'))
+                            .length === 50, 30));
 
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'console-e2e-profile-'));
   const browser = await puppeteer.launch({
@@ -122,11 +141,11 @@ async function main() {
     await Promise.all([page.waitForNavigation(), page.click('form.logout button')]);
     check('with an account the login asks for name and password, not the token',
           (await page.$('input[name=name]')) !== null && (await page.$('input[name=token]')) === null);
+    await shot(page, 'login');
     await page.type('input[name=name]', teacher);
     await page.type('input[name=password]', 'not the password');
     await Promise.all([page.waitForNavigation(), page.click('button')]);
     check('a wrong password is refused', (await page.content()).includes('Wrong name or password'));
-    await shot(page, 'login');
     await page.type('input[name=name]', teacher);
     await page.type('input[name=password]', password);
     const started = Date.now();
@@ -167,7 +186,10 @@ async function main() {
     });
     check('the text box sits at its place in its font and colour',
           place === '16px 13px 700 rgb(33, 64, 107)', place);
-    await shot(page, 'buffer');
+    check('55 e-mails make two pages of the Buffer, every mailbox counted',
+          buffer.includes('Page 1 of 2') && buffer.includes('rel="next"') &&
+          /<td>55<\/td>/.test(buffer), buffer.match(/<table class="counts".*?<\/table>/s)?.[0]);
+    await shot(page, 'buffer', 2000);
 
     const release = await page.$('form[action="/buffer/release"]:has(input[value="spring-trip.eml"]) button');
     await Promise.all([page.waitForNavigation(), release.click()]);

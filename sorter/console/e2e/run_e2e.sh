@@ -13,7 +13,7 @@ shots=$3
 rm -rf "$work" && mkdir -p "$work" "$shots"
 store=$work/store
 mkdir -p "$store/MailBank" "$store/Error"
-for user in ann bob cy pupil7; do mkdir -p "$store/MailBox/$user/Inbox" "$store/MailBox/$user/Buffer"; done
+for user in ann bob cy dan pupil7; do mkdir -p "$store/MailBox/$user/Inbox" "$store/MailBox/$user/Buffer"; done
 printf '[Monitoring]\r\nvalue=True\r\n' > "$store/Sorter.ini"
 
 "$build/sorter/sorter" --store "$store" --interval 1 --console 0.0.0.0:0 \
