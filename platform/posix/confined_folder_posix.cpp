@@ -344,15 +344,14 @@ void remove_put_back_source(int dir, const std::string& claim, const struct stat
 // to replace.
 void move_by_copy(int from_dir, const std::string& name, int to_dir, const std::string& target,
                   bool links, const FileIdentity& expected) {
-  Fd in(open_regular_file(from_dir, name.c_str(), O_RDONLY));
+  struct stat st {};
+  Fd in(open_regular_file(from_dir, name.c_str(), O_RDONLY, 0, &st));
   if (in.fd < 0) {
     if (errno == ENOENT) throw AutomationError(errnum::kFileNotFound);
     if (errno == ELOOP || errno == EXDEV) throw_link();
     if (errno == ENXIO) throw AutomationError(errnum::kPathFileAccess);  // not a regular file
     throw_errno(errno);
   }
-  struct stat st {};
-  if (::fstat(in.fd, &st) != 0) throw_errno(errno);
   if (expected.known() && !is_identity(st, expected)) {
     throw AutomationError(errnum::kFileNotFound);  // another file took the name: not ours
   }

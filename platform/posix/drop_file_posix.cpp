@@ -174,23 +174,18 @@ DropOpenResult DropFolder::open(std::u16string_view name) const {
   }
   const std::string n = to_utf8(name);
   int fd = -1;
+  struct stat st {};  // the open's own check of the descriptor: the facts and the identity
   if (impl_->no_atime.load(std::memory_order_relaxed)) {
-    fd = open_regular_file(impl_->fd, n.c_str(), O_RDONLY | O_NOATIME);
+    fd = open_regular_file(impl_->fd, n.c_str(), O_RDONLY | O_NOATIME, 0, &st);
     if (fd < 0 && errno == EPERM) impl_->no_atime.store(false, std::memory_order_relaxed);
   }
   if (fd < 0 && !impl_->no_atime.load(std::memory_order_relaxed)) {
-    fd = open_regular_file(impl_->fd, n.c_str(), O_RDONLY);
+    fd = open_regular_file(impl_->fd, n.c_str(), O_RDONLY, 0, &st);
   }
   if (fd < 0) {
     const int error = errno;
     if (error == ENOENT || error == ENXIO) return {DropOpenStatus::gone, std::nullopt};
     if (error == ELOOP || error == EXDEV) return {DropOpenStatus::link, std::nullopt};
-    throw_errno(error);
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    const int error = errno;
-    ::close(fd);
     throw_errno(error);
   }
   return {DropOpenStatus::opened,

@@ -40,7 +40,9 @@ int open_beneath(int dir, const char* name, int flags, mode_t mode) noexcept {
   return ::openat(dir, name, flags, mode);
 }
 
-int open_regular_file(int dir, const char* name, int flags, mode_t mode) noexcept {
+int open_regular_file(int dir, const char* name, int flags, mode_t mode,
+                      struct stat* status) noexcept {
+  flags &= ~O_NONBLOCK;
   const int fd = open_beneath(dir, name, flags | O_NONBLOCK | O_NOCTTY, mode);
   if (fd < 0) {
     // A FIFO without a reader opened for writing, a socket, a folder opened for writing.
@@ -50,8 +52,12 @@ int open_regular_file(int dir, const char* name, int flags, mode_t mode) noexcep
   struct stat st {};
   if (::fstat(fd, &st) != 0) return refuse(fd, errno);
   if (!S_ISREG(st.st_mode)) return refuse(fd, ENXIO);
-  const int status = ::fcntl(fd, F_GETFL);
-  if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) return refuse(fd, errno);
+  // F_SETFL takes from its argument only the flags that may change on an open descriptor
+  // (O_APPEND, O_ASYNC, O_DIRECT, O_NOATIME, O_NONBLOCK) and ignores the rest. Of those the
+  // descriptor holds exactly the ones the open was given, so the caller's flags are its status
+  // less O_NONBLOCK: no F_GETFL to learn it.
+  if (::fcntl(fd, F_SETFL, flags) != 0) return refuse(fd, errno);
+  if (status != nullptr) *status = st;
   return fd;
 }
 

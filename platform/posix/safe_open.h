@@ -10,10 +10,12 @@
 //  - O_NONBLOCK: the open of a FIFO or device returns at once; it is cleared again on the
 //    open descriptor, so reads and writes of the regular file behave as usual;
 //  - O_CLOEXEC and O_NOCTTY: not inherited by child processes, never a controlling terminal.
-// The descriptor is then checked by fstat: anything but a regular file is closed and refused.
+// The descriptor is then checked by fstat: anything but a regular file is closed and refused;
+// that status is the caller's too, when it asks for it, so that it need not ask the kernel again.
 // The header needs only system headers, so that the console's server can use it too.
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <string>
@@ -23,8 +25,10 @@ namespace platform {
 // Opens name (one component beneath dir, or a whole path when dir is AT_FDCWD) as a regular
 // file with flags (access mode, O_CREAT, O_EXCL, O_APPEND, O_TRUNC, O_NOATIME) and mode.
 // Returns the descriptor, or -1 with errno: ELOOP (or EXDEV beneath a folder) for a link,
-// ENXIO for what is not a regular file, else the open's own.
-int open_regular_file(int dir, const char* name, int flags, mode_t mode = 0) noexcept;
+// ENXIO for what is not a regular file, else the open's own. status, when given, receives the
+// open file's fstat.
+int open_regular_file(int dir, const char* name, int flags, mode_t mode = 0,
+                      struct stat* status = nullptr) noexcept;
 
 // Opens name beneath dir with flags, O_NOFOLLOW and O_CLOEXEC added, by the same resolution
 // rules, without checking its kind: for folders (O_DIRECTORY).

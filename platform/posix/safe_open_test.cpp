@@ -58,16 +58,35 @@ TEST_F(SafeOpen, RefusesWhatIsNotARegularFileWithoutWaiting) {
   EXPECT_EQ(testsupport::read_bytes(dir / "file"), std::vector<uint8_t>{'x'});
 }
 
-// The regular file's descriptor blocks again (O_NONBLOCK was for the open only) and is not
-// inherited by programs the process starts.
+// The regular file's descriptor blocks again (O_NONBLOCK was for the open only), keeps the
+// other status flags it was opened with, is not inherited by programs the process starts, and
+// the status handed back is the open file's.
 TEST_F(SafeOpen, OpensARegularFileBlockingAndCloseOnExec) {
-  for (const int fd : {open_regular_file(folder_fd, "file", O_RDONLY),
-                       open_regular_file(folder_fd, "new", O_WRONLY | O_CREAT | O_EXCL, 0600),
-                       open_regular_file(AT_FDCWD, (dir / "file").c_str(), O_RDWR)}) {
-    ASSERT_GE(fd, 0) << errno;
-    EXPECT_EQ(::fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
-    EXPECT_NE(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
-    ::close(fd);
+  struct Opened {
+    int fd;
+    int kept;  // status flags that must survive the clearing of O_NONBLOCK
+    struct stat status;
+  };
+  auto open_file = [&](int at, const char* name, int flags, mode_t mode = 0) {
+    Opened o{-1, flags & (O_APPEND | O_NOATIME), {}};
+    o.fd = open_regular_file(at, name, flags, mode, &o.status);
+    return o;
+  };
+  const std::string path = (dir / "file").string();
+  for (const Opened& o : {open_file(folder_fd, "file", O_RDONLY | O_NOATIME),
+                          open_file(folder_fd, "new", O_WRONLY | O_CREAT | O_EXCL, 0600),
+                          open_file(AT_FDCWD, path.c_str(), O_RDWR | O_APPEND)}) {
+    ASSERT_GE(o.fd, 0) << errno;
+    const int status = ::fcntl(o.fd, F_GETFL);
+    EXPECT_EQ(status & O_NONBLOCK, 0);
+    EXPECT_EQ(status & (O_APPEND | O_NOATIME), o.kept);
+    EXPECT_NE(::fcntl(o.fd, F_GETFD) & FD_CLOEXEC, 0);
+    struct stat st {};
+    ASSERT_EQ(::fstat(o.fd, &st), 0);
+    EXPECT_EQ(o.status.st_ino, st.st_ino);
+    EXPECT_EQ(o.status.st_dev, st.st_dev);
+    EXPECT_TRUE(S_ISREG(o.status.st_mode));
+    ::close(o.fd);
   }
   EXPECT_TRUE(fs::is_regular_file(dir / "new"));
 }
