@@ -42,6 +42,7 @@ int open_beneath(int dir, const char* name, int flags, mode_t mode) noexcept {
 
 int open_regular_file(int dir, const char* name, int flags, mode_t mode,
                       struct stat* status) noexcept {
+  const bool keep_nonblocking = (flags & O_NONBLOCK) != 0;
   flags &= ~O_NONBLOCK;
   const int fd = open_beneath(dir, name, flags | O_NONBLOCK | O_NOCTTY, mode);
   if (fd < 0) {
@@ -56,7 +57,7 @@ int open_regular_file(int dir, const char* name, int flags, mode_t mode,
   // (O_APPEND, O_ASYNC, O_DIRECT, O_NOATIME, O_NONBLOCK) and ignores the rest. Of those the
   // descriptor holds exactly the ones the open was given, so the caller's flags are its status
   // less O_NONBLOCK: no F_GETFL to learn it.
-  if (::fcntl(fd, F_SETFL, flags) != 0) return refuse(fd, errno);
+  if (!keep_nonblocking && ::fcntl(fd, F_SETFL, flags) != 0) return refuse(fd, errno);
   if (status != nullptr) *status = st;
   return fd;
 }

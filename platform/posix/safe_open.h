@@ -8,7 +8,9 @@
 //    descriptor the name is resolved with openat2(RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS) where
 //    the kernel has it;
 //  - O_NONBLOCK: the open of a FIFO or device returns at once; it is cleared again on the
-//    open descriptor, so reads and writes of the regular file behave as usual;
+//    open descriptor, so reads and writes of the regular file behave as usual, unless the
+//    caller's flags hold it too (reads of a regular file do not heed it on Linux's file
+//    systems, and a caller that keeps it saves the fcntl);
 //  - O_CLOEXEC and O_NOCTTY: not inherited by child processes, never a controlling terminal.
 // The descriptor is then checked by fstat: anything but a regular file is closed and refused;
 // that status is the caller's too, when it asks for it, so that it need not ask the kernel again.
@@ -23,7 +25,8 @@
 namespace platform {
 
 // Opens name (one component beneath dir, or a whole path when dir is AT_FDCWD) as a regular
-// file with flags (access mode, O_CREAT, O_EXCL, O_APPEND, O_TRUNC, O_NOATIME) and mode.
+// file with flags (access mode, O_CREAT, O_EXCL, O_APPEND, O_TRUNC, O_NOATIME, O_NONBLOCK)
+// and mode.
 // Returns the descriptor, or -1 with errno: ELOOP (or EXDEV beneath a folder) for a link,
 // ENXIO for what is not a regular file, else the open's own. status, when given, receives the
 // open file's fstat.
