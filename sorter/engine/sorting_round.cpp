@@ -86,7 +86,6 @@ void SortingRound::DoRounds(const std::function<void()>& yield) {
 // Handles one file; false when no file can be read this round.
 bool SortingRound::handle(const platform::DropFolder& folder, const std::u16string& name,
                           std::unordered_map<std::u16string, Snapshot>& unsettled) {
-  const std::u16string source = paths_.child(*drop_folder_, name);
   // Opened once, without following a link or creating anything; what the round learns of the
   // file comes from this handle. A file taken away since the listing is simply gone.
   platform::DropOpenResult opened;
@@ -113,7 +112,7 @@ bool SortingRound::handle(const platform::DropFolder& folder, const std::u16stri
   if (!ensure_reader()) return false;
   OpenedEmail mail;
   try {
-    mail = reader_->open(source, file);
+    mail = reader_->open(paths_.child(*drop_folder_, name), file);
   } catch (const platform::AutomationError& e) {
     problem(u"file:" + name, u"Could not read " + quoted(name) + u": " + reason_text(e));
     ++report_.waiting;

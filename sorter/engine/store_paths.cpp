@@ -13,7 +13,9 @@ StorePaths::StorePaths(std::u16string program_folder, char16_t separator)
     : root_(std::move(program_folder)), sep_(separator) {}
 
 std::u16string StorePaths::child(std::u16string_view folder, std::u16string_view name) const {
-  std::u16string path(folder);
+  std::u16string path;
+  path.reserve(folder.size() + 1 + name.size());  // one allocation, not one per piece
+  path += folder;
   path += sep_;
   path += name;
   return path;
