@@ -4,7 +4,9 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -108,6 +110,50 @@ TEST(DropFile, LinksAreNotFollowedAndFifosDoNotBlock) {
   // Not a file to sort, as a folder is not on Windows; the FIFO's open does not wait.
   EXPECT_EQ(folder.open(u"fifo.eml").status, DropOpenStatus::gone);
   EXPECT_EQ(folder.open(u"sub").status, DropOpenStatus::gone);
+}
+
+// A pupil may hold a write lease on her own e-mail (her process ignoring the signal that asks
+// her to give it up): the open that does not wait finds it in use, not unreadable, and once the
+// lease is gone the file opens.
+TEST(DropFile, AFileUnderAnotherProcesssWriteLeaseIsInUse) {
+  TempDir dir;
+  testsupport::write_bytes(dir / "leased.eml", {'m', 'a', 'i', 'l'});
+  int ready[2], done[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(done), 0);
+  const std::string path = (dir / "leased.eml").string();
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(ready[0]);
+    ::close(done[1]);  // so that the test's end, whatever it is, ends this process too
+    ::signal(SIGIO, SIG_IGN);
+    const int fd = ::open(path.c_str(), O_RDWR);
+    const char ok = fd >= 0 && ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0 ? 'y' : 'n';
+    char end;
+    if (::write(ready[1], &ok, 1) != 1) _exit(1);
+    while (::read(done[0], &end, 1) > 0) {
+    }
+    _exit(0);
+  }
+  ::close(ready[1]);
+  ::close(done[0]);
+  char ok = 'n';
+  const bool told = ::read(ready[0], &ok, 1) == 1;
+  DropFolder folder(u16(dir.path()));
+  std::optional<DropOpenStatus> under_lease;
+  try {
+    under_lease = folder.open(u"leased.eml").status;
+  } catch (const AutomationError&) {
+    // left empty: the file was taken as unreadable
+  }
+  ::close(done[1]);
+  ::close(ready[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(told && ok == 'y') << "the lease was not granted";
+  EXPECT_EQ(under_lease, DropOpenStatus::in_use);
+  EXPECT_EQ(folder.open(u"leased.eml").status, DropOpenStatus::opened);
 }
 
 // A pupil may put a link, a FIFO or another file at the name of her e-mail after the sorter

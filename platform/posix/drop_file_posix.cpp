@@ -197,6 +197,9 @@ DropOpenResult DropFolder::open(std::u16string_view name) const {
     const int error = errno;
     if (error == ENOENT || error == ENXIO) return {DropOpenStatus::gone, std::nullopt};
     if (error == ELOOP || error == EXDEV) return {DropOpenStatus::link, std::nullopt};
+    // A write lease someone else holds (a pupil may take one on her own file): the open, not
+    // waiting, has asked for it to be broken, and the file waits for a later round.
+    if (error == EAGAIN || error == EWOULDBLOCK) return {DropOpenStatus::in_use, std::nullopt};
     throw_errno(error);
   }
   return {DropOpenStatus::opened,

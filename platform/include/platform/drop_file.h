@@ -84,7 +84,7 @@ enum class DropOpenStatus {
   opened,
   gone,     // removed or renamed since it was listed, or no regular file now: nothing to do
   link,     // a symbolic link or other reparse point: never followed
-  in_use,   // held open by a writer that shares no access (Windows)
+  in_use,   // held open by a writer that shares no access (Windows) or under a write lease
 };
 
 struct DropOpenResult {
