@@ -6,6 +6,7 @@
 #include <string>
 #include <system_error>
 
+#include "corvane/mail/text_email.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "platform/utf.h"
@@ -14,8 +15,6 @@ namespace corvane::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr Signature kSignature = {'C', 'V', '1'};
 
 Text u16_of(const fs::path& path) {
   const auto text = path.u16string();
@@ -102,22 +101,9 @@ void save_into(MailObjectModel& model, const EmailMsg& email, const fs::path& st
 }  // namespace
 
 EmailMsg email_for(const SendRequest& request) {
-  EmailMsg email;
-  email.emSignature = kSignature;
-  email.emTo = request.to;
-  email.emFrom = request.from;
+  EmailMsg email = text_email(request.from, request.to, request.subject, request.text,
+                              platform::local_now_as_oa_date());
   email.emCC = request.cc;
-  email.emSubject = request.subject;
-  MsgText box;
-  box.Width = 400;
-  box.Height = 300;
-  box.Font.FontName = u"Arial";
-  box.Font.Charset = u"0";
-  box.Font.Size = 10;
-  box.Font.Weight = 400;
-  box.Value = request.text;
-  email.emMsg.Texts = List<MsgText>::sized(0, {box});
-  email.emDate = platform::local_now_as_oa_date();
   return email;
 }
 
