@@ -53,19 +53,18 @@ void SortingRound::DoRounds(const std::function<void()>& yield) {
     const StoreFolders::Lookup drop = folders_.top(*drop_folder_);
     drop_ = drop.folder;
     try {
-      platform::FolderReader files(*drop_folder_);
       std::optional<platform::DropFolder> folder;
+      if (drop_) {
+        folder.emplace(*drop_);  // read through the very handle files are moved from
+        drop_files_ = &*folder;
+      }
+      OpenAhead files(platform::FolderReader(*drop_folder_), drop_files_, options_.ask_writers,
+                      OpenAhead::depth_for(platform::open_handle_limit()));
       while (auto entry = files.next()) {
-        if (entry->kind != EntryKind::file) continue;
-        // Another sorter's move by copy in progress (or its leftover for the start-up
-        // clean-up): no e-mail of its own, and no name a delivery could take.
-        if (platform::is_temporary_name(entry->name)) continue;
-        if (!folder) {
-          if (!drop_) throw *drop.failure;
-          folder.emplace(*drop_);  // read through the very handle files are moved from
-          drop_files_ = &*folder;
-        }
-        if (!handle(*folder, entry->name, unsettled)) break;
+        if (!drop_) throw *drop.failure;
+        const bool go_on = handle(*folder, *entry, unsettled);
+        if (entry->opened && entry->opened->file) files.done_with(std::move(*entry->opened->file));
+        if (!go_on) break;
         folders_.trim();
         if (stop_requested_ && stop_requested_()) break;
       }
@@ -83,14 +82,16 @@ void SortingRound::DoRounds(const std::function<void()>& yield) {
   if (yield) yield();
 }
 
-// Handles one file; false when no file can be read this round.
-bool SortingRound::handle(const platform::DropFolder& folder, const std::u16string& name,
+// Handles one file, as opened ahead or else opened here; false when no file can be read this
+// round. The file stays open until the caller hands it back, after its move.
+bool SortingRound::handle(const platform::DropFolder& folder, OpenAhead::Entry& entry,
                           std::unordered_map<std::u16string, Snapshot>& unsettled) {
+  const std::u16string& name = entry.name;
   // Opened once, without following a link or creating anything; what the round learns of the
   // file comes from this handle. A file taken away since the listing is simply gone.
-  platform::DropOpenResult opened;
   try {
-    opened = open(folder, name);
+    if (entry.failure) throw *entry.failure;
+    if (!entry.opened) entry.opened = open(folder, name);
   } catch (const platform::AutomationError& e) {
     if (is_resource_failure(e)) {
       short_of(e);  // the process's fault, not the file's
@@ -100,12 +101,13 @@ bool SortingRound::handle(const platform::DropFolder& folder, const std::u16stri
     }
     return true;
   }
+  platform::DropOpenResult& opened = *entry.opened;
   if (opened.status == platform::DropOpenStatus::in_use) ++report_.waiting;
   if (opened.status != platform::DropOpenStatus::opened) return true;
   platform::DropFile& file = *opened.file;
   const platform::DropFileFacts& facts = file.facts();
   if (facts.kind != EntryKind::file) return true;  // a folder or device now: left alone
-  if (!settled(name, file, unsettled)) {
+  if (!settled(name, file, entry.writers, unsettled)) {
     ++report_.waiting;  // maybe still being written
     return true;
   }
@@ -130,7 +132,7 @@ bool SortingRound::handle(const platform::DropFolder& folder, const std::u16stri
   }
   sort(name, mail, file);
   return true;
-}  // the file is closed only here, after its move: writers held off so far may go on
+}
 
 // Opens a drop file; when the process is short of handles or memory, once more after closing
 // the mailbox folders kept from earlier files.
@@ -240,11 +242,12 @@ void SortingRound::refused_if_link(const std::u16string& path, const platform::A
 // written within the settling time, be older than the longer settling time for that case and
 // be unchanged (size and modification time) since the previous round.
 bool SortingRound::settled(const std::u16string& name, platform::DropFile& file,
+                           std::optional<platform::Writers> asked,
                            std::unordered_map<std::u16string, Snapshot>& unsettled) {
   const platform::DropFileFacts& facts = file.facts();
   platform::Writers writers = platform::Writers::unknown;
   if (options_.ask_writers) {
-    writers = file.writers();
+    writers = asked ? *asked : file.writers();
     if (writers == platform::Writers::unknown) writers_unseen();
   }
   switch (writers) {

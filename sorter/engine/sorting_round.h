@@ -45,6 +45,7 @@
 #include "platform/drop_file.h"
 #include "sorter/engine/event_log.h"
 #include "sorter/engine/mail_reader.h"
+#include "sorter/engine/open_ahead.h"
 #include "sorter/engine/repeat_filter.h"
 #include "sorter/engine/store_folders.h"
 #include "sorter/engine/store_paths.h"
@@ -106,10 +107,11 @@ class SortingRound {
     int64_t modified_ns;
     bool operator==(const Snapshot&) const = default;
   };
-  bool handle(const platform::DropFolder& folder, const std::u16string& name,
+  bool handle(const platform::DropFolder& folder, OpenAhead::Entry& entry,
               std::unordered_map<std::u16string, Snapshot>& unsettled);
   platform::DropOpenResult open(const platform::DropFolder& folder, const std::u16string& name);
   bool settled(const std::u16string& name, platform::DropFile& file,
+               std::optional<platform::Writers> asked,
                std::unordered_map<std::u16string, Snapshot>& unsettled);
   void writers_unseen();
   bool ensure_reader();
