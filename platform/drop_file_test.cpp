@@ -10,6 +10,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -51,6 +52,38 @@ TEST(DropFile, ReadsThroughTheHandleWhateverHappensToTheName) {
   EXPECT_EQ(opened.file->read_at(4, bytes), 1u);
   EXPECT_EQ(opened.file->read_at(9, bytes), 0u);
 }
+
+#ifndef _WIN32
+// Bytes read ahead are the file's bytes, whatever the read's offset and length across the end of
+// what was read ahead and the end of the file, also after the handle changed hands.
+TEST(DropFile, BytesReadAheadAreTheFilesBytesAtEveryOffset) {
+  TempDir dir;
+  std::vector<uint8_t> content(40);
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<uint8_t>('A' + i);
+  testsupport::write_bytes(dir / "m.eml", content);
+  DropFolder folder(u16(dir.path()));
+  for (const std::size_t ahead : {std::size_t{0}, std::size_t{1}, std::size_t{16}, std::size_t{40},
+                                  std::size_t{1000}}) {
+    SCOPED_TRACE(ahead);
+    DropOpenResult opened = folder.open(u"m.eml");
+    ASSERT_EQ(opened.status, DropOpenStatus::opened);
+    opened.file->read_ahead(ahead);
+    DropFile file = std::move(*opened.file);
+    for (std::size_t offset = 0; offset <= content.size() + 2; ++offset) {
+      for (const std::size_t length : {std::size_t{0}, std::size_t{1}, std::size_t{15},
+                                       std::size_t{17}, std::size_t{64}}) {
+        std::vector<uint8_t> out(length, '?');
+        const std::size_t got = file.read_at(offset, out);
+        const std::size_t want = offset >= content.size() ? 0 : std::min(length, content.size() - offset);
+        ASSERT_EQ(got, want) << offset << "+" << length;
+        EXPECT_TRUE(std::equal(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(got),
+                               content.begin() + static_cast<std::ptrdiff_t>(offset)))
+            << offset << "+" << length;
+      }
+    }
+  }
+}
+#endif
 
 // Readers that take a path (the COM OpenEmail opens for reading and writing) get in while the
 // round's handle keeps the file in place.

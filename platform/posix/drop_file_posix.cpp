@@ -16,7 +16,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <exception>
 #include <cerrno>
 #include <mutex>
 
@@ -67,7 +70,8 @@ DropFile::DropFile(DropFile&& other) noexcept
       facts_(other.facts_),
       volume_(other.volume_),
       index_(other.index_),
-      leased_(other.leased_) {
+      leased_(other.leased_),
+      ahead_(std::move(other.ahead_)) {
   other.handle_ = -1;
   other.leased_ = false;
 }
@@ -80,6 +84,7 @@ DropFile& DropFile::operator=(DropFile&& other) noexcept {
     volume_ = other.volume_;
     index_ = other.index_;
     leased_ = other.leased_;
+    ahead_ = std::move(other.ahead_);
     other.handle_ = -1;
     other.leased_ = false;
   }
@@ -118,6 +123,10 @@ bool DropFile::hold_for_move() {
 std::size_t DropFile::read_at(uint64_t offset, std::span<uint8_t> out) {
   if (handle_ < 0) throw AutomationError(errnum::kBadFileName);
   std::size_t done = 0;
+  if (offset < ahead_.size() && !out.empty()) {
+    done = std::min(out.size(), ahead_.size() - static_cast<std::size_t>(offset));
+    std::memcpy(out.data(), ahead_.data() + offset, done);
+  }
   while (done < out.size()) {
     const ssize_t n = ::pread(fd_of(handle_), out.data() + done, out.size() - done,
                               static_cast<off_t>(offset + done));
@@ -137,6 +146,19 @@ std::size_t DropFile::read_at(uint64_t offset, std::span<uint8_t> out) {
     done += static_cast<std::size_t>(n);
   }
   return done;
+}
+
+void DropFile::read_ahead(std::size_t max_bytes) {
+  if (handle_ < 0 || !ahead_.empty()) return;
+  const auto n = static_cast<std::size_t>(std::min<uint64_t>(facts_.size, max_bytes));
+  if (n == 0) return;
+  try {
+    std::vector<uint8_t> bytes(n);
+    bytes.resize(read_at(0, bytes));
+    ahead_ = std::move(bytes);
+  } catch (const std::exception&) {
+    // read_at meets the failure again in its turn, and reports it there
+  }
 }
 
 void DropFile::share_for_open_by_name() {}

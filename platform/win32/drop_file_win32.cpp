@@ -46,7 +46,8 @@ DropFile::DropFile(DropFile&& other) noexcept
       facts_(other.facts_),
       volume_(other.volume_),
       index_(other.index_),
-      leased_(other.leased_) {
+      leased_(other.leased_),
+      ahead_(std::move(other.ahead_)) {
   other.handle_ = -1;
 }
 
@@ -58,6 +59,7 @@ DropFile& DropFile::operator=(DropFile&& other) noexcept {
     volume_ = other.volume_;
     index_ = other.index_;
     leased_ = other.leased_;
+    ahead_ = std::move(other.ahead_);
     other.handle_ = -1;
   }
   return *this;
@@ -84,6 +86,9 @@ bool DropFile::hold_for_move() {
   handle_ = reinterpret_cast<intptr_t>(held);
   return true;
 }
+
+// Windows rounds open each file only as they come to it (kOpenDropFileBlocksMoves).
+void DropFile::read_ahead(std::size_t) {}
 
 std::size_t DropFile::read_at(uint64_t offset, std::span<uint8_t> out) {
   if (handle_ < 0) throw AutomationError(errnum::kBadFileName);

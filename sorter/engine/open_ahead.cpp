@@ -9,8 +9,18 @@
 #include "sorter/engine/store_folders.h"
 
 namespace sorter {
+namespace {
+
+// An e-mail's header and its first text boxes: most e-mails whole. Bounds the memory of the
+// files waiting opened (at most 32 of them) to half a mebibyte.
+constexpr std::size_t kReadAhead = 16 * 1024;
+
+}  // namespace
 
 std::size_t OpenAhead::depth_for(std::size_t handle_limit) {
+  // Where an open file refuses moves, a file opened ahead would fail another sorter's move of
+  // it for as long as it waits: there the round opens each file itself as it comes to it.
+  if (platform::kOpenDropFileBlocksMoves) return 0;
   return std::clamp<std::size_t>(handle_limit / 32, 1, 32);
 }
 
@@ -19,8 +29,9 @@ OpenAhead::OpenAhead(platform::FolderReader files, const platform::DropFolder* f
     : files_(std::move(files)),
       folder_(folder),
       ask_writers_(ask_writers),
-      depth_(std::max<std::size_t>(depth, 1)),
-      low_water_(depth_ / 2) {
+      depth_(depth),
+      low_water_(depth / 2) {
+  if (depth_ == 0) return;  // the round lists and opens itself
   try {
     thread_ = std::thread([this] { run(); });
   } catch (const std::system_error&) {
@@ -61,6 +72,8 @@ void OpenAhead::open(Entry& entry) {
     if (ask_writers_ && opened.status == platform::DropOpenStatus::opened &&
         opened.file->facts().kind == platform::EntryKind::file) {
       entry.writers = opened.file->writers();
+      // Nobody can write it now: its head is read here too, off the round's thread.
+      if (entry.writers == platform::Writers::none) opened.file->read_ahead(kReadAhead);
     }
   } catch (const platform::AutomationError& e) {
     entry.opened.reset();

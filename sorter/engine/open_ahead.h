@@ -2,8 +2,8 @@
 // The drop folder's files, listed and opened ahead of the round on a thread of its own.
 //
 // A round spends most of its time moving files (a rename that journals two folders); the
-// listing, the safe open, its fstat and the question who writes the file need none of the
-// round's state. So while the round moves one file, this thread lists and opens the next ones,
+// listing, the safe open, its fstat, the question who writes the file and, once nobody can,
+// the read of its first 16 KiB need none of the round's state. So while the round moves one file, this thread lists and opens the next ones,
 // and closes the files the round is done with (closing also gives the read lease up). The round
 // takes the files in the listing's order, each with what its open and its question answered,
 // exactly as it would have found them itself a moment later: what happens to the file
@@ -12,8 +12,9 @@
 //
 // Bounds: at most a small share of the open-file limit waits opened (depth_for), and files
 // handed back are closed within a few files' time. When an open runs short of handles or memory, nothing further is opened ahead:
-// the round opens the rest itself, with its own remedy (closing kept folders first). When no
-// thread can be started, everything is done in the round's thread, as before.
+// the round opens the rest itself, with its own remedy (closing kept folders first). Where no
+// thread can be started, and on Windows (depth_for), the round lists and opens in its own
+// thread.
 
 #include <condition_variable>
 #include <cstddef>
@@ -43,11 +44,13 @@ class OpenAhead {
   };
 
   // How many files to keep opened ahead under the process's open-file limit: a small share of
-  // it, which leaves the rest to the round's own folders (StoreFolders takes up to half).
+  // it, which leaves the rest to the round's own folders (StoreFolders takes up to half). None
+  // on Windows, whose open files refuse being moved by others (kOpenDropFileBlocksMoves).
   static std::size_t depth_for(std::size_t handle_limit);
 
   // Lists files; opens each through folder unless folder is null, and asks its writers when
-  // ask_writers is true. At most depth files wait opened; hand-backs are closed by the opener
+  // ask_writers is true. With a depth of 0 no thread starts: next() lists in the caller's
+  // thread and opens nothing. At most depth files wait opened; hand-backs are closed by the opener
   // once more than half as many wait for it, and by done_with itself when depth wait.
   OpenAhead(platform::FolderReader files, const platform::DropFolder* folder, bool ask_writers,
             std::size_t depth);

@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/confined_folder.h"
 #include "platform/file_system.h"
@@ -60,6 +61,12 @@ class DropFile {
   // Reads up to out.size() bytes at offset; fewer only at the end of the file.
   std::size_t read_at(uint64_t offset, std::span<uint8_t> out);
 
+  // Reads the file's first bytes (up to max_bytes) now, for read_at to serve from memory later:
+  // for a file nobody can write meanwhile (writers() answered none), read before its turn by
+  // another thread. A failure leaves them to read_at, which then meets it itself. POSIX only;
+  // elsewhere a no-op.
+  void read_ahead(std::size_t max_bytes);
+
   // Lets another open of the same file by name, for reading and writing, succeed while this
   // handle keeps the file in place (Windows: reopens the handle sharing writes; elsewhere a
   // no-op). For readers that can only take a path.
@@ -77,7 +84,17 @@ class DropFile {
   uint64_t volume_;  // which file this is (POSIX: device and inode), for holds()
   uint64_t index_;
   bool leased_ = false;
+  std::vector<uint8_t> ahead_;  // the file's first bytes, when read ahead
 };
+
+// Whether an open DropFile keeps others from moving or deleting its file (Windows: its handle
+// shares no deletion until hold_for_move()). Where it does, a file is best opened only right
+// before its move, so that another sorter of the same store is not held off for longer.
+#ifdef _WIN32
+inline constexpr bool kOpenDropFileBlocksMoves = true;
+#else
+inline constexpr bool kOpenDropFileBlocksMoves = false;
+#endif
 
 // A file of the drop folder that could not be opened as one.
 enum class DropOpenStatus {
